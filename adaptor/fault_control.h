@@ -1,0 +1,66 @@
+/* Fault and trace control of the test build of the adaptor modules
+ * (libtarvona-adaptor-faults.so). Tests link this library directly; the
+ * adaptor modules loaded by the control link the same library, so both see
+ * one state. Nothing here exists in the shipped adaptor. */
+#ifndef TARVONA_ADAPTOR_FAULT_CONTROL_H
+#define TARVONA_ADAPTOR_FAULT_CONTROL_H
+
+#include <p11-kit/pkcs11.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* generation: 4 (Tarvonav4.dll), 5 (Tarvonav5.dll) or 0 (both). */
+
+/* Forget every fault, override and trace entry. */
+void tarvona_faults_reset(void);
+
+/* Make `function` (a Cryptoki name such as "C_Login", or
+ * "C_GetFunctionList") return `rv` without reaching the real module, from its
+ * `first_call`-th call on (1-based, counted per generation since the fault
+ * was set) for `count` calls (0: for ever). "C_GetFunctionList" with rv 0
+ * returns CKR_OK and a null list. A later fault for the same function and
+ * generation replaces the earlier one. */
+void tarvona_fault_inject(int generation, const char *function, CK_RV rv,
+                          unsigned long first_call, unsigned long count);
+
+/* Override fields of the CK_TOKEN_INFO that C_GetTokenInfo returns for the
+ * token with this label (blank-padded comparison): the 16 serial-number
+ * bytes (NULL keeps them) and flags set / cleared. */
+void tarvona_fault_token_info(int generation, const char *label,
+                              const unsigned char *serial16,
+                              CK_FLAGS flags_set, CK_FLAGS flags_clear);
+
+/* One traced call, as the control made it. Fields a function does not have
+ * stay 0. */
+struct tarvona_trace_entry {
+  int generation;
+  char function[32];
+  CK_RV rv;                  /* what the caller got back */
+  CK_SLOT_ID slot;
+  CK_SESSION_HANDLE session;
+  CK_USER_TYPE user_type;    /* C_Login */
+  CK_MECHANISM_TYPE mechanism; /* the *Init calls */
+  CK_OBJECT_HANDLE object;   /* key or object handle */
+  CK_ULONG count;            /* template entries; C_FindObjects maximum */
+  CK_ULONG length;           /* data / PIN length; old PIN for C_SetPIN */
+  CK_ULONG length2;          /* output capacity on entry; new PIN for C_SetPIN */
+  CK_FLAGS flags;            /* C_OpenSession; C_GetSlotList token-present */
+  unsigned char bytes[64];   /* C_InitToken label (32), C_Login/C_InitPIN PIN,
+                                first template entry's value */
+  CK_ULONG bytes_len;
+  CK_ATTRIBUTE_TYPE attribute; /* first template entry's type */
+};
+
+/* Calls recorded since the last reset or clear, oldest first. */
+unsigned long tarvona_trace_count(void);
+/* Copies entry `index` into *entry; 0 when there is no such entry. */
+int tarvona_trace_get(unsigned long index, struct tarvona_trace_entry *entry);
+void tarvona_trace_clear(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* TARVONA_ADAPTOR_FAULT_CONTROL_H */

@@ -1,0 +1,233 @@
+#include "control/method_table.h"
+
+#include <array>
+#include <charconv>
+#include <limits>
+#include <new>
+#include <string>
+#include <tuple>
+#include <type_traits>
+#include <utility>
+
+#include "control/tarvona_control.h"
+
+namespace tarvona {
+namespace {
+
+using platform::HRESULT;
+using platform::Variant;
+using platform::VarType;
+
+// An argument converted for one parameter type. Strings are viewed, not
+// copied, so the argument must outlive the call; an integer given for a
+// string parameter is formatted into `text`.
+template <typename T>
+struct Converted {
+  T value{};
+  std::string text;
+};
+
+template <typename Int>
+HRESULT ToInteger(const Variant& arg, Int& out) {
+  int64_t wide = 0;
+  if (const auto* s = std::get_if<std::string>(&arg)) {
+    const char* end = s->data() + s->size();
+    auto [ptr, ec] = std::from_chars(s->data(), end, wide);
+    if (ec == std::errc::result_out_of_range) return platform::DISP_E_OVERFLOW;
+    if (ec != std::errc() || ptr != end || s->empty()) return platform::DISP_E_TYPEMISMATCH;
+  } else if (const auto* i2 = std::get_if<int16_t>(&arg)) {
+    wide = *i2;
+  } else if (const auto* i4 = std::get_if<int32_t>(&arg)) {
+    wide = *i4;
+  } else if (const auto* i8 = std::get_if<int64_t>(&arg)) {
+    wide = *i8;
+  } else {
+    return platform::DISP_E_TYPEMISMATCH;
+  }
+  if (wide < std::numeric_limits<Int>::min() || wide > std::numeric_limits<Int>::max()) {
+    return platform::DISP_E_OVERFLOW;
+  }
+  out = static_cast<Int>(wide);
+  return platform::S_OK;
+}
+
+HRESULT Convert(const Variant& arg, Converted<int32_t>& out) { return ToInteger(arg, out.value); }
+HRESULT Convert(const Variant& arg, Converted<int16_t>& out) { return ToInteger(arg, out.value); }
+
+HRESULT Convert(const Variant& arg, Converted<std::string_view>& out) {
+  if (const auto* s = std::get_if<std::string>(&arg)) {
+    out.value = *s;
+  } else if (std::holds_alternative<std::monostate>(arg)) {
+    return platform::DISP_E_TYPEMISMATCH;
+  } else {
+    int64_t number = 0;
+    std::visit(
+        [&](const auto& v) {
+          if constexpr (std::is_integral_v<std::decay_t<decltype(v)>>) number = v;
+        },
+        arg);
+    out.text = std::to_string(number);
+    out.value = out.text;
+  }
+  // The method reads its text up to the first NUL, as 8-bit text would end.
+  out.value = out.value.substr(0, out.value.find('\0'));
+  return platform::S_OK;
+}
+
+template <typename T>
+constexpr VarType TypeTag() {
+  if constexpr (std::is_same_v<T, int32_t>) return VarType::kI4;
+  if constexpr (std::is_same_v<T, int16_t>) return VarType::kI2;
+  if constexpr (std::is_same_v<T, std::string_view>) return VarType::kBstr;
+  if constexpr (std::is_same_v<T, std::string>) return VarType::kBstr;
+}
+
+template <auto Member>
+struct Binding;
+
+template <typename R, typename... Args, R (CTarvonaActiveXCtrl::*Member)(Args...)>
+struct Binding<Member> {
+  static constexpr VarType kResult = TypeTag<R>();
+  static constexpr size_t kArity = sizeof...(Args);
+
+  static HRESULT Invoke(CTarvonaActiveXCtrl& control, std::span<const Variant> args,
+                        Variant& result, uint32_t* arg_error) {
+    if (args.size() != kArity) return platform::DISP_E_BADPARAMCOUNT;
+    std::tuple<Converted<Args>...> converted;
+    HRESULT hr = platform::S_OK;
+    uint32_t failed_at = 0;
+    [&]<size_t... I>(std::index_sequence<I...>) {
+      // && stops at the first argument that does not convert.
+      (void)((platform::Succeeded(hr = Convert(args[I], std::get<I>(converted))) ||
+              (failed_at = static_cast<uint32_t>(I), false)) &&
+             ...);
+    }(std::index_sequence_for<Args...>{});
+    if (platform::Failed(hr)) {
+      if (arg_error != nullptr) *arg_error = failed_at;
+      return hr;
+    }
+    result = std::apply(
+        [&](auto&... c) { return Variant(std::in_place_type<R>, (control.*Member)(c.value...)); },
+        converted);
+    return platform::S_OK;
+  }
+
+  template <typename... Names>
+  static constexpr std::array<ParamInfo, kArity> Params(Names... names) {
+    static_assert(sizeof...(Names) == kArity, "one name per parameter");
+    return {ParamInfo{names, TypeTag<Args>()}...};
+  }
+};
+
+#define TARVONA_METHOD(dispid, name, ...)                                                   \
+  MethodInfo {                                                                              \
+    dispid, #name, Binding<&CTarvonaActiveXCtrl::name>::kResult, kParams_##name,             \
+        &Binding<&CTarvonaActiveXCtrl::name>::Invoke                                        \
+  }
+#define TARVONA_PARAMS(name, ...) \
+  constexpr auto kParams_##name = Binding<&CTarvonaActiveXCtrl::name>::Params(__VA_ARGS__)
+
+// Parameter names are the type library's.
+constexpr std::array<ParamInfo, 0> kParams_ConnectToken{};
+TARVONA_PARAMS(DisconnectToken, "SessionID");
+TARVONA_PARAMS(Login, "SessionID", "strUserPin");
+TARVONA_PARAMS(Logout, "SessionID");
+TARVONA_PARAMS(RetrieveSerial, "SessionID");
+TARVONA_PARAMS(ChangeSOPin, "SessionID", "strCurrSOPin", "strNewSOPin");
+TARVONA_PARAMS(ChangeUserPin, "SessionID", "strCurrUserPin", "strNewUserPin");
+TARVONA_PARAMS(UnblockUserPin, "SessionID", "strSOPin", "strUserPin");
+TARVONA_PARAMS(EnumCertificate, "SessionID", "lngCert");
+TARVONA_PARAMS(EnumPublicKey, "SessionID", "lngPublic");
+TARVONA_PARAMS(EnumPrivateKey, "SessionID", "lngPrivate");
+TARVONA_PARAMS(GetAttribute, "SessionID", "lngObject", "lngAttribute");
+TARVONA_PARAMS(Encrypt, "SessionID", "lngKey", "reserved", "strPlainText");
+TARVONA_PARAMS(Decrypt, "SessionID", "lngKey", "reserved", "lngCipherText");
+TARVONA_PARAMS(Hash, "SessionID", "lngHashType", "strPlainText");
+TARVONA_PARAMS(Sign, "SessionID", "lngKey", "lngHashType", "strPlainText");
+TARVONA_PARAMS(SignByCertSerial, "SessionID", "certserial", "HashType", "plaintext");
+TARVONA_PARAMS(Verify, "SessionID", "lngKey", "lngHashType", "strPlainText", "strSignText");
+TARVONA_PARAMS(VerifyByCertSerial, "SessionID", "certserial", "HashType", "plaintext",
+               "signature");
+TARVONA_PARAMS(SignByCSP, "SessionID", "certType", "certData", "HashType", "plaintext");
+TARVONA_PARAMS(VerifyByCSP, "SessionID", "CertDataType", "certData", "HashType", "plaintext",
+               "signature");
+TARVONA_PARAMS(EncryptByCSP, "SessionID", "CertDataType", "certData", "reserved", "plaintext");
+TARVONA_PARAMS(DecryptByCSP, "SessionID", "CertDataType", "certData", "reserved",
+               "ciphertext");
+TARVONA_PARAMS(VerifyCertCRL, "SessionID", "CertDataType", "certData");
+TARVONA_PARAMS(TokenInitialize, "SessionID", "strSOPin", "strNewUserPin", "strNewTokenName");
+TARVONA_PARAMS(RetrieveAllTokenSerial, "SessionID");
+
+constexpr std::array kMethods = {
+    TARVONA_METHOD(1, ConnectToken),
+    TARVONA_METHOD(2, DisconnectToken),
+    TARVONA_METHOD(3, Login),
+    TARVONA_METHOD(4, Logout),
+    TARVONA_METHOD(5, RetrieveSerial),
+    TARVONA_METHOD(6, ChangeSOPin),
+    TARVONA_METHOD(7, ChangeUserPin),
+    TARVONA_METHOD(8, UnblockUserPin),
+    TARVONA_METHOD(9, EnumCertificate),
+    TARVONA_METHOD(10, EnumPublicKey),
+    TARVONA_METHOD(11, EnumPrivateKey),
+    TARVONA_METHOD(12, GetAttribute),
+    TARVONA_METHOD(13, Encrypt),
+    TARVONA_METHOD(14, Decrypt),
+    TARVONA_METHOD(15, Hash),
+    TARVONA_METHOD(16, Sign),
+    TARVONA_METHOD(17, SignByCertSerial),
+    TARVONA_METHOD(18, Verify),
+    TARVONA_METHOD(19, VerifyByCertSerial),
+    TARVONA_METHOD(20, SignByCSP),
+    TARVONA_METHOD(21, VerifyByCSP),
+    TARVONA_METHOD(22, EncryptByCSP),
+    TARVONA_METHOD(23, DecryptByCSP),
+    TARVONA_METHOD(24, VerifyCertCRL),
+    TARVONA_METHOD(25, TokenInitialize),
+    TARVONA_METHOD(26, RetrieveAllTokenSerial),
+};
+
+#undef TARVONA_PARAMS
+#undef TARVONA_METHOD
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::span<const MethodInfo> MethodTable() { return kMethods; }
+
+const MethodInfo* FindMethod(std::string_view name) {
+  for (const MethodInfo& method : kMethods) {
+    if (EqualsIgnoringCase(method.name, name)) return &method;
+  }
+  return nullptr;
+}
+
+const MethodInfo* FindMethod(int32_t dispid) {
+  if (dispid < 1 || dispid > static_cast<int32_t>(kMethods.size())) return nullptr;
+  return &kMethods[static_cast<size_t>(dispid - 1)];
+}
+
+HRESULT Invoke(CTarvonaActiveXCtrl& control, int32_t dispid, std::span<const Variant> args,
+               Variant& result, uint32_t* arg_error) {
+  const MethodInfo* method = FindMethod(dispid);
+  if (method == nullptr) return platform::DISP_E_MEMBERNOTFOUND;
+  // Nothing may escape into the caller: a method that cannot get memory
+  // fails the call instead.
+  try {
+    return method->invoke(control, args, result, arg_error);
+  } catch (const std::bad_alloc&) {
+    return platform::E_OUTOFMEMORY;
+  } catch (...) {
+    return platform::E_UNEXPECTED;
+  }
+}
+
+}  // namespace tarvona

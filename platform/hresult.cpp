@@ -1,0 +1,44 @@
+#include "platform/hresult.h"
+
+#include <array>
+#include <utility>
+
+namespace tarvona::platform {
+
+std::string_view HresultName(HRESULT hr) {
+#define TARVONA_NAMED(value) std::pair<HRESULT, std::string_view>{value, #value}
+  static constexpr std::array kNames = {
+      TARVONA_NAMED(S_OK),
+      TARVONA_NAMED(S_FALSE),
+      TARVONA_NAMED(E_UNEXPECTED),
+      TARVONA_NAMED(E_NOTIMPL),
+      TARVONA_NAMED(E_NOINTERFACE),
+      TARVONA_NAMED(E_POINTER),
+      TARVONA_NAMED(E_FAIL),
+      TARVONA_NAMED(E_ACCESSDENIED),
+      TARVONA_NAMED(E_HANDLE),
+      TARVONA_NAMED(E_OUTOFMEMORY),
+      TARVONA_NAMED(E_INVALIDARG),
+      TARVONA_NAMED(DISP_E_UNKNOWNINTERFACE),
+      TARVONA_NAMED(DISP_E_MEMBERNOTFOUND),
+      TARVONA_NAMED(DISP_E_PARAMNOTFOUND),
+      TARVONA_NAMED(DISP_E_TYPEMISMATCH),
+      TARVONA_NAMED(DISP_E_UNKNOWNNAME),
+      TARVONA_NAMED(DISP_E_BADVARTYPE),
+      TARVONA_NAMED(DISP_E_EXCEPTION),
+      TARVONA_NAMED(DISP_E_OVERFLOW),
+      TARVONA_NAMED(DISP_E_BADPARAMCOUNT),
+      TARVONA_NAMED(CLASS_E_NOAGGREGATION),
+      TARVONA_NAMED(CLASS_E_CLASSNOTAVAILABLE),
+      TARVONA_NAMED(REGDB_E_CLASSNOTREG),
+      TARVONA_NAMED(SELFREG_E_TYPELIB),
+      TARVONA_NAMED(SELFREG_E_CLASS),
+  };
+#undef TARVONA_NAMED
+  for (const auto& [value, name] : kNames) {
+    if (value == hr) return name;
+  }
+  return {};
+}
+
+}  // namespace tarvona::platform

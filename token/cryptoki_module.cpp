@@ -1,0 +1,181 @@
+#include "token/cryptoki_module.h"
+
+#include <algorithm>
+#include <map>
+#include <mutex>
+
+#include "common/result_code.h"
+
+namespace tarvona {
+namespace {
+
+// The vendor's auxiliary entry point: stores its table and returns 0.
+using GetAuxFunctionListFn = CK_RV (*)(void**);
+
+// Two controls in one process bind the same module instance (the loader
+// hands out the same library twice). C_Finalize would end the sessions of
+// both, so the instance is finalised only when its last binding unloads.
+// Keyed by function list: one per module instance.
+std::mutex g_users_mutex;
+std::map<CK_FUNCTION_LIST_PTR, int> g_users;
+
+void AddUser(CK_FUNCTION_LIST_PTR functions) {
+  std::lock_guard lock(g_users_mutex);
+  ++g_users[functions];
+}
+
+// True when no other binding uses the instance any more.
+bool ReleaseUser(CK_FUNCTION_LIST_PTR functions, bool was_user) {
+  std::lock_guard lock(g_users_mutex);
+  auto found = g_users.find(functions);
+  if (found == g_users.end()) return true;
+  if (was_user && --found->second == 0) {
+    g_users.erase(found);
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+CCryptokiModule::CCryptokiModule(const platform::LibraryLoader& loader) : loader_(loader) {}
+
+CCryptokiModule::~CCryptokiModule() { Unload(); }
+
+int32_t CCryptokiModule::Load(std::string_view file_name) {
+  if (library_ == nullptr) {
+    file_name_ = file_name;
+    library_ = loader_.Load(file_name_);
+    if (library_ == nullptr) return kModuleNotLoaded;
+  }
+  if (functions_ == nullptr) {
+    auto get_list =
+        reinterpret_cast<CK_C_GetFunctionList>(library_->Symbol("C_GetFunctionList"));
+    // A module that answers CKR_OK but leaves the list null is as unusable
+    // as one that fails: never go on to call through a null list.
+    if (get_list == nullptr || get_list(&functions_) != CKR_OK || functions_ == nullptr) {
+      functions_ = nullptr;
+      Unload();
+      return kModuleNotReady;
+    }
+  }
+  if (aux_table_ == nullptr) {
+    auto get_aux =
+        reinterpret_cast<GetAuxFunctionListFn>(library_->Symbol("E_GetAuxFunctionList"));
+    if (get_aux == nullptr || get_aux(&aux_table_) != CKR_OK || aux_table_ == nullptr) {
+      aux_table_ = nullptr;
+      Unload();
+      return kModuleNotReady;
+    }
+  }
+  CK_RV rv = functions_->C_Initialize(nullptr);
+  if (rv != CKR_OK && rv != CKR_CRYPTOKI_ALREADY_INITIALIZED) {
+    Unload();
+    return kModuleNotReady;
+  }
+  if (!initialized_) {
+    initialized_ = true;
+    AddUser(functions_);
+  }
+  return kOk;
+}
+
+void CCryptokiModule::Unload() {
+  // C_Finalize also ends the open session; its handle is left as it was and
+  // the next successful Connect replaces it. While another binding still
+  // uses the instance, only this binding's session is closed.
+  if (functions_ != nullptr) {
+    if (ReleaseUser(functions_, initialized_)) {
+      functions_->C_Finalize(nullptr);
+    } else if (session_ != 0) {
+      functions_->C_CloseSession(session_);
+    }
+  }
+  initialized_ = false;
+  functions_ = nullptr;
+  aux_table_ = nullptr;
+  library_.reset();
+}
+
+template <typename Visit>
+int32_t CCryptokiModule::ScanSlots(Visit visit) {
+  if (!IsReady()) {
+    if (int32_t rc = Load(file_name_); rc != kOk) return rc;
+  }
+  // Ten slots at most: a module with more present tokens reports
+  // CKR_BUFFER_TOO_SMALL, which counts as a failed scan.
+  std::array<CK_SLOT_ID, 10> slots{};
+  CK_ULONG count = slots.size();
+  if (functions_->C_GetSlotList(CK_TRUE, slots.data(), &count) != CKR_OK || count == 0) {
+    return kNoToken;
+  }
+  if (count > slots.size()) return kNoToken;  // a module that overstates its count
+  for (CK_ULONG i = 0; i < count; ++i) {
+    CK_TOKEN_INFO info{};
+    if (functions_->C_GetTokenInfo(slots[i], &info) != CKR_OK) continue;
+    if (!visit(slots[i], info)) break;
+  }
+  return kOk;
+}
+
+int32_t CCryptokiModule::Connect() {
+  bool tried = false;
+  bool opened = false;
+  int32_t rc = ScanSlots([&](CK_SLOT_ID slot, const CK_TOKEN_INFO&) {
+    tried = true;
+    CK_SESSION_HANDLE previous = session_;
+    slot_id_ = slot;
+    CK_SESSION_HANDLE fresh = 0;
+    opened = functions_->C_OpenSession(slot, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr,
+                                       nullptr, &fresh) == CKR_OK;
+    session_ = opened ? fresh : 0;
+    if (!opened) slot_id_ = kNoSlot;
+    // A session held from an earlier Connect would otherwise stay open until
+    // the module is finalised. It is closed after the new one is open, so a
+    // user who is logged in stays logged in.
+    if (previous != 0) functions_->C_CloseSession(previous);
+    return false;
+  });
+  if (rc != kOk) return rc;
+  return tried && opened ? kOk : kNoToken;
+}
+
+int32_t CCryptokiModule::Disconnect() {
+  if (!IsReady()) return kModuleNotReady;
+  functions_->C_CloseSession(session_);
+  session_ = 0;
+  slot_id_ = kNoSlot;
+  return kOk;
+}
+
+int32_t CCryptokiModule::RetrieveSerial(std::array<char, kSerialSize>& serial) {
+  bool found = false;
+  int32_t rc = ScanSlots([&](CK_SLOT_ID, const CK_TOKEN_INFO& info) {
+    std::copy(std::begin(info.serialNumber), std::end(info.serialNumber), serial.begin());
+    found = true;
+    return false;
+  });
+  if (rc != kOk) return rc;
+  return found ? kOk : kNoToken;
+}
+
+int32_t CCryptokiModule::RetrieveAllSerials(std::string& list) {
+  std::string joined;
+  bool first = true;
+  int32_t rc = ScanSlots([&](CK_SLOT_ID, const CK_TOKEN_INFO& info) {
+    const auto* begin = reinterpret_cast<const char*>(info.serialNumber);
+    // A NUL inside the field ends the serial early.
+    std::string_view serial(begin, kSerialSize);
+    serial = serial.substr(0, serial.find('\0'));
+    if (!first) joined += ',';
+    joined += serial;
+    first = false;
+    return true;
+  });
+  if (rc != kOk) return rc;
+  if (first) return kNoToken;
+  list = std::move(joined);
+  return kOk;
+}
+
+}  // namespace tarvona
