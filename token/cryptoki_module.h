@@ -3,8 +3,10 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/dynamic_library.h"
 #include "token/cryptoki.h"
@@ -43,6 +45,52 @@ class CCryptokiModule {
   // list is left as it was.
   int32_t RetrieveAllSerials(std::string& list);
 
+  // Login and PIN administration on the open session. PINs and the label
+  // go to the token as their bytes, without a terminator.
+  int32_t Login(bool security_officer, std::string_view pin);
+  int32_t Logout();
+  int32_t ChangeSOPin(std::string_view old_pin, std::string_view new_pin);
+  int32_t ChangeUserPin(std::string_view old_pin, std::string_view new_pin);
+  int32_t UnblockUserPin(std::string_view so_pin, std::string_view new_user_pin);
+  // Closes every session of the slot, initialises the token, sets the first
+  // user PIN, and ends with no session held.
+  int32_t InitializeToken(std::string_view so_pin, std::string_view user_pin,
+                          std::string_view label);
+
+  // Object lookup. Each search starts afresh, fetches one handle per
+  // C_FindObjects call and always ends with C_FindObjectsFinal.
+  int32_t FindCertificate(int32_t index, CK_OBJECT_HANDLE& object);
+  int32_t FindPublicKey(int32_t index, CK_OBJECT_HANDLE& object);
+  int32_t FindPrivateKey(int32_t index, CK_OBJECT_HANDLE& object);
+  // `serial` is the bare content of the certificate's serial number.
+  int32_t FindCertificateIdBySerial(std::span<const uint8_t> serial, std::vector<uint8_t>& id);
+  int32_t FindPrivateKeyById(std::span<const uint8_t> id, CK_OBJECT_HANDLE& key);
+  int32_t FindPublicKeyById(std::span<const uint8_t> id, CK_OBJECT_HANDLE& key);
+  int32_t FindPrivateKeyBySerial(std::span<const uint8_t> serial, CK_OBJECT_HANDLE& key);
+  int32_t FindPublicKeyBySerial(std::span<const uint8_t> serial, CK_OBJECT_HANDLE& key);
+  // Attribute type 1 (CKA_VALUE), 2 (CKA_ID) or 3 (CKA_SERIAL_NUMBER).
+  // Returns 1004 for another type, 1002 without a session, else the
+  // module's own CK_RV of the read (0 with the value).
+  CK_RV GetAttribute(CK_OBJECT_HANDLE object, int32_t type, std::vector<uint8_t>& value);
+
+  // Single-part cryptography. `output` comes sized to the capacity the
+  // token may fill and leaves sized to what it wrote. Hash type 0 is SHA-1,
+  // 1 MD2, 2 MD5; for signing any other value means raw CKM_RSA_PKCS.
+  int32_t DigestData(int32_t hash_type, std::span<const uint8_t> data,
+                     std::vector<uint8_t>& output);
+  int32_t SignData(CK_OBJECT_HANDLE key, int32_t hash_type, std::span<const uint8_t> data,
+                   std::vector<uint8_t>& signature);
+  int32_t VerifyData(CK_OBJECT_HANDLE key, int32_t hash_type, std::span<const uint8_t> data,
+                     std::span<const uint8_t> signature);
+  int32_t EncryptData(CK_OBJECT_HANDLE key, std::span<const uint8_t> data,
+                      std::vector<uint8_t>& output);
+  int32_t DecryptData(CK_OBJECT_HANDLE key, std::span<const uint8_t> data,
+                      std::vector<uint8_t>& output);
+  int32_t SignBySerial(std::span<const uint8_t> serial, int32_t hash_type,
+                       std::span<const uint8_t> data, std::vector<uint8_t>& signature);
+  int32_t VerifyBySerial(std::span<const uint8_t> serial, int32_t hash_type,
+                         std::span<const uint8_t> data, std::span<const uint8_t> signature);
+
   CK_SESSION_HANDLE session() const { return session_; }
   CK_SLOT_ID slot() const { return slot_id_; }
 
@@ -54,6 +102,15 @@ class CCryptokiModule {
   int32_t ScanSlots(Visit visit);
   // Session operations need a ready binding and, unless stated, a session.
   bool HasSession() const { return IsReady() && session_ != 0; }
+  int32_t ChangePin(CK_USER_TYPE user, std::string_view old_pin, std::string_view new_pin);
+  int32_t FindByIndex(CK_OBJECT_CLASS object_class, int32_t index, CK_OBJECT_HANDLE& object);
+  int32_t FindKeyById(CK_OBJECT_CLASS key_class, std::span<const uint8_t> id,
+                      CK_OBJECT_HANDLE& key);
+  // Finishes an operation whose Init call returned `init` with its
+  // single-part call (C_Digest, C_Sign, C_Encrypt and C_Decrypt share one
+  // shape); `failure` when either call failed.
+  int32_t RunSinglePart(int32_t failure, CK_RV init, CK_C_Digest run,
+                        std::span<const uint8_t> data, std::vector<uint8_t>& output);
 
   const platform::LibraryLoader& loader_;
   std::unique_ptr<platform::DynamicLibrary> library_;
