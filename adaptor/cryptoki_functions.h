@@ -87,11 +87,11 @@ enum class Takes { kNothing, kSlot, kSession };
 template <auto kMember>
 struct Traits;
 
-#define TARVONA_DEFINE_TRAITS(name, takes)                   \
-  template <>                                                \
-  struct Traits<&CK_FUNCTION_LIST::name> {                   \
-    static constexpr const char* kName = #name;              \
-    static constexpr Takes kTakes = Takes::takes;            \
+#define TARVONA_DEFINE_TRAITS(name, takes)        \
+  template <>                                     \
+  struct Traits<&CK_FUNCTION_LIST::name> {        \
+    static constexpr const char* kName = #name;   \
+    static constexpr Takes kTakes = Takes::takes; \
   };
 TARVONA_CRYPTOKI_FUNCTIONS(TARVONA_DEFINE_TRAITS)
 #undef TARVONA_DEFINE_TRAITS

@@ -20,8 +20,9 @@ void tarvona_faults_reset(void);
  * "C_GetFunctionList") return `rv` without reaching the real module, from its
  * `first_call`-th call on (1-based, counted per generation since the fault
  * was set) for `count` calls (0: for ever). "C_GetFunctionList" with rv 0
- * returns CKR_OK and a null list. A later fault for the same function and
- * generation replaces the earlier one. */
+ * returns CKR_OK and a null list; so does "E_GetAuxFunctionList" with a null
+ * table. A later fault for the same function and generation replaces the
+ * earlier one. */
 void tarvona_fault_inject(int generation, const char *function, CK_RV rv,
                           unsigned long first_call, unsigned long count);
 
@@ -33,7 +34,11 @@ void tarvona_fault_token_info(int generation, const char *label,
                               CK_FLAGS flags_set, CK_FLAGS flags_clear);
 
 /* One traced call, as the control made it. Fields a function does not have
- * stay 0. */
+ * stay 0. Output capacity is 0 for a length query (null output buffer).
+ * C_SetPIN puts the old PIN in bytes, the new one straight after it.
+ * C_GetAttributeValue records the first entry's capacity in length2, not its
+ * value. C_OpenSession and C_CreateObject record the new handle. At most
+ * 100000 entries are kept. */
 struct tarvona_trace_entry {
   int generation;
   char function[32];

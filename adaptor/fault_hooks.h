@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <tuple>
 
 #include "adaptor/cryptoki_functions.h"
 #include "adaptor/fault_control.h"
@@ -63,153 +64,166 @@ struct Results {
   static void After(Entry&, Args...) {}
 };
 
-#define TARVONA_BEFORE(name, ...) \
-  template <>                     \
-  struct Arguments<&List::name> { \
-    static void Before(Entry& e, __VA_ARGS__)
-#define TARVONA_END \
-  }                 \
-  ;
+// Shapes shared by several functions.
+struct KeyedInit {  // (session, mechanism, key)
+  static void Before(Entry& e, CK_SESSION_HANDLE, CK_MECHANISM_PTR mechanism,
+                     CK_OBJECT_HANDLE key) {
+    if (mechanism != nullptr) e.mechanism = mechanism->mechanism;
+    e.object = key;
+  }
+};
+struct OneShot {  // (session, input, input length, output, output capacity)
+  static void Before(Entry& e, CK_SESSION_HANDLE, CK_BYTE_PTR, CK_ULONG length, CK_BYTE_PTR out,
+                     CK_ULONG_PTR out_len) {
+    e.length = length;
+    e.length2 = Capacity(out, out_len);
+  }
+};
+struct Final {  // (session, output, output capacity)
+  static void Before(Entry& e, CK_SESSION_HANDLE, CK_BYTE_PTR out, CK_ULONG_PTR out_len) {
+    e.length2 = Capacity(out, out_len);
+  }
+};
+struct Update {  // (session, part, part length)
+  static void Before(Entry& e, CK_SESSION_HANDLE, CK_BYTE_PTR, CK_ULONG length) {
+    e.length = length;
+  }
+};
+struct ObjectOnly {  // (session, object)
+  static void Before(Entry& e, CK_SESSION_HANDLE, CK_OBJECT_HANDLE object) { e.object = object; }
+};
 
-TARVONA_BEFORE(C_GetSlotList, CK_BBOOL present, CK_SLOT_ID_PTR list, CK_ULONG_PTR count) {
-  e.flags = present;
-  e.length2 = Capacity(list, count);
-}
-TARVONA_END
-TARVONA_BEFORE(C_InitToken, CK_SLOT_ID, CK_UTF8CHAR_PTR pin, CK_ULONG pin_len,
-               CK_UTF8CHAR_PTR label) {
-  e.length = pin_len;
-  CopyBytes(e, label, 32);
-}
-TARVONA_END
-TARVONA_BEFORE(C_InitPIN, CK_SESSION_HANDLE, CK_UTF8CHAR_PTR pin, CK_ULONG pin_len) {
-  e.length = pin_len;
-  CopyBytes(e, pin, pin_len);
-}
-TARVONA_END
+// clang-format off
+template <> struct Arguments<&List::C_EncryptInit> : KeyedInit {};
+template <> struct Arguments<&List::C_DecryptInit> : KeyedInit {};
+template <> struct Arguments<&List::C_SignInit> : KeyedInit {};
+template <> struct Arguments<&List::C_SignRecoverInit> : KeyedInit {};
+template <> struct Arguments<&List::C_VerifyInit> : KeyedInit {};
+template <> struct Arguments<&List::C_VerifyRecoverInit> : KeyedInit {};
+template <> struct Arguments<&List::C_Encrypt> : OneShot {};
+template <> struct Arguments<&List::C_Decrypt> : OneShot {};
+template <> struct Arguments<&List::C_Digest> : OneShot {};
+template <> struct Arguments<&List::C_Sign> : OneShot {};
+template <> struct Arguments<&List::C_SignRecover> : OneShot {};
+template <> struct Arguments<&List::C_VerifyRecover> : OneShot {};
+template <> struct Arguments<&List::C_EncryptFinal> : Final {};
+template <> struct Arguments<&List::C_DecryptFinal> : Final {};
+template <> struct Arguments<&List::C_DigestFinal> : Final {};
+template <> struct Arguments<&List::C_SignFinal> : Final {};
+template <> struct Arguments<&List::C_DigestUpdate> : Update {};
+template <> struct Arguments<&List::C_SignUpdate> : Update {};
+template <> struct Arguments<&List::C_VerifyUpdate> : Update {};
+template <> struct Arguments<&List::C_GenerateRandom> : Update {};
+template <> struct Arguments<&List::C_DestroyObject> : ObjectOnly {};
+template <> struct Arguments<&List::C_DigestKey> : ObjectOnly {};
+// clang-format on
+
+template <>
+struct Arguments<&List::C_GetSlotList> {
+  static void Before(Entry& e, CK_BBOOL present, CK_SLOT_ID_PTR list, CK_ULONG_PTR count) {
+    e.flags = present;
+    e.length2 = Capacity(list, count);
+  }
+};
+template <>
+struct Arguments<&List::C_InitToken> {
+  static void Before(Entry& e, CK_SLOT_ID, CK_UTF8CHAR_PTR, CK_ULONG pin_len,
+                     CK_UTF8CHAR_PTR label) {
+    e.length = pin_len;
+    CopyBytes(e, label, 32);
+  }
+};
+template <>
+struct Arguments<&List::C_InitPIN> {
+  static void Before(Entry& e, CK_SESSION_HANDLE, CK_UTF8CHAR_PTR pin, CK_ULONG pin_len) {
+    e.length = pin_len;
+    CopyBytes(e, pin, pin_len);
+  }
+};
 // Old PIN first, the new one straight after it.
-TARVONA_BEFORE(C_SetPIN, CK_SESSION_HANDLE, CK_UTF8CHAR_PTR old_pin, CK_ULONG old_len,
-               CK_UTF8CHAR_PTR new_pin, CK_ULONG new_len) {
-  e.length = old_len;
-  e.length2 = new_len;
-  CopyBytes(e, old_pin, old_len);
-  CopyBytes(e, new_pin, new_len, e.bytes_len);
-}
-TARVONA_END
-TARVONA_BEFORE(C_OpenSession, CK_SLOT_ID, CK_FLAGS flags, CK_VOID_PTR, CK_NOTIFY,
-               CK_SESSION_HANDLE_PTR) {
-  e.flags = flags;
-}
-TARVONA_END
-TARVONA_BEFORE(C_Login, CK_SESSION_HANDLE, CK_USER_TYPE user, CK_UTF8CHAR_PTR pin,
-               CK_ULONG pin_len) {
-  e.user_type = user;
-  e.length = pin_len;
-  CopyBytes(e, pin, pin_len);
-}
-TARVONA_END
-TARVONA_BEFORE(C_CreateObject, CK_SESSION_HANDLE, CK_ATTRIBUTE_PTR attributes, CK_ULONG count,
-               CK_OBJECT_HANDLE_PTR) {
-  CaptureTemplate(e, attributes, count, true);
-}
-TARVONA_END
-TARVONA_BEFORE(C_FindObjectsInit, CK_SESSION_HANDLE, CK_ATTRIBUTE_PTR attributes,
-               CK_ULONG count) {
-  CaptureTemplate(e, attributes, count, true);
-}
-TARVONA_END
-TARVONA_BEFORE(C_FindObjects, CK_SESSION_HANDLE, CK_OBJECT_HANDLE_PTR, CK_ULONG max,
-               CK_ULONG_PTR) {
-  e.count = max;
-}
-TARVONA_END
+template <>
+struct Arguments<&List::C_SetPIN> {
+  static void Before(Entry& e, CK_SESSION_HANDLE, CK_UTF8CHAR_PTR old_pin, CK_ULONG old_len,
+                     CK_UTF8CHAR_PTR new_pin, CK_ULONG new_len) {
+    e.length = old_len;
+    e.length2 = new_len;
+    CopyBytes(e, old_pin, old_len);
+    CopyBytes(e, new_pin, new_len, e.bytes_len);
+  }
+};
+template <>
+struct Arguments<&List::C_OpenSession> {
+  static void Before(Entry& e, CK_SLOT_ID, CK_FLAGS flags, CK_VOID_PTR, CK_NOTIFY,
+                     CK_SESSION_HANDLE_PTR) {
+    e.flags = flags;
+  }
+};
+template <>
+struct Arguments<&List::C_Login> {
+  static void Before(Entry& e, CK_SESSION_HANDLE, CK_USER_TYPE user, CK_UTF8CHAR_PTR pin,
+                     CK_ULONG pin_len) {
+    e.user_type = user;
+    e.length = pin_len;
+    CopyBytes(e, pin, pin_len);
+  }
+};
+template <>
+struct Arguments<&List::C_CreateObject> {
+  static void Before(Entry& e, CK_SESSION_HANDLE, CK_ATTRIBUTE_PTR attributes, CK_ULONG count,
+                     CK_OBJECT_HANDLE_PTR) {
+    CaptureTemplate(e, attributes, count, true);
+  }
+};
+template <>
+struct Arguments<&List::C_FindObjectsInit> {
+  static void Before(Entry& e, CK_SESSION_HANDLE, CK_ATTRIBUTE_PTR attributes, CK_ULONG count) {
+    CaptureTemplate(e, attributes, count, true);
+  }
+};
+template <>
+struct Arguments<&List::C_FindObjects> {
+  static void Before(Entry& e, CK_SESSION_HANDLE, CK_OBJECT_HANDLE_PTR, CK_ULONG max,
+                     CK_ULONG_PTR) {
+    e.count = max;
+  }
+};
 // The first value is an output here: its capacity goes to length2.
-TARVONA_BEFORE(C_GetAttributeValue, CK_SESSION_HANDLE, CK_OBJECT_HANDLE object,
-               CK_ATTRIBUTE_PTR attributes, CK_ULONG count) {
-  e.object = object;
-  CaptureTemplate(e, attributes, count, false);
-}
-TARVONA_END
-TARVONA_BEFORE(C_SetAttributeValue, CK_SESSION_HANDLE, CK_OBJECT_HANDLE object,
-               CK_ATTRIBUTE_PTR attributes, CK_ULONG count) {
-  e.object = object;
-  CaptureTemplate(e, attributes, count, true);
-}
-TARVONA_END
-TARVONA_BEFORE(C_DestroyObject, CK_SESSION_HANDLE, CK_OBJECT_HANDLE object) { e.object = object; }
-TARVONA_END
-TARVONA_BEFORE(C_DigestInit, CK_SESSION_HANDLE, CK_MECHANISM_PTR mechanism) {
-  if (mechanism != nullptr) e.mechanism = mechanism->mechanism;
-}
-TARVONA_END
-TARVONA_BEFORE(C_DigestKey, CK_SESSION_HANDLE, CK_OBJECT_HANDLE key) { e.object = key; }
-TARVONA_END
-TARVONA_BEFORE(C_Verify, CK_SESSION_HANDLE, CK_BYTE_PTR, CK_ULONG length, CK_BYTE_PTR,
-               CK_ULONG signature_length) {
-  e.length = length;
-  e.length2 = signature_length;
-}
-TARVONA_END
-TARVONA_BEFORE(C_GenerateRandom, CK_SESSION_HANDLE, CK_BYTE_PTR, CK_ULONG length) {
-  e.length = length;
-}
-TARVONA_END
-
-// (session, mechanism, key)
-#define TARVONA_KEYED_INIT(name)                                                     \
-  TARVONA_BEFORE(name, CK_SESSION_HANDLE, CK_MECHANISM_PTR mechanism, CK_OBJECT_HANDLE key) { \
-    if (mechanism != nullptr) e.mechanism = mechanism->mechanism;                    \
-    e.object = key;                                                                  \
-  }                                                                                  \
-  TARVONA_END
-TARVONA_KEYED_INIT(C_EncryptInit)
-TARVONA_KEYED_INIT(C_DecryptInit)
-TARVONA_KEYED_INIT(C_SignInit)
-TARVONA_KEYED_INIT(C_SignRecoverInit)
-TARVONA_KEYED_INIT(C_VerifyInit)
-TARVONA_KEYED_INIT(C_VerifyRecoverInit)
-#undef TARVONA_KEYED_INIT
-
-// (session, input, input length, output, output capacity)
-#define TARVONA_ONE_SHOT(name)                                                         \
-  TARVONA_BEFORE(name, CK_SESSION_HANDLE, CK_BYTE_PTR, CK_ULONG length, CK_BYTE_PTR out, \
-                 CK_ULONG_PTR out_len) {                                               \
-    e.length = length;                                                                 \
-    e.length2 = Capacity(out, out_len);                                                \
-  }                                                                                    \
-  TARVONA_END
-TARVONA_ONE_SHOT(C_Encrypt)
-TARVONA_ONE_SHOT(C_Decrypt)
-TARVONA_ONE_SHOT(C_Digest)
-TARVONA_ONE_SHOT(C_Sign)
-TARVONA_ONE_SHOT(C_SignRecover)
-TARVONA_ONE_SHOT(C_VerifyRecover)
-#undef TARVONA_ONE_SHOT
-
-// (session, output, output capacity)
-#define TARVONA_FINAL(name)                                                          \
-  TARVONA_BEFORE(name, CK_SESSION_HANDLE, CK_BYTE_PTR out, CK_ULONG_PTR out_len) {   \
-    e.length2 = Capacity(out, out_len);                                              \
-  }                                                                                  \
-  TARVONA_END
-TARVONA_FINAL(C_EncryptFinal)
-TARVONA_FINAL(C_DecryptFinal)
-TARVONA_FINAL(C_DigestFinal)
-TARVONA_FINAL(C_SignFinal)
-#undef TARVONA_FINAL
-
-// (session, part, part length)
-#define TARVONA_UPDATE(name)                                                 \
-  TARVONA_BEFORE(name, CK_SESSION_HANDLE, CK_BYTE_PTR, CK_ULONG length) {    \
-    e.length = length;                                                       \
-  }                                                                          \
-  TARVONA_END
-TARVONA_UPDATE(C_DigestUpdate)
-TARVONA_UPDATE(C_SignUpdate)
-TARVONA_UPDATE(C_VerifyUpdate)
-#undef TARVONA_UPDATE
-#undef TARVONA_BEFORE
-#undef TARVONA_END
+template <>
+struct Arguments<&List::C_GetAttributeValue> {
+  static void Before(Entry& e, CK_SESSION_HANDLE, CK_OBJECT_HANDLE object,
+                     CK_ATTRIBUTE_PTR attributes, CK_ULONG count) {
+    e.object = object;
+    CaptureTemplate(e, attributes, count, false);
+  }
+};
+template <>
+struct Arguments<&List::C_SetAttributeValue> {
+  static void Before(Entry& e, CK_SESSION_HANDLE, CK_OBJECT_HANDLE object,
+                     CK_ATTRIBUTE_PTR attributes, CK_ULONG count) {
+    e.object = object;
+    CaptureTemplate(e, attributes, count, true);
+  }
+};
+template <>
+struct Arguments<&List::C_GetObjectSize> {
+  static void Before(Entry& e, CK_SESSION_HANDLE, CK_OBJECT_HANDLE object, CK_ULONG_PTR) {
+    e.object = object;
+  }
+};
+template <>
+struct Arguments<&List::C_Verify> {
+  static void Before(Entry& e, CK_SESSION_HANDLE, CK_BYTE_PTR, CK_ULONG length, CK_BYTE_PTR,
+                     CK_ULONG signature_length) {
+    e.length = length;
+    e.length2 = signature_length;
+  }
+};
+template <>
+struct Arguments<&List::C_DigestInit> {
+  static void Before(Entry& e, CK_SESSION_HANDLE, CK_MECHANISM_PTR mechanism) {
+    if (mechanism != nullptr) e.mechanism = mechanism->mechanism;
+  }
+};
 
 template <>
 struct Results<&List::C_OpenSession> {

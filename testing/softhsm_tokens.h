@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tarvona::testing {
@@ -10,9 +12,9 @@ inline constexpr char kUserPin[] = "1234";
 inline constexpr char kSoPin[] = "5678";
 
 // Folders and files fixed when the build is configured.
-std::string TestDataDir();       // keys and certificates made by make_test_pki.sh
-std::string FaultModulesDir();   // Tarvonav4.dll / Tarvonav5.dll of the fault build
-std::string SoftHsmModulePath(); // the SoftHSM2 Cryptoki module
+std::string TestDataDir();        // keys and certificates made by make_test_pki.sh
+std::string FaultModulesDir();    // Tarvonav4.dll / Tarvonav5.dll of the fault build
+std::string SoftHsmModulePath();  // the SoftHSM2 Cryptoki module
 
 std::vector<uint8_t> ReadFile(const std::string& path);
 
@@ -22,6 +24,9 @@ struct ImportOptions {
   bool private_key = true;
   // CKA_SERIAL_NUMBER on the certificate object (DER INTEGER of the serial).
   bool serial_attribute = true;
+  // Bytes for CKA_SERIAL_NUMBER instead of the certificate's own, for
+  // malformed values.
+  std::optional<std::vector<uint8_t>> serial_value;
   std::string user_pin = kUserPin;
 };
 
@@ -43,7 +48,9 @@ class SoftHsmTokens {
 
   // Imports the key pair and certificate `key_name` of the test data
   // (for example "rsa2048") into the token, all three objects with `id` as
-  // CKA_ID. Token objects; the private key is private and sensitive.
+  // CKA_ID. Token objects; the private key is private and sensitive; the
+  // certificate is labelled `key_name`. Throws std::runtime_error (with the
+  // CK_RV) on any failure.
   void ImportKeyPair(const std::string& label, const std::string& key_name,
                      const std::vector<uint8_t>& id, const ImportOptions& options = {});
 
@@ -53,6 +60,7 @@ class SoftHsmTokens {
  private:
   std::string directory_;
   std::string config_path_;
+  std::vector<std::pair<std::string, std::optional<std::string>>> saved_environment_;
 };
 
 }  // namespace tarvona::testing

@@ -31,11 +31,23 @@ int32_t CCryptokiModule::RunSinglePart(int32_t failure, CK_RV init, CK_C_Digest 
   // buffer's size is the capacity the token is told of: no length query.
   if (init != CKR_OK) return failure;
   CK_ULONG length = output.size();
-  if (run(session_, InputBytes(data), data.size(), output.data(), &length) != CKR_OK) {
-    return failure;
-  }
+  CK_RV rv = run(session_, InputBytes(data), data.size(), output.data(), &length);
+  if (rv == CKR_BUFFER_TOO_SMALL) FinishRefusedOperation(run, data, length);
+  if (rv != CKR_OK) return failure;
   output.resize(std::min<CK_ULONG>(length, output.size()));
   return kOk;
+}
+
+void CCryptokiModule::FinishRefusedOperation(CK_C_Digest run, std::span<const uint8_t> data,
+                                             CK_ULONG needed) {
+  // A single-part call that finds the buffer too small leaves its operation
+  // active, and the session would refuse every later search and operation.
+  // Running it to its end into a scratch buffer of the size the token asked
+  // for is the only way Cryptoki 2.x offers to end it.
+  constexpr CK_ULONG kMostAnyKeyNeeds = 64 * 1024;
+  if (needed == 0 || needed > kMostAnyKeyNeeds) return;
+  std::vector<uint8_t> scratch(needed);
+  run(session_, InputBytes(data), data.size(), scratch.data(), &needed);
 }
 
 int32_t CCryptokiModule::DigestData(int32_t hash_type, std::span<const uint8_t> data,

@@ -111,6 +111,7 @@ class CCryptokiModule {
   // shape); `failure` when either call failed.
   int32_t RunSinglePart(int32_t failure, CK_RV init, CK_C_Digest run,
                         std::span<const uint8_t> data, std::vector<uint8_t>& output);
+  void FinishRefusedOperation(CK_C_Digest run, std::span<const uint8_t> data, CK_ULONG needed);
 
   const platform::LibraryLoader& loader_;
   std::unique_ptr<platform::DynamicLibrary> library_;

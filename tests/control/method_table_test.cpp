@@ -52,15 +52,17 @@ TEST(MethodTableTest, FindsNamesIgnoringCaseAndRefusesUnknownOnes) {
 
 class InvokeTest : public ::testing::Test {
  protected:
-  InvokeTest() : loader_(testing::FaultModulesDir()) {
-    loader_.Without("Tarvonav4.dll").Without("Tarvonav5.dll");
+  static testing::DirectoryLoader NoModules() {
+    testing::DirectoryLoader loader(testing::FaultModulesDir());
+    loader.Without("Tarvonav4.dll").Without("Tarvonav5.dll");
+    return loader;
   }
 
   platform::HRESULT Call(int32_t dispid, std::vector<Variant> args, uint32_t* arg_error = nullptr) {
     return Invoke(control_, dispid, args, result_, arg_error);
   }
 
-  testing::DirectoryLoader loader_;
+  testing::DirectoryLoader loader_ = NoModules();
   CTarvonaActiveXCtrl control_{loader_};
   Variant result_;
 };

@@ -1,0 +1,160 @@
+// State behind adaptor/fault_control.h. Compiled into the fault build only.
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "adaptor/fault_control.h"
+#include "adaptor/fault_hooks.h"
+
+#define TARVONA_EXPORT __attribute__((visibility("default")))
+
+namespace tarvona::adaptor::faults {
+namespace {
+
+struct Fault {
+  CK_RV rv;
+  unsigned long first_call;
+  unsigned long count;
+  unsigned long calls;  // seen since the fault was set
+};
+
+using Label = std::array<unsigned char, 32>;
+
+struct TokenOverride {
+  int generation;
+  Label label;
+  bool replace_serial;
+  std::array<unsigned char, 16> serial;
+  CK_FLAGS flags_set;
+  CK_FLAGS flags_clear;
+};
+
+// Far more than any test makes; keeps a runaway loop from eating memory.
+constexpr size_t kTraceLimit = 100000;
+
+struct FaultState {
+  std::mutex mutex;
+  std::map<std::pair<int, std::string>, Fault> faults;
+  std::vector<TokenOverride> overrides;
+  std::vector<Entry> trace;
+};
+FaultState state;
+
+// Generation 0 means both.
+std::vector<int> Generations(int generation) {
+  if (generation == 0) return {4, 5};
+  if (generation == 4 || generation == 5) return {generation};
+  return {};
+}
+
+Label PaddedLabel(const char* text) {
+  Label label;
+  label.fill(' ');
+  std::memcpy(label.data(), text, std::min(std::strlen(text), label.size()));
+  return label;
+}
+
+}  // namespace
+
+bool Due(int generation, const char* function, CK_RV* rv) noexcept {
+  try {
+    std::lock_guard lock(state.mutex);
+    const auto found = state.faults.find({generation, function});
+    if (found == state.faults.end()) return false;
+    Fault& fault = found->second;
+    ++fault.calls;
+    if (fault.calls < fault.first_call) return false;
+    if (fault.count != 0 && fault.calls - fault.first_call >= fault.count) return false;
+    *rv = fault.rv;
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+void Record(const Entry& entry) noexcept {
+  try {
+    std::lock_guard lock(state.mutex);
+    if (state.trace.size() < kTraceLimit) state.trace.push_back(entry);
+  } catch (...) {
+  }
+}
+
+void OverrideTokenInfo(int generation, CK_TOKEN_INFO* info) noexcept {
+  std::lock_guard lock(state.mutex);
+  for (const TokenOverride& o : state.overrides) {
+    if (o.generation != generation || std::memcmp(o.label.data(), info->label, 32) != 0) continue;
+    if (o.replace_serial) std::memcpy(info->serialNumber, o.serial.data(), o.serial.size());
+    info->flags = (info->flags | o.flags_set) & ~o.flags_clear;
+  }
+}
+
+}  // namespace tarvona::adaptor::faults
+
+namespace faults = tarvona::adaptor::faults;
+
+extern "C" {
+
+TARVONA_EXPORT void tarvona_faults_reset(void) {
+  std::lock_guard lock(faults::state.mutex);
+  faults::state.faults.clear();
+  faults::state.overrides.clear();
+  faults::state.trace.clear();
+}
+
+TARVONA_EXPORT void tarvona_fault_inject(int generation, const char* function, CK_RV rv,
+                                         unsigned long first_call, unsigned long count) {
+  if (function == nullptr) return;
+  try {
+    std::lock_guard lock(faults::state.mutex);
+    for (int g : faults::Generations(generation)) {
+      faults::state.faults[{g, function}] = {rv, std::max(first_call, 1UL), count, 0};
+    }
+  } catch (...) {
+  }
+}
+
+TARVONA_EXPORT void tarvona_fault_token_info(int generation, const char* label,
+                                             const unsigned char* serial16, CK_FLAGS flags_set,
+                                             CK_FLAGS flags_clear) {
+  if (label == nullptr) return;
+  try {
+    faults::TokenOverride o{
+        0, faults::PaddedLabel(label), serial16 != nullptr, {}, flags_set, flags_clear};
+    if (serial16 != nullptr) std::memcpy(o.serial.data(), serial16, o.serial.size());
+    std::lock_guard lock(faults::state.mutex);
+    for (int g : faults::Generations(generation)) {
+      o.generation = g;
+      auto& all = faults::state.overrides;
+      std::erase_if(all, [&](const faults::TokenOverride& old) {
+        return old.generation == g && old.label == o.label;
+      });
+      all.push_back(o);
+    }
+  } catch (...) {
+  }
+}
+
+TARVONA_EXPORT unsigned long tarvona_trace_count(void) {
+  std::lock_guard lock(faults::state.mutex);
+  return faults::state.trace.size();
+}
+
+TARVONA_EXPORT int tarvona_trace_get(unsigned long index, struct tarvona_trace_entry* entry) {
+  std::lock_guard lock(faults::state.mutex);
+  if (entry == nullptr || index >= faults::state.trace.size()) return 0;
+  *entry = faults::state.trace[index];
+  return 1;
+}
+
+TARVONA_EXPORT void tarvona_trace_clear(void) {
+  std::lock_guard lock(faults::state.mutex);
+  faults::state.trace.clear();
+}
+
+}  // extern "C"

@@ -1,0 +1,21 @@
+# Debian 12 packages the project needs to build, test and run its demo.
+# Sourced by the other scripts; installs what is missing (root or sudo).
+TARVONA_PACKAGES=(
+  build-essential cmake ninja-build pkg-config
+  libgtest-dev libbenchmark-dev nlohmann-json3-dev
+  libp11-kit-dev p11-kit softhsm2 opensc
+  libssl-dev openssl
+)
+
+tarvona_install_packages() {
+  local missing=()
+  for p in "${TARVONA_PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  local sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  echo "Installing: ${missing[*]}"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
+}
