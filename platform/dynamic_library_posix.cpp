@@ -1,5 +1,7 @@
 #include <dlfcn.h>
 
+#include <string>
+
 #include "platform/dynamic_library.h"
 
 namespace tarvona::platform {
@@ -18,12 +20,32 @@ class PosixLibrary final : public DynamicLibrary {
   void* handle_;
 };
 
+// The folder of the object (library or program) this code is part of.
+std::string OwnFolder() {
+  Dl_info info{};
+  if (dladdr(reinterpret_cast<void*>(&OwnFolder), &info) == 0 || info.dli_fname == nullptr) {
+    return {};
+  }
+  std::string path = info.dli_fname;
+  auto slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
 class PosixLoader final : public LibraryLoader {
  public:
   std::unique_ptr<DynamicLibrary> Load(const std::string& file_name) const override {
     // RTLD_LOCAL keeps each module's symbols to itself: two modules may
     // export the same Cryptoki names.
     void* handle = dlopen(file_name.c_str(), RTLD_NOW | RTLD_LOCAL);
+    // The normal search takes the run path ($ORIGIN) of the object calling
+    // dlopen, and an interposed dlopen (a sanitizer's, say) hides that
+    // object. Modules installed next to the control are then looked for
+    // there by name.
+    if (handle == nullptr && file_name.find('/') == std::string::npos) {
+      if (std::string folder = OwnFolder(); !folder.empty()) {
+        handle = dlopen((folder + file_name).c_str(), RTLD_NOW | RTLD_LOCAL);
+      }
+    }
     if (handle == nullptr) return nullptr;
     return std::make_unique<PosixLibrary>(handle);
   }

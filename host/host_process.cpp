@@ -1,0 +1,73 @@
+#include "host/host_process.h"
+
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace tarvona::host {
+
+HostProcess::HostProcess(const std::string& program, const std::vector<std::string>& args) {
+  int input[2];
+  int output[2];
+  if (pipe(input) != 0) return;
+  if (pipe(output) != 0) {
+    close(input[0]);
+    close(input[1]);
+    return;
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, input[0], 0);
+  posix_spawn_file_actions_adddup2(&actions, output[1], 1);
+  for (int fd : {input[0], input[1], output[0], output[1]}) {
+    posix_spawn_file_actions_addclose(&actions, fd);
+  }
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(program.c_str()));
+  for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ) != 0) {
+    pid_ = -1;
+  }
+  posix_spawn_file_actions_destroy(&actions);
+  close(input[0]);
+  close(output[1]);
+  to_child_ = fdopen(input[1], "w");
+  from_child_ = fdopen(output[0], "r");
+}
+
+HostProcess::~HostProcess() {
+  Finish();
+  if (from_child_ != nullptr) std::fclose(from_child_);
+}
+
+std::optional<std::string> HostProcess::Exchange(const std::string& line) {
+  if (to_child_ == nullptr || from_child_ == nullptr) return std::nullopt;
+  if (std::fputs(line.c_str(), to_child_) < 0 || std::fputc('\n', to_child_) == EOF ||
+      std::fflush(to_child_) != 0) {
+    return std::nullopt;
+  }
+  std::string reply;
+  for (int c = std::fgetc(from_child_); c != EOF; c = std::fgetc(from_child_)) {
+    if (c == '\n') return reply;
+    reply.push_back(static_cast<char>(c));
+  }
+  return std::nullopt;
+}
+
+int HostProcess::Finish() {
+  if (to_child_ != nullptr) {
+    std::fclose(to_child_);
+    to_child_ = nullptr;
+  }
+  int status = -1;
+  if (pid_ > 0) {
+    waitpid(pid_, &status, 0);
+    pid_ = -1;
+  }
+  return status;
+}
+
+}  // namespace tarvona::host
