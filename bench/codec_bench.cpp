@@ -1,0 +1,153 @@
+// The codecs against OpenSSL's on the same bytes, in the same run.
+#include <benchmark/benchmark.h>
+#include <openssl/bio.h>
+#include <openssl/crypto.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "encoding/base64.h"
+#include "encoding/hex.h"
+#include "encoding/pem.h"
+
+namespace {
+
+std::vector<uint8_t> RandomBytes(size_t size) {
+  std::mt19937 random(size);
+  std::vector<uint8_t> bytes(size);
+  for (auto& b : bytes) b = static_cast<uint8_t>(random());
+  return bytes;
+}
+
+void Sizes(benchmark::internal::Benchmark* b) { b->Arg(64)->Arg(1024)->Arg(1 << 20); }
+
+void BM_HexEncode(benchmark::State& state) {
+  auto bytes = RandomBytes(static_cast<size_t>(state.range(0)));
+  for (auto _ : state) benchmark::DoNotOptimize(tarvona::HexEncode(bytes));
+  state.SetBytesProcessed(state.iterations() * state.range(0));
+}
+
+void BM_HexEncode_OpenSsl(benchmark::State& state) {
+  auto bytes = RandomBytes(static_cast<size_t>(state.range(0)));
+  std::string out(bytes.size() * 2 + 1, '\0');
+  for (auto _ : state) {
+    size_t length = 0;
+    OPENSSL_buf2hexstr_ex(out.data(), out.size(), &length, bytes.data(), bytes.size(), '\0');
+    benchmark::DoNotOptimize(out.data());
+  }
+  state.SetBytesProcessed(state.iterations() * state.range(0));
+}
+
+void BM_HexDecode(benchmark::State& state) {
+  auto text = tarvona::HexEncode(RandomBytes(static_cast<size_t>(state.range(0))));
+  for (auto _ : state) benchmark::DoNotOptimize(tarvona::HexDecode(text));
+  state.SetBytesProcessed(state.iterations() * state.range(0));
+}
+
+void BM_HexDecode_OpenSsl(benchmark::State& state) {
+  auto text = tarvona::HexEncode(RandomBytes(static_cast<size_t>(state.range(0))));
+  std::vector<uint8_t> out(text.size() / 2);
+  for (auto _ : state) {
+    size_t length = 0;
+    OPENSSL_hexstr2buf_ex(out.data(), out.size(), &length, text.c_str(), '\0');
+    benchmark::DoNotOptimize(out.data());
+  }
+  state.SetBytesProcessed(state.iterations() * state.range(0));
+}
+
+void BM_Base64Encode(benchmark::State& state) {
+  auto bytes = RandomBytes(static_cast<size_t>(state.range(0)));
+  for (auto _ : state) benchmark::DoNotOptimize(tarvona::Base64Encode(bytes));
+  state.SetBytesProcessed(state.iterations() * state.range(0));
+}
+
+void BM_Base64Encode_OpenSsl(benchmark::State& state) {
+  auto bytes = RandomBytes(static_cast<size_t>(state.range(0)));
+  std::vector<unsigned char> out((bytes.size() + 2) / 3 * 4 + 1);
+  for (auto _ : state) {
+    EVP_EncodeBlock(out.data(), bytes.data(), static_cast<int>(bytes.size()));
+    benchmark::DoNotOptimize(out.data());
+  }
+  state.SetBytesProcessed(state.iterations() * state.range(0));
+}
+
+void BM_Base64Decode(benchmark::State& state) {
+  auto text = tarvona::Base64Encode(RandomBytes(static_cast<size_t>(state.range(0))));
+  for (auto _ : state) benchmark::DoNotOptimize(tarvona::Base64Decode(text));
+  state.SetBytesProcessed(state.iterations() * state.range(0));
+}
+
+void BM_Base64Decode_OpenSsl(benchmark::State& state) {
+  auto text = tarvona::Base64Encode(RandomBytes(static_cast<size_t>(state.range(0))));
+  std::vector<unsigned char> out(text.size() / 4 * 3);
+  for (auto _ : state) {
+    EVP_DecodeBlock(out.data(), reinterpret_cast<const unsigned char*>(text.data()),
+                    static_cast<int>(text.size()));
+    benchmark::DoNotOptimize(out.data());
+  }
+  state.SetBytesProcessed(state.iterations() * state.range(0));
+}
+
+void BM_PemWrap(benchmark::State& state) {
+  auto bytes = RandomBytes(static_cast<size_t>(state.range(0)));
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(
+        tarvona::PemWrap(bytes, tarvona::kCertificateHeader, tarvona::kCertificateFooter));
+  }
+  state.SetBytesProcessed(state.iterations() * state.range(0));
+}
+
+void BM_PemWrap_OpenSsl(benchmark::State& state) {
+  auto bytes = RandomBytes(static_cast<size_t>(state.range(0)));
+  for (auto _ : state) {
+    BIO* bio = BIO_new(BIO_s_mem());
+    PEM_write_bio(bio, "CERTIFICATE", "", bytes.data(), static_cast<long>(bytes.size()));
+    BIO_free(bio);
+  }
+  state.SetBytesProcessed(state.iterations() * state.range(0));
+}
+
+void BM_PemUnwrap(benchmark::State& state) {
+  auto pem = tarvona::PemWrap(RandomBytes(static_cast<size_t>(state.range(0))),
+                              tarvona::kCertificateHeader, tarvona::kCertificateFooter);
+  for (auto _ : state) benchmark::DoNotOptimize(tarvona::PemUnwrap(pem));
+  state.SetBytesProcessed(state.iterations() * state.range(0));
+}
+
+void BM_PemUnwrap_OpenSsl(benchmark::State& state) {
+  auto pem = tarvona::PemWrap(RandomBytes(static_cast<size_t>(state.range(0))),
+                              tarvona::kCertificateHeader, tarvona::kCertificateFooter);
+  for (auto _ : state) {
+    BIO* bio = BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size()));
+    char* name = nullptr;
+    char* header = nullptr;
+    unsigned char* data = nullptr;
+    long length = 0;
+    PEM_read_bio(bio, &name, &header, &data, &length);
+    OPENSSL_free(name);
+    OPENSSL_free(header);
+    OPENSSL_free(data);
+    BIO_free(bio);
+  }
+  state.SetBytesProcessed(state.iterations() * state.range(0));
+}
+
+BENCHMARK(BM_HexEncode)->Apply(Sizes);
+BENCHMARK(BM_HexEncode_OpenSsl)->Apply(Sizes);
+BENCHMARK(BM_HexDecode)->Apply(Sizes);
+BENCHMARK(BM_HexDecode_OpenSsl)->Apply(Sizes);
+BENCHMARK(BM_Base64Encode)->Apply(Sizes);
+BENCHMARK(BM_Base64Encode_OpenSsl)->Apply(Sizes);
+BENCHMARK(BM_Base64Decode)->Apply(Sizes);
+BENCHMARK(BM_Base64Decode_OpenSsl)->Apply(Sizes);
+BENCHMARK(BM_PemWrap)->Apply(Sizes);
+BENCHMARK(BM_PemWrap_OpenSsl)->Apply(Sizes);
+BENCHMARK(BM_PemUnwrap)->Apply(Sizes);
+BENCHMARK(BM_PemUnwrap_OpenSsl)->Apply(Sizes);
+
+}  // namespace
+
+BENCHMARK_MAIN();

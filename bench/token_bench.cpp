@@ -1,0 +1,174 @@
+// RSA-2048 signing on a SoftHSM2 token: the module called directly (the
+// limit) against the control's methods through the shipped adaptor, and
+// the cost of listing certificates and of connecting.
+#include <benchmark/benchmark.h>
+#include <dlfcn.h>
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include "adaptor/fault_control.h"
+#include "control/tarvona_control.h"
+#include "encoding/hex.h"
+#include "testing/softhsm_tokens.h"
+#include "testing/test_library_loader.h"
+#include "token/cryptoki.h"
+
+namespace {
+
+using tarvona::CTarvonaActiveXCtrl;
+using tarvona::testing::kUserPin;
+using tarvona::testing::SoftHsmTokens;
+
+constexpr char kSerial[] = "00C0FFEE01";  // rsa2048's certificate
+const std::string kData = tarvona::HexEncode(std::vector<uint8_t>(20, 0x5A));
+
+// One token holding the rsa2048 pair, for the whole run.
+SoftHsmTokens& Tokens() {
+  static SoftHsmTokens* tokens = [] {
+    auto* t = new SoftHsmTokens;
+    t->AddToken("bench");
+    t->ImportKeyPair("bench", "rsa2048", {0x01});
+    return t;
+  }();
+  return *tokens;
+}
+
+void Check(CK_RV rv, const char* what) {
+  if (rv != CKR_OK) throw std::runtime_error(std::string(what) + " failed");
+}
+
+void BM_Sign_RawModule(benchmark::State& state) {
+  Tokens();
+  void* library = dlopen(tarvona::testing::SoftHsmModulePath().c_str(), RTLD_NOW | RTLD_LOCAL);
+  auto get_list = reinterpret_cast<CK_C_GetFunctionList>(dlsym(library, "C_GetFunctionList"));
+  CK_FUNCTION_LIST_PTR f = nullptr;
+  Check(get_list(&f), "C_GetFunctionList");
+  CK_RV init = f->C_Initialize(nullptr);
+  CK_SLOT_ID slots[4];
+  CK_ULONG count = 4;
+  Check(f->C_GetSlotList(CK_TRUE, slots, &count), "C_GetSlotList");
+  CK_SESSION_HANDLE session = 0;
+  Check(f->C_OpenSession(slots[0], CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr,
+                         &session),
+        "C_OpenSession");
+  f->C_Login(session, CKU_USER, (CK_UTF8CHAR_PTR)kUserPin, 4);
+  CK_OBJECT_CLASS key_class = CKO_PRIVATE_KEY;
+  CK_ATTRIBUTE search[] = {{CKA_CLASS, &key_class, sizeof(key_class)}};
+  CK_OBJECT_HANDLE key = 0;
+  f->C_FindObjectsInit(session, search, 1);
+  f->C_FindObjects(session, &key, 1, &count);
+  f->C_FindObjectsFinal(session);
+  auto data = tarvona::HexDecode(kData);
+  CK_MECHANISM mechanism{CKM_SHA1_RSA_PKCS, nullptr, 0};
+  for (auto _ : state) {
+    CK_BYTE signature[1024];
+    CK_ULONG length = sizeof(signature);
+    Check(f->C_SignInit(session, &mechanism, key), "C_SignInit");
+    Check(f->C_Sign(session, data.data(), data.size(), signature, &length), "C_Sign");
+    benchmark::DoNotOptimize(signature);
+  }
+  f->C_CloseSession(session);
+  if (init == CKR_OK) f->C_Finalize(nullptr);
+  dlclose(library);
+}
+
+class ControlBench {
+ public:
+  ControlBench() {
+    Tokens();
+    handle_ = control_.ConnectToken();
+    if (control_.Login(handle_, kUserPin) != 0) throw std::runtime_error("login");
+  }
+  CTarvonaActiveXCtrl& control() { return control_; }
+  int32_t handle() const { return handle_; }
+
+ private:
+  CTarvonaActiveXCtrl control_;
+  int32_t handle_ = 0;
+};
+
+void BM_Sign_Control(benchmark::State& state) {
+  ControlBench bench;
+  int32_t key = bench.control().EnumPrivateKey(bench.handle(), 0);
+  for (auto _ : state) {
+    auto signature = bench.control().Sign(bench.handle(), key, 0, kData);
+    if (signature.empty()) state.SkipWithError("Sign failed");
+    benchmark::DoNotOptimize(signature);
+  }
+}
+
+void BM_SignByCertSerial_Control(benchmark::State& state) {
+  ControlBench bench;
+  for (auto _ : state) {
+    auto signature = bench.control().SignByCertSerial(bench.handle(), kSerial, 0, kData);
+    if (signature.empty()) state.SkipWithError("SignByCertSerial failed");
+    benchmark::DoNotOptimize(signature);
+  }
+}
+
+// Listing n certificates by position, as script does (0, 1, ... until 1011).
+void BM_EnumCertificate_Listing(benchmark::State& state) {
+  const auto n = static_cast<int>(state.range(0));
+  SoftHsmTokens tokens;
+  tokens.AddToken("listing");
+  tarvona::testing::ImportOptions only_certificate;
+  only_certificate.public_key = false;
+  only_certificate.private_key = false;
+  for (int i = 0; i < n; ++i) {
+    tokens.ImportKeyPair("listing", "rsa1024", {static_cast<uint8_t>(i)}, only_certificate);
+  }
+  auto list = [](CTarvonaActiveXCtrl& control, int32_t handle) {
+    int listed = 0;
+    while (control.EnumCertificate(handle, listed) != 1011) ++listed;
+    return listed;
+  };
+  {
+    // Counted once through the traced modules: the calls grow with n².
+    tarvona::testing::DirectoryLoader traced(tarvona::testing::FaultModulesDir());
+    CTarvonaActiveXCtrl control(traced);
+    int32_t handle = control.ConnectToken();
+    tarvona_faults_reset();
+    list(control, handle);
+    unsigned long finds = 0;
+    tarvona_trace_entry entry{};
+    for (unsigned long i = 0; tarvona_trace_get(i, &entry) != 0; ++i) {
+      finds += std::string(entry.function) == "C_FindObjects";
+    }
+    state.counters["C_FindObjects"] = static_cast<double>(finds);
+    tarvona_faults_reset();
+  }
+  CTarvonaActiveXCtrl control;
+  int32_t handle = control.ConnectToken();
+  for (auto _ : state) {
+    if (list(control, handle) != n) state.SkipWithError("wrong count");
+  }
+}
+
+void BM_ConnectToken_Cold(benchmark::State& state) {
+  Tokens();
+  for (auto _ : state) {
+    CTarvonaActiveXCtrl control;  // loads and initialises both modules
+    benchmark::DoNotOptimize(control.ConnectToken());
+  }
+}
+
+void BM_ConnectToken_Warm(benchmark::State& state) {
+  Tokens();
+  CTarvonaActiveXCtrl control;
+  for (auto _ : state) benchmark::DoNotOptimize(control.ConnectToken());
+}
+
+BENCHMARK(BM_Sign_RawModule)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Sign_Control)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_SignByCertSerial_Control)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_EnumCertificate_Listing)
+    ->Arg(1)->Arg(2)->Arg(4)->Arg(8)->Arg(16)->Arg(32)->Arg(64)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ConnectToken_Cold)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ConnectToken_Warm)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
