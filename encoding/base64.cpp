@@ -1,20 +1,59 @@
 #include "encoding/base64.h"
 
 #include <array>
+#include <cstring>
 
 namespace tarvona {
 namespace {
 
 constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
-// 6-bit value of each alphabet character; '=' and anything else read as 0.
+// 6-bit value of each alphabet character; anything else reads as 0. '='
+// also reads as 0 but carries kPad, so one OR over a group tells whether
+// it holds padding.
+constexpr uint8_t kPad = 0x80;
+
 constexpr std::array<uint8_t, 256> MakeValueTable() {
   std::array<uint8_t, 256> table{};
   for (uint8_t v = 0; v < 64; ++v) table[static_cast<uint8_t>(kAlphabet[v])] = v;
+  table['='] = kPad;
   return table;
 }
 
 constexpr auto kValues = MakeValueTable();
+
+// The two characters of every 12-bit value, so a 3-byte group is written as
+// two table copies.
+constexpr std::array<char, 2 * 4096> MakePairTable() {
+  std::array<char, 2 * 4096> table{};
+  for (size_t v = 0; v < 4096; ++v) {
+    table[2 * v] = kAlphabet[v >> 6];
+    table[2 * v + 1] = kAlphabet[v & 63];
+  }
+  return table;
+}
+
+constexpr auto kPairs = MakePairTable();
+
+// The 12-bit value of every pair of characters, and kPairPad when either
+// holds padding: a group of four decodes with two lookups.
+constexpr uint16_t kPairPad = 0x8000;
+
+const std::array<uint16_t, 65536>& PairValues() {
+  static const auto* table = [] {
+    auto* t = new std::array<uint16_t, 65536>;
+    for (size_t first = 0; first < 256; ++first) {
+      for (size_t second = 0; second < 256; ++second) {
+        const uint8_t a = kValues[first];
+        const uint8_t b = kValues[second];
+        (*t)[first | second << 8] = ((a | b) & kPad) ? kPairPad
+                                                      : static_cast<uint16_t>(a << 6 | b);
+      }
+    }
+    return t;
+  }();
+  return *table;
+}
 
 }  // namespace
 
@@ -26,10 +65,8 @@ std::string Base64Encode(std::span<const uint8_t> bytes) {
   for (; i + 3 <= n; i += 3) {
     const uint32_t group =
         (uint32_t{bytes[i]} << 16) | (uint32_t{bytes[i + 1]} << 8) | uint32_t{bytes[i + 2]};
-    out[0] = kAlphabet[group >> 18];
-    out[1] = kAlphabet[(group >> 12) & 63];
-    out[2] = kAlphabet[(group >> 6) & 63];
-    out[3] = kAlphabet[group & 63];
+    std::memcpy(out, &kPairs[2 * (group >> 12)], 2);
+    std::memcpy(out + 2, &kPairs[2 * (group & 4095)], 2);
     out += 4;
   }
   // The tail slots not written below keep the '=' the string was filled with.
@@ -44,31 +81,41 @@ std::string Base64Encode(std::span<const uint8_t> bytes) {
 }
 
 std::vector<uint8_t> Base64Decode(std::string_view text) {
-  std::vector<uint8_t> bytes;
-  bytes.reserve(text.size() / 4 * 3);
+  std::vector<uint8_t> bytes(text.size() / 4 * 3);
+  uint8_t* out = bytes.data();
+  const auto* in = reinterpret_cast<const uint8_t*>(text.data());
+  const auto& pairs = PairValues();
   for (size_t i = 0; i + 4 <= text.size(); i += 4) {
-    int padding = 0;
-    uint8_t v[4];
-    for (size_t j = 0; j < 4; ++j) {
-      const char c = text[i + j];
-      if (c == '=') ++padding;
-      v[j] = kValues[static_cast<uint8_t>(c)];
+    const uint32_t high = pairs[in[i] | in[i + 1] << 8];
+    const uint32_t low = pairs[in[i + 2] | in[i + 3] << 8];
+    if (((high | low) & kPairPad) == 0) {
+      const uint32_t group = high << 12 | low;
+      out[0] = static_cast<uint8_t>(group >> 16);
+      out[1] = static_cast<uint8_t>(group >> 8);
+      out[2] = static_cast<uint8_t>(group);
+      out += 3;
+      continue;
     }
+    const uint8_t v0 = kValues[in[i]];
+    const uint8_t v1 = kValues[in[i + 1]];
+    const uint8_t v2 = kValues[in[i + 2]];
+    const uint8_t v3 = kValues[in[i + 3]];
     // Any '=' ends the data wherever it sits in the group; pages send padding
-    // in odd places and expect the bytes before it.
-    if (padding >= 3) break;
-    bytes.push_back(static_cast<uint8_t>((v[0] << 2) | (v[1] >> 4)));
-    if (padding == 2) break;
-    bytes.push_back(static_cast<uint8_t>(((v[1] & 15) << 4) | (v[2] >> 2)));
-    if (padding == 1) break;
-    bytes.push_back(static_cast<uint8_t>(((v[2] & 3) << 6) | v[3]));
+    // in odd places and expect the bytes before it. A '=' slot counts as 0.
+    const int padding = (v0 >> 7) + (v1 >> 7) + (v2 >> 7) + (v3 >> 7);
+    const uint8_t b0 = static_cast<uint8_t>(((v0 & 63) << 2) | ((v1 & 63) >> 4));
+    const uint8_t b1 = static_cast<uint8_t>(((v1 & 63) << 4) | ((v2 & 63) >> 2));
+    if (padding <= 2) *out++ = b0;
+    if (padding == 1) *out++ = b1;
+    break;
   }
+  bytes.resize(static_cast<size_t>(out - bytes.data()));
   return bytes;
 }
 
 bool IsBase64Char(char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||
-         c == '/' || c == '=';
+  const auto u = static_cast<uint8_t>(c);
+  return kValues[u] != 0 || u == 'A';
 }
 
 }  // namespace tarvona

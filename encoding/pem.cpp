@@ -52,11 +52,13 @@ std::optional<std::vector<uint8_t>> PemUnwrap(std::string_view text) {
     body = text.substr(begin, end - begin);
   }
 
-  std::string base64;
-  base64.reserve(body.size());
+  std::string base64(body.size(), '\0');
+  size_t kept = 0;
   for (char c : body) {
-    if (IsBase64Char(c)) base64 += c;
+    base64[kept] = c;
+    kept += IsBase64Char(c) ? 1 : 0;
   }
+  base64.resize(kept);
   return Base64Decode(base64);
 }
 
