@@ -5,8 +5,9 @@
 
 namespace tarvona {
 
-CTarvonaActiveXCtrl::CTarvonaActiveXCtrl(const platform::LibraryLoader& loader)
-    : tokens_(loader) {}
+CTarvonaActiveXCtrl::CTarvonaActiveXCtrl(const platform::LibraryLoader& loader,
+                                         capi::CertificatePicker& picker)
+    : tokens_(loader), csp_(capi::SystemCryptoPlatform(), picker) {}
 
 CTarvonaActiveXCtrl::~CTarvonaActiveXCtrl() = default;
 

@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "capi/certificate_picker.h"
+#include "capi/csp_crypto.h"
 #include "control/session_handle.h"
 #include "token/token_pair.h"
 
@@ -15,8 +17,10 @@ namespace tarvona {
 // names are those of the type library.
 class CTarvonaActiveXCtrl {
  public:
+  // `picker` lets the user choose a store certificate (certificate source 0).
   explicit CTarvonaActiveXCtrl(
-      const platform::LibraryLoader& loader = platform::SystemLibraryLoader());
+      const platform::LibraryLoader& loader = platform::SystemLibraryLoader(),
+      capi::CertificatePicker& picker = capi::SystemCertificatePicker());
   virtual ~CTarvonaActiveXCtrl();
   CTarvonaActiveXCtrl(const CTarvonaActiveXCtrl&) = delete;
   CTarvonaActiveXCtrl& operator=(const CTarvonaActiveXCtrl&) = delete;
@@ -82,6 +86,7 @@ class CTarvonaActiveXCtrl {
 
   SessionHandle handle_;
   CTokenPair tokens_;
+  CCspCrypto csp_;
 };
 
 }  // namespace tarvona

@@ -1,19 +1,27 @@
 #include "host/host_session.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <limits>
+#include <memory>
+#include <optional>
 #include <vector>
 
-#include "control/method_table.h"
-#include "control/tarvona_control.h"
+#include "encoding/base64.h"
+#include "host/png_writer.h"
 #include "platform/hresult.h"
+#include "platform/type_library.h"
 #include "platform/variant.h"
 
 namespace tarvona::host {
 namespace {
 
 using json = nlohmann::ordered_json;
+using platform::ComPtr;
 using platform::HRESULT;
+
+constexpr int64_t kLargestSurface = 4096;
 
 json Error(HRESULT hr, std::string message) {
   std::string_view name = platform::HresultName(hr);
@@ -55,28 +63,79 @@ json FromVariant(const platform::Variant& value) {
       value);
 }
 
-std::string CallError(HRESULT hr, const MethodInfo& method, uint32_t arg_error) {
-  if (hr == platform::DISP_E_BADPARAMCOUNT) {
-    return std::string(method.name) + " takes " + std::to_string(method.params.size()) +
-           " parameters";
+// The method's description from the control's type information, for error
+// messages; nullopt when the control gives none.
+std::optional<platform::FuncDesc> Describe(platform::IDispatch& dispatch, platform::DISPID id) {
+  ComPtr<platform::ITypeInfo> info;
+  if (platform::Failed(dispatch.GetTypeInfo(0, platform::LOCALE_USER_DEFAULT, info.put()))) {
+    return std::nullopt;
   }
-  if ((hr == platform::DISP_E_TYPEMISMATCH || hr == platform::DISP_E_OVERFLOW) &&
-      arg_error < method.params.size()) {
-    const ParamInfo& param = method.params[arg_error];
-    const char* expected = param.type == platform::VarType::kBstr  ? "a string"
+  const platform::FuncDesc* func = nullptr;
+  for (uint32_t i = 0; platform::Succeeded(info->GetFuncDesc(i, &func)); ++i) {
+    if (func->memid == id) return *func;
+  }
+  return std::nullopt;
+}
+
+std::string CallError(HRESULT hr, const std::string& method,
+                      const std::optional<platform::FuncDesc>& func, uint32_t arg_error) {
+  if (hr == platform::DISP_E_BADPARAMCOUNT && func) {
+    return method + " takes " + std::to_string(func->params.size()) + " parameters";
+  }
+  if ((hr == platform::DISP_E_TYPEMISMATCH || hr == platform::DISP_E_OVERFLOW) && func &&
+      arg_error < func->params.size()) {
+    const platform::ParamDesc& param = func->params[arg_error];
+    const char* expected = param.type == platform::VarType::kBstr ? "a string"
                            : param.type == platform::VarType::kI2 ? "a 16-bit integer"
-                                                                   : "a 32-bit integer";
-    return "parameter " + std::to_string(arg_error + 1) + " (" + std::string(param.name) +
-           ") of " + std::string(method.name) + " must be " + expected;
+                                                                  : "a 32-bit integer";
+    return "parameter " + std::to_string(arg_error + 1) + " (" + param.name + ") of " + method +
+           " must be " + expected;
   }
-  return "call of " + std::string(method.name) + " failed";
+  return "call of " + method + " failed";
+}
+
+template <typename Interface>
+HRESULT Ask(platform::IDispatch& object, ComPtr<Interface>* out) {
+  return object.QueryInterface(Interface::kIid, out->put_void());
 }
 
 }  // namespace
 
-HostSession::HostSession(ControlFactory& factory) : factory_(factory) {}
+// The container's side of one control. It keeps no picture, so a stale
+// picture needs nothing, and it keeps the size the host asked for, so size
+// requests are declined.
+class HostSession::Site final : public platform::IControlSite {
+ public:
+  HRESULT QueryInterface(const platform::IID& iid, void** out) noexcept override {
+    if (out == nullptr) return platform::E_POINTER;
+    *out = nullptr;
+    if (iid != platform::IID_IUnknown && iid != platform::IControlSite::kIid) {
+      return platform::E_NOINTERFACE;
+    }
+    AddRef();
+    *out = static_cast<platform::IControlSite*>(this);
+    return platform::S_OK;
+  }
+  platform::ULONG AddRef() noexcept override { return ++references_; }
+  platform::ULONG Release() noexcept override {
+    platform::ULONG left = --references_;
+    if (left == 0) delete this;
+    return left;
+  }
+  HRESULT RequestExtent(const platform::SizeL&) noexcept override { return platform::S_FALSE; }
+  HRESULT InvalidateControl() noexcept override { return platform::S_OK; }
 
-HostSession::~HostSession() = default;
+ private:
+  ~Site() = default;
+  std::atomic<platform::ULONG> references_{1};
+};
+
+HostSession::HostSession(ComActivator& activator) : activator_(activator) {}
+
+HostSession::~HostSession() {
+  objects_.clear();
+  activator_.FreeUnusedLibraries();
+}
 
 json HostSession::Handle(const json& request) {
   json response;
@@ -86,6 +145,16 @@ json HostSession::Handle(const json& request) {
     response = Create(request["create"]);
   } else if (request.contains("release")) {
     response = Release(request["release"]);
+  } else if (request.contains("save")) {
+    response = Save(request["save"]);
+  } else if (request.contains("load")) {
+    response = Load(request["load"]);
+  } else if (request.contains("reset")) {
+    response = Reset(request["reset"]);
+  } else if (request.contains("pages")) {
+    response = Pages(request["pages"]);
+  } else if (request.contains("object") && request.contains("draw")) {
+    response = Draw(request);
   } else if (request.contains("object")) {
     response = Call(request);
   } else {
@@ -107,42 +176,75 @@ std::string HostSession::HandleText(std::string_view request_text) {
   return Serialize(Handle(request));
 }
 
+HostSession::Hosted* HostSession::Find(const json& object) {
+  if (!object.is_number_integer()) return nullptr;
+  auto found = objects_.find(object.get<int64_t>());
+  return found == objects_.end() ? nullptr : &found->second;
+}
+
 json HostSession::Create(const json& prog_id) {
   if (!prog_id.is_string()) return Error(platform::E_INVALIDARG, "\"create\" takes a ProgID");
-  auto control = factory_.Create(prog_id.get<std::string>());
-  if (control == nullptr) {
-    return Error(platform::REGDB_E_CLASSNOTREG,
-                 "class not registered: " + prog_id.get<std::string>());
+  const std::string name = prog_id.get<std::string>();
+  platform::CLSID clsid{};
+  Hosted hosted;
+  HRESULT hr = activator_.ClsidFromProgId(name, &clsid);
+  if (platform::Succeeded(hr)) {
+    hr = activator_.CreateInstance(clsid, platform::IID_IDispatch, hosted.dispatch.put_void());
   }
+  if (hr == platform::REGDB_E_CLASSNOTREG) return Error(hr, "class not registered: " + name);
+  if (platform::Failed(hr)) return Error(hr, "cannot create " + name);
+
+  // The site comes first, then the control starts out new.
+  hosted.site = ComPtr<Site>::Adopt(new Site());
+  ComPtr<platform::IControlObject> control;
+  if (platform::Succeeded(Ask(*hosted.dispatch, &control))) {
+    control->SetClientSite(hosted.site.get());
+  }
+  ComPtr<platform::IPersistPropertyBag> persist;
+  if (platform::Succeeded(Ask(*hosted.dispatch, &persist))) persist->InitNew();
+
   int64_t id = next_object_++;
-  controls_.emplace(id, std::move(control));
+  objects_.emplace(id, std::move(hosted));
   return {{"object", id}};
 }
 
 json HostSession::Release(const json& object) {
-  if (!object.is_number_integer() || controls_.erase(object.get<int64_t>()) == 0) {
+  if (!object.is_number_integer() || objects_.erase(object.get<int64_t>()) == 0) {
     return Error(platform::E_HANDLE, "no such object: " + object.dump());
   }
+  activator_.FreeUnusedLibraries();
   return {{"released", object}};
 }
 
 json HostSession::Call(const json& request) {
   const json& object = request["object"];
-  auto found = object.is_number_integer() ? controls_.find(object.get<int64_t>()) : controls_.end();
-  if (found == controls_.end()) return Error(platform::E_HANDLE, "no such object: " + object.dump());
+  Hosted* hosted = Find(object);
+  if (hosted == nullptr) return Error(platform::E_HANDLE, "no such object: " + object.dump());
+  platform::IDispatch& dispatch = *hosted->dispatch;
 
-  const MethodInfo* method = nullptr;
+  platform::DISPID dispid = platform::DISPID_UNKNOWN;
+  std::string method;
   if (request.contains("method")) {
     const json& name = request["method"];
-    if (name.is_string()) method = FindMethod(name.get<std::string>());
-    if (method == nullptr) return Error(platform::DISP_E_UNKNOWNNAME, "unknown method: " + name.dump());
-  } else if (request.contains("dispid")) {
-    const json& dispid = request["dispid"];
-    if (dispid.is_number_integer()) method = FindMethod(static_cast<int32_t>(
-        std::clamp<int64_t>(dispid.get<int64_t>(), INT32_MIN, INT32_MAX)));
-    if (method == nullptr) {
-      return Error(platform::DISP_E_MEMBERNOTFOUND, "unknown DISPID: " + dispid.dump());
+    if (name.is_string()) {
+      method = name.get<std::string>();
+      const char* names[] = {method.c_str()};
+      if (platform::Failed(dispatch.GetIDsOfNames(platform::IID_NULL, names, 1,
+                                                  platform::LOCALE_USER_DEFAULT, &dispid))) {
+        dispid = platform::DISPID_UNKNOWN;
+      }
     }
+    if (dispid == platform::DISPID_UNKNOWN) {
+      return Error(platform::DISP_E_UNKNOWNNAME, "unknown method: " + name.dump());
+    }
+  } else if (request.contains("dispid")) {
+    const json& id = request["dispid"];
+    if (!id.is_number_integer()) {
+      return Error(platform::DISP_E_MEMBERNOTFOUND, "unknown DISPID: " + id.dump());
+    }
+    dispid =
+        static_cast<platform::DISPID>(std::clamp<int64_t>(id.get<int64_t>(), INT32_MIN, INT32_MAX));
+    method = "DISPID " + std::to_string(dispid);
   } else {
     return Error(platform::E_INVALIDARG, "a call names \"method\" or \"dispid\"");
   }
@@ -153,11 +255,131 @@ json HostSession::Call(const json& request) {
     if (!params.is_array()) return Error(platform::E_INVALIDARG, "\"params\" is an array");
     for (const json& param : params) args.push_back(ToVariant(param));
   }
+  const platform::DispParams params{args.data(), static_cast<uint32_t>(args.size()), nullptr, 0};
   platform::Variant result;
   uint32_t arg_error = 0;
-  HRESULT hr = Invoke(*found->second, method->dispid, args, result, &arg_error);
-  if (platform::Failed(hr)) return Error(hr, CallError(hr, *method, arg_error));
+  HRESULT hr = dispatch.Invoke(dispid, platform::IID_NULL, platform::LOCALE_USER_DEFAULT,
+                               platform::DISPATCH_METHOD, &params, &result, nullptr, &arg_error);
+  if (hr == platform::DISP_E_MEMBERNOTFOUND && !request.contains("method")) {
+    return Error(hr, "unknown DISPID: " + request["dispid"].dump());
+  }
+  if (platform::Failed(hr)) {
+    auto func = Describe(dispatch, dispid);
+    return Error(hr, CallError(hr, func ? func->name : method, func, arg_error));
+  }
   return {{"result", FromVariant(result)}};
+}
+
+json HostSession::Save(const json& object) {
+  Hosted* hosted = Find(object);
+  if (hosted == nullptr) return Error(platform::E_HANDLE, "no such object: " + object.dump());
+  ComPtr<platform::IPersistPropertyBag> persist;
+  if (HRESULT hr = Ask(*hosted->dispatch, &persist); platform::Failed(hr)) {
+    return Error(hr, "the object does not save to a property bag");
+  }
+  platform::MemoryPropertyBag bag;
+  if (HRESULT hr = persist->Save(&bag, true, true); platform::Failed(hr)) {
+    return Error(hr, "saving failed");
+  }
+  json properties = json::object();
+  for (const auto& [name, value] : bag.values()) properties[name] = FromVariant(value);
+  return {{"properties", std::move(properties)}};
+}
+
+json HostSession::Load(const json& load) {
+  if (!load.is_object() || !load.contains("object") || !load.contains("properties") ||
+      !load["properties"].is_object()) {
+    return Error(platform::E_INVALIDARG, "\"load\" takes \"object\" and \"properties\"");
+  }
+  Hosted* hosted = Find(load["object"]);
+  if (hosted == nullptr) {
+    return Error(platform::E_HANDLE, "no such object: " + load["object"].dump());
+  }
+  ComPtr<platform::IPersistPropertyBag> persist;
+  if (HRESULT hr = Ask(*hosted->dispatch, &persist); platform::Failed(hr)) {
+    return Error(hr, "the object does not load from a property bag");
+  }
+  platform::MemoryPropertyBag bag;
+  for (const auto& [name, value] : load["properties"].items()) {
+    const platform::Variant v = ToVariant(value);
+    bag.Write(name.c_str(), &v);
+  }
+  if (HRESULT hr = persist->Load(&bag); platform::Failed(hr)) return Error(hr, "loading failed");
+  return {{"loaded", load["object"]}};
+}
+
+json HostSession::Reset(const json& object) {
+  Hosted* hosted = Find(object);
+  if (hosted == nullptr) return Error(platform::E_HANDLE, "no such object: " + object.dump());
+  ComPtr<platform::IPersistPropertyBag> persist;
+  HRESULT hr = Ask(*hosted->dispatch, &persist);
+  if (platform::Succeeded(hr)) hr = persist->InitNew();
+  if (platform::Failed(hr)) return Error(hr, "the object cannot be reset");
+  return {{"reset", object}};
+}
+
+json HostSession::Draw(const json& request) {
+  Hosted* hosted = Find(request["object"]);
+  if (hosted == nullptr) {
+    return Error(platform::E_HANDLE, "no such object: " + request["object"].dump());
+  }
+  const json& draw = request["draw"];
+  auto side = [&](const char* key) -> int64_t {
+    if (!draw.is_object() || !draw.contains(key) || !draw[key].is_number_integer()) return 0;
+    return draw[key].get<int64_t>();
+  };
+  const int64_t width = side("width"), height = side("height");
+  if (width < 1 || height < 1 || width > kLargestSurface || height > kLargestSurface) {
+    return Error(platform::E_INVALIDARG, "\"draw\" takes a width and a height of 1 to 4096");
+  }
+  ComPtr<platform::IControlObject> control;
+  if (HRESULT hr = Ask(*hosted->dispatch, &control); platform::Failed(hr)) {
+    return Error(hr, "the object does not draw");
+  }
+  platform::MemorySurface surface(static_cast<int32_t>(width), static_cast<int32_t>(height),
+                                  {255, 255, 255});
+  const platform::RectL bounds{0, 0, static_cast<int32_t>(width), static_cast<int32_t>(height)};
+  if (HRESULT hr = control->Draw(&surface, &bounds); platform::Failed(hr)) {
+    return Error(hr, "drawing failed");
+  }
+  std::vector<uint8_t> png = EncodePng(surface);
+  if (png.empty()) return Error(platform::E_OUTOFMEMORY, "the picture could not be encoded");
+  return {{"png", Base64Encode(png)}};
+}
+
+json HostSession::Pages(const json& object) {
+  Hosted* hosted = Find(object);
+  if (hosted == nullptr) return Error(platform::E_HANDLE, "no such object: " + object.dump());
+  ComPtr<platform::ISpecifyPropertyPages> page_list;
+  if (HRESULT hr = Ask(*hosted->dispatch, &page_list); platform::Failed(hr)) {
+    return Error(hr, "the object has no property pages");
+  }
+  platform::CAUUID ids{};
+  if (HRESULT hr = page_list->GetPages(&ids); platform::Failed(hr)) {
+    return Error(hr, "the object did not list its pages");
+  }
+  std::unique_ptr<platform::GUID, decltype(&platform::CoTaskMemFree)> owned(
+      ids.elements, &platform::CoTaskMemFree);
+  json pages = json::array();
+  for (platform::ULONG i = 0; i < ids.count; ++i) {
+    ComPtr<platform::IPropertyPageDialog> page;
+    HRESULT hr = activator_.CreateInstance(ids.elements[i], platform::IPropertyPageDialog::kIid,
+                                           page.put_void());
+    platform::DialogTemplate dialog;
+    platform::IUnknown* edited[] = {hosted->dispatch.get()};
+    if (platform::Succeeded(hr)) hr = page->SetObjects(1, edited);
+    if (platform::Succeeded(hr)) hr = page->GetDialog(&dialog);
+    if (page) page->SetObjects(0, nullptr);
+    if (platform::Failed(hr)) {
+      return Error(hr, "cannot show page " + platform::GuidToString(ids.elements[i]));
+    }
+    json text = json::array();
+    for (const auto& item : dialog.items) text.push_back(item.text);
+    pages.push_back({{"clsid", platform::GuidToString(ids.elements[i])},
+                     {"caption", dialog.caption},
+                     {"text", std::move(text)}});
+  }
+  return {{"pages", std::move(pages)}};
 }
 
 std::string Serialize(const json& response) {

@@ -2,36 +2,33 @@
 
 #include <cstdint>
 #include <map>
-#include <memory>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
 
-#include <nlohmann/json.hpp>
-
-namespace tarvona {
-class CTarvonaActiveXCtrl;
-}
+#include "host/com_activation.h"
+#include "platform/com.h"
+#include "platform/ole_control.h"
 
 namespace tarvona::host {
 
-// Creates a control by its ProgID, or null for a ProgID that names none.
-class ControlFactory {
- public:
-  virtual ~ControlFactory() = default;
-  virtual std::unique_ptr<CTarvonaActiveXCtrl> Create(std::string_view prog_id) = 0;
-};
-
 // The host's side of the request protocol, independent of framing: one JSON
-// request in, one JSON response out. It owns the controls that requests
-// create; destroying the session destroys them all.
+// request in, one JSON response out. Controls are created as a COM host
+// creates them (ComActivator) and reached only through their interfaces;
+// destroying the session releases them all.
 //   {"id":1,"create":"<ProgID>"}                      -> {"id":1,"object":1}
 //   {"id":2,"object":1,"method":"Name","params":[..]} -> {"id":2,"result":..}
 //   ("dispid":n may stand for "method")
 //   {"id":3,"release":1}                              -> {"id":3,"released":1}
+//   {"id":4,"save":1}                  -> {"id":4,"properties":{"_Version":65536,..}}
+//   {"id":5,"load":{"object":1,"properties":{..}}}    -> {"id":5,"loaded":1}
+//   {"id":6,"reset":1}                                -> {"id":6,"reset":1}
+//   {"id":7,"object":1,"draw":{"width":W,"height":H}} -> {"id":7,"png":"<base64>"}
+//   {"id":8,"pages":1}   -> {"id":8,"pages":[{"clsid":..,"caption":..,"text":[..]}]}
 // Anything else gets {"id":..,"error":{"name":..,"message":..}}.
 class HostSession {
  public:
-  explicit HostSession(ControlFactory& factory);
+  explicit HostSession(ComActivator& activator);
   ~HostSession();
   HostSession(const HostSession&) = delete;
   HostSession& operator=(const HostSession&) = delete;
@@ -40,15 +37,28 @@ class HostSession {
   // Parses one request text first; text that is not JSON gets an error.
   std::string HandleText(std::string_view request_text);
 
-  size_t live_objects() const { return controls_.size(); }
+  size_t live_objects() const { return objects_.size(); }
 
  private:
+  class Site;
+  struct Hosted {
+    platform::ComPtr<platform::IDispatch> dispatch;
+    platform::ComPtr<Site> site;
+  };
+
   nlohmann::ordered_json Create(const nlohmann::ordered_json& prog_id);
   nlohmann::ordered_json Release(const nlohmann::ordered_json& object);
   nlohmann::ordered_json Call(const nlohmann::ordered_json& request);
+  nlohmann::ordered_json Save(const nlohmann::ordered_json& object);
+  nlohmann::ordered_json Load(const nlohmann::ordered_json& load);
+  nlohmann::ordered_json Reset(const nlohmann::ordered_json& object);
+  nlohmann::ordered_json Draw(const nlohmann::ordered_json& request);
+  nlohmann::ordered_json Pages(const nlohmann::ordered_json& object);
+  // The hosted object named by `object`, or null.
+  Hosted* Find(const nlohmann::ordered_json& object);
 
-  ControlFactory& factory_;
-  std::map<int64_t, std::unique_ptr<CTarvonaActiveXCtrl>> controls_;
+  ComActivator& activator_;
+  std::map<int64_t, Hosted> objects_;
   int64_t next_object_ = 1;
 };
 

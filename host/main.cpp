@@ -1,36 +1,26 @@
 // tarvona-host: hosts controls for programs that speak JSON.
 //   tarvona-host --lines   one JSON request per line on stdin, one response
 //                          per line on stdout; end of input ends the host.
+// Controls are created from the registration record in the user's classes
+// file ($XDG_DATA_HOME/tarvona/classes.reg), as tarvona-regsvr writes it.
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <string>
 
-#include "control/tarvona_control.h"
+#include "host/com_activation.h"
 #include "host/host_session.h"
 #include "host/line_reader.h"
+#include "platform/dynamic_library.h"
+#include "platform/registry.h"
 
 namespace {
 
-constexpr char kControlProgId[] = "TARVONAACTIVEX.TarvonaActiveXCtrl.1";
 constexpr size_t kMaxRequest = 1 << 20;
 
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
-}
-
-// Creates the control in this process by its ProgID.
-class DirectFactory final : public tarvona::host::ControlFactory {
- public:
-  std::unique_ptr<tarvona::CTarvonaActiveXCtrl> Create(std::string_view prog_id) override {
-    if (!EqualsIgnoringCase(prog_id, kControlProgId)) return nullptr;
-    return std::make_unique<tarvona::CTarvonaActiveXCtrl>();
-  }
-};
-
 int RunLines() {
-  DirectFactory factory;
-  tarvona::host::HostSession session(factory);
+  const tarvona::platform::FileRegistry registry;
+  tarvona::host::ComActivator activator(registry, tarvona::platform::SystemLibraryLoader());
+  tarvona::host::HostSession session(activator);
   tarvona::host::LineReader reader(stdin, kMaxRequest);
   std::string line;
   for (;;) {

@@ -4,6 +4,8 @@
 #include <string>
 #include <variant>
 
+#include "platform/hresult.h"
+
 namespace tarvona::platform {
 
 // The argument and result values of a dispatch call: what a script engine
@@ -19,5 +21,11 @@ inline VarType TypeOf(const Variant& v) {
                                        VarType::kI8, VarType::kBstr};
   return kTypes[v.index()];
 }
+
+// VariantChangeType for these types: integers convert between widths and
+// to decimal text, decimal text converts to integers. DISP_E_OVERFLOW when
+// the number does not fit, DISP_E_TYPEMISMATCH for anything else.
+// kEmpty asks for the value unchanged.
+HRESULT ChangeType(const Variant& from, VarType to, Variant* out);
 
 }  // namespace tarvona::platform

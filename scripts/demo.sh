@@ -9,7 +9,7 @@ source scripts/packages.sh
 tarvona_install_packages
 
 cmake -S . -B build -G Ninja -DTARVONA_WERROR=ON >/dev/null
-cmake --build build --target tarvona-demo
+cmake --build build --target tarvona-demo tarvona-regsvr TarvonaActiveX
 
 softhsm=/usr/lib/softhsm/libsofthsm2.so
 work=$(mktemp -d)
@@ -31,5 +31,10 @@ for object in "privkey key.pem" "pubkey pub.pem" "cert cert.der"; do
   pkcs11-tool --module "$softhsm" --token-label "Tarvona Demo" --login --pin 1234 \
     --write-object "$work/$2" --type "$1" --id 01 --label "Tarvona Demo" >/dev/null
 done
+# The host creates the control the way a COM host does, through its
+# registration record: register the module into a record of this run's own.
+export XDG_DATA_HOME="$work/data"
+build/bin/tarvona-regsvr build/bin/TarvonaActiveX.ocx >/dev/null
+echo "Registered build/bin/TarvonaActiveX.ocx in $XDG_DATA_HOME/tarvona/classes.reg"
 echo
 build/bin/tarvona-demo --pin 1234

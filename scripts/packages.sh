@@ -5,6 +5,8 @@ TARVONA_PACKAGES=(
   libgtest-dev libbenchmark-dev nlohmann-json3-dev
   libp11-kit-dev p11-kit softhsm2 opensc
   libssl-dev openssl
+  libnss3-dev libnss3-tools libgtk-3-dev libpng-dev
+  xvfb xdotool
 )
 
 tarvona_install_packages() {

@@ -1,59 +1,22 @@
 #include <gtest/gtest.h>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdio>
-#include <fstream>
 #include <nlohmann/json.hpp>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "host/host_session.h"
 #include "testing/softhsm_tokens.h"
-
-extern char** environ;
+#include "tests/host/host_fixture.h"
 
 namespace tarvona {
 namespace {
 
 using nlohmann::json;
+using testing::RunHost;
 
-// Runs tarvona-host --lines on the given input and returns its output lines.
-std::vector<std::string> RunHost(const std::string& input, int* exit_status) {
-  char in_path[] = "/tmp/tarvona-host-in-XXXXXX";
-  char out_path[] = "/tmp/tarvona-host-out-XXXXXX";
-  int in_fd = mkstemp(in_path);
-  int out_fd = mkstemp(out_path);
-  EXPECT_EQ(write(in_fd, input.data(), input.size()), static_cast<ssize_t>(input.size()));
-  close(in_fd);
-  close(out_fd);
+using HostLinesTest = testing::RegisteredModuleTest;
 
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, in_path, O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, out_path, O_WRONLY | O_TRUNC, 0);
-  char host[] = TARVONA_HOST_PATH;
-  char lines[] = "--lines";
-  char* argv[] = {host, lines, nullptr};
-  pid_t pid = 0;
-  EXPECT_EQ(posix_spawn(&pid, host, &actions, nullptr, argv, environ), 0);
-  posix_spawn_file_actions_destroy(&actions);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  *exit_status = status;
-
-  std::ifstream out(out_path);
-  std::vector<std::string> result;
-  for (std::string line; std::getline(out, line);) result.push_back(line);
-  unlink(in_path);
-  unlink(out_path);
-  return result;
-}
-
-TEST(HostLinesTest, CarriesTheConnectionRequestsAgainstASoftHsmToken) {
+TEST_F(HostLinesTest, CarriesTheConnectionRequestsAgainstASoftHsmToken) {
   testing::SoftHsmTokens tokens;
   std::string serial = tokens.AddToken("alpha");
   int status = 0;
@@ -95,7 +58,7 @@ TEST(HostLinesTest, CarriesTheConnectionRequestsAgainstASoftHsmToken) {
   EXPECT_EQ(json::parse(lines[2])["result"], serial);
 }
 
-TEST(HostLinesTest, AnswersMalformedRequestsAndGoesOn) {
+TEST_F(HostLinesTest, AnswersMalformedRequestsAndGoesOn) {
   int status = 0;
   auto lines = RunHost(
       "not json\n"

@@ -1,0 +1,98 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "capi/certificate_picker.h"
+#include "common/result_code.h"
+
+// What the certificate store road needs of the platform: the current user's
+// personal certificate store and the RSA providers. Byte strings cross this
+// interface in CryptoAPI's order (serial numbers, signatures and ciphertexts
+// least significant byte first), so a CryptoAPI implementation passes them
+// through and others convert.
+namespace tarvona::capi {
+
+enum class HashAlgorithm { kSha1, kMd2, kMd5 };
+
+// One certificate; released when destroyed.
+class Certificate {
+ public:
+  virtual ~Certificate() = default;
+  // The content bytes of the DER serial number INTEGER (sign byte included),
+  // least significant first.
+  virtual std::vector<uint8_t> SerialNumber() const = 0;
+  virtual CertificateSummary Summary() const = 0;
+};
+
+// A certificate's public key in the default provider.
+class PublicKey {
+ public:
+  virtual ~PublicKey() = default;
+  // True when `signature` is the PKCS #1 v1.5 signature of the DigestInfo
+  // for `digest`.
+  virtual bool VerifyHash(HashAlgorithm algorithm, std::span<const uint8_t> digest,
+                          std::span<const uint8_t> signature) = 0;
+  // One PKCS #1 v1.5 block; nullopt when the data is too long for the key or
+  // the block would be longer than `capacity`.
+  virtual std::optional<std::vector<uint8_t>> Encrypt(std::span<const uint8_t> data,
+                                                      size_t capacity) = 0;
+};
+
+// A provider: hashing, and the keys it holds or imports.
+class Provider {
+ public:
+  virtual ~Provider() = default;
+  virtual std::optional<std::vector<uint8_t>> Hash(HashAlgorithm algorithm,
+                                                   std::span<const uint8_t> data) = 0;
+};
+
+// The default RSA provider, for work with any certificate's public key.
+class DefaultProvider : public Provider {
+ public:
+  // Null when the certificate's key cannot be imported (not RSA, say).
+  virtual std::unique_ptr<PublicKey> ImportPublicKey(const Certificate& certificate) = 0;
+};
+
+// The provider that holds a store certificate's private key.
+class PrivateKeyProvider : public Provider {
+ public:
+  // PKCS #1 v1.5 signature of the DigestInfo for `digest`.
+  virtual std::optional<std::vector<uint8_t>> SignHash(HashAlgorithm algorithm,
+                                                       std::span<const uint8_t> digest) = 0;
+  // The plaintext of one PKCS #1 v1.5 block, or nullopt.
+  virtual std::optional<std::vector<uint8_t>> Decrypt(std::span<const uint8_t> ciphertext) = 0;
+};
+
+class CryptoPlatform {
+ public:
+  virtual ~CryptoPlatform() = default;
+
+  // Every certificate of the personal store, in an order that does not
+  // change while the store does not; nullopt when the store cannot be
+  // opened.
+  virtual std::optional<std::vector<std::unique_ptr<Certificate>>> OpenPersonalStore() = 0;
+
+  // kOk with the certificate; kNotACertificate when the bytes are not one
+  // DER X.509 certificate; kProviderUnavailable when nothing can be parsed.
+  virtual int32_t ParseCertificate(std::span<const uint8_t> der,
+                                   std::unique_ptr<Certificate>& certificate) = 0;
+
+  // Null when the certificate has no private key the user can reach.
+  virtual std::unique_ptr<PrivateKeyProvider> AcquirePrivateKey(const Certificate& certificate) = 0;
+
+  // Null when the default provider cannot be had, even after creating the
+  // user's key database.
+  virtual std::unique_ptr<DefaultProvider> AcquireDefaultProvider() = 0;
+};
+
+// The platform's own: the user's NSS database on Linux. Lives for the whole
+// process.
+CryptoPlatform& SystemCryptoPlatform();
+
+}  // namespace tarvona::capi

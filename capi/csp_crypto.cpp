@@ -1,0 +1,224 @@
+#include "capi/csp_crypto.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+#include "common/result_code.h"
+#include "encoding/bytes.h"
+#include "encoding/pem.h"
+
+namespace tarvona {
+namespace {
+
+using capi::Certificate;
+using capi::HashAlgorithm;
+
+std::optional<HashAlgorithm> HashAlgorithmOf(int32_t hash_type) {
+  switch (hash_type) {
+    case 0:
+      return HashAlgorithm::kSha1;
+    case 1:
+      return HashAlgorithm::kMd2;
+    case 2:
+      return HashAlgorithm::kMd5;
+    default:
+      return std::nullopt;
+  }
+}
+
+std::string_view AsText(std::span<const uint8_t> bytes) {
+  return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+}
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+// The whole file, PEM-unwrapped when it begins with the certificate header.
+int32_t ReadCertificateFile(std::span<const uint8_t> path_data, std::vector<uint8_t>& der) {
+  std::string_view path = AsText(path_data);
+  path = path.substr(0, path.find('\0'));
+  if (path.size() >= CCspCrypto::kPathCapacity) return kInvalidArgument;
+  // Only regular files: a FIFO or device named by script would block the
+  // host or never end.
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(std::filesystem::path(path), error)) {
+    return kCertificateFileUnreadable;
+  }
+  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(std::string(path).c_str(), "rb"));
+  if (!file || std::fseek(file.get(), 0, SEEK_END) != 0) return kCertificateFileUnreadable;
+  long size = std::ftell(file.get());
+  if (size < 0 || std::fseek(file.get(), 0, SEEK_SET) != 0) return kCertificateFileUnreadable;
+  if (static_cast<size_t>(size) > CCspCrypto::kCertificateTextCapacity) return kInvalidArgument;
+  std::vector<uint8_t> content(static_cast<size_t>(size));
+  if (std::fread(content.data(), 1, content.size(), file.get()) != content.size()) {
+    return kCertificateFileUnreadable;
+  }
+  // Exactly the header at the very start; a byte-order mark or a blank line
+  // first makes it DER.
+  if (AsText(content).starts_with(kCertificateHeader)) {
+    auto unwrapped = PemUnwrap(AsText(content));
+    if (!unwrapped) return kInvalidArgument;
+    der = std::move(*unwrapped);
+  } else {
+    der = std::move(content);
+  }
+  return kOk;
+}
+
+int32_t CopyOut(const std::vector<uint8_t>& bytes, std::span<uint8_t> area, size_t& length,
+                int32_t too_long) {
+  if (bytes.size() > area.size()) return too_long;
+  std::copy(bytes.begin(), bytes.end(), area.begin());
+  length = bytes.size();
+  return kOk;
+}
+
+}  // namespace
+
+CCspCrypto::CCspCrypto(capi::CryptoPlatform& platform, capi::CertificatePicker& picker)
+    : platform_(platform), picker_(picker) {}
+
+CCspCrypto::~CCspCrypto() = default;
+
+int32_t CCspCrypto::ChooseCertificate(int32_t source, CertificateData data,
+                                      std::unique_ptr<Certificate>& certificate) {
+  switch (source) {
+    case kSourceDialog:
+      return ChooseInDialog(certificate);
+    case kSourceSerial:
+      return FindBySerial(data, certificate);
+    case kSourcePem:
+    case kSourceDer:
+    case kSourceFile:
+      if (!data) return kInvalidArgument;
+      return Import(source, *data, certificate);
+    default:
+      return kInvalidArgument;
+  }
+}
+
+int32_t CCspCrypto::ChooseInDialog(std::unique_ptr<Certificate>& certificate) {
+  auto store = platform_.OpenPersonalStore();
+  if (!store) return kStoreUnavailable;
+  std::vector<capi::CertificateSummary> summaries;
+  summaries.reserve(store->size());
+  for (const auto& candidate : *store) summaries.push_back(candidate->Summary());
+  std::optional<size_t> choice = picker_.Pick(summaries);
+  if (!choice || *choice >= store->size()) return kStoreUnavailable;
+  certificate = std::move((*store)[*choice]);
+  return kOk;
+}
+
+int32_t CCspCrypto::FindBySerial(CertificateData serial,
+                                 std::unique_ptr<Certificate>& certificate) {
+  auto store = platform_.OpenPersonalStore();
+  if (!store) return kStoreUnavailable;
+  if (!serial) return kInvalidArgument;
+  std::array<uint8_t, kSerialCapacity> buffer{};
+  for (auto& candidate : *store) {
+    std::vector<uint8_t> stored = candidate->SerialNumber();
+    if (stored.size() > buffer.size()) continue;
+    buffer.fill(0);
+    size_t length = ReverseBytes(buffer, stored);
+    // Same length and bytes: a leading 00 given or left out is a mismatch.
+    if (CompareBytes(std::span(buffer).first(length), *serial) == 0) {
+      certificate = std::move(candidate);
+      return kOk;
+    }
+  }
+  return kObjectNotFound;
+}
+
+int32_t CCspCrypto::Import(int32_t source, std::span<const uint8_t> data,
+                           std::unique_ptr<Certificate>& certificate) {
+  std::vector<uint8_t> der;
+  if (source == kSourcePem) {
+    if (data.size() > kCertificateTextCapacity) return kInvalidArgument;
+    auto unwrapped = PemUnwrap(AsText(data));
+    if (!unwrapped) return kInvalidArgument;
+    der = std::move(*unwrapped);
+  } else if (source == kSourceDer) {
+    if (data.size() > kDerCapacity) return kInvalidArgument;
+    der.assign(data.begin(), data.end());
+  } else if (int32_t rc = ReadCertificateFile(data, der); rc != kOk) {
+    return rc;
+  }
+  return platform_.ParseCertificate(der, certificate);
+}
+
+int32_t CCspCrypto::SignWithCertificate(int32_t source, CertificateData serial, int32_t hash_type,
+                                        std::span<const uint8_t> data, std::span<uint8_t> signature,
+                                        size_t& signature_length) {
+  // Signing needs the private key, which only the store holds.
+  if (source != kSourceDialog && source != kSourceSerial) return kInvalidArgument;
+  std::unique_ptr<Certificate> certificate;
+  if (int32_t rc = ChooseCertificate(source, serial, certificate); rc != kOk) return rc;
+  auto provider = platform_.AcquirePrivateKey(*certificate);
+  if (!provider) return kKeyUnavailable;
+  auto algorithm = HashAlgorithmOf(hash_type);
+  if (!algorithm) return kDigestFailed;
+  auto digest = provider->Hash(*algorithm, data);
+  if (!digest) return kDigestFailed;
+  auto signed_hash = provider->SignHash(*algorithm, *digest);
+  if (!signed_hash) return kDigestFailed;
+  return CopyOut(*signed_hash, signature, signature_length, kDigestFailed);
+}
+
+int32_t CCspCrypto::VerifyWithCertificate(int32_t source, CertificateData certificate_data,
+                                          int32_t hash_type, std::span<const uint8_t> data,
+                                          std::span<const uint8_t> signature) {
+  if (source < kSourceDialog || source > kSourceFile) return kInvalidArgument;
+  std::unique_ptr<Certificate> certificate;
+  if (int32_t rc = ChooseCertificate(source, certificate_data, certificate); rc != kOk) {
+    return rc;
+  }
+  auto provider = platform_.AcquireDefaultProvider();
+  if (!provider) return kProviderUnavailable;
+  auto key = provider->ImportPublicKey(*certificate);
+  if (!key) return kKeyUnavailable;
+  auto algorithm = HashAlgorithmOf(hash_type);
+  if (!algorithm) return kDigestFailed;
+  auto digest = provider->Hash(*algorithm, data);
+  if (!digest) return kDigestFailed;
+  return key->VerifyHash(*algorithm, *digest, signature) ? kOk : kVerifyFailed;
+}
+
+int32_t CCspCrypto::EncryptToCertificate(int32_t source, CertificateData certificate_data,
+                                         std::span<const uint8_t> data, std::span<uint8_t> output,
+                                         size_t& output_length) {
+  if (source < kSourceDialog || source > kSourceFile) return kInvalidArgument;
+  std::unique_ptr<Certificate> certificate;
+  if (int32_t rc = ChooseCertificate(source, certificate_data, certificate); rc != kOk) {
+    return rc;
+  }
+  auto provider = platform_.AcquireDefaultProvider();
+  if (!provider) return kProviderUnavailable;
+  auto key = provider->ImportPublicKey(*certificate);
+  if (!key) return kKeyUnavailable;
+  auto block = key->Encrypt(data, output.size());
+  if (!block) return kEncryptFailed;
+  return CopyOut(*block, output, output_length, kEncryptFailed);
+}
+
+int32_t CCspCrypto::DecryptWithCertificate(int32_t source, CertificateData serial,
+                                           std::span<const uint8_t> ciphertext,
+                                           std::span<uint8_t> output, size_t& output_length) {
+  if (source != kSourceDialog && source != kSourceSerial) return kInvalidArgument;
+  std::unique_ptr<Certificate> certificate;
+  if (int32_t rc = ChooseCertificate(source, serial, certificate); rc != kOk) return rc;
+  auto provider = platform_.AcquirePrivateKey(*certificate);
+  if (!provider) return kKeyUnavailable;
+  auto plaintext = provider->Decrypt(ciphertext);
+  if (!plaintext) return kDecryptFailed;
+  // Only a modulus of 1012 bytes or more can give this much; refused, not cut.
+  return CopyOut(*plaintext, output, output_length, kDecryptFailed);
+}
+
+}  // namespace tarvona

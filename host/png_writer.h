@@ -1,0 +1,13 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "platform/drawing.h"
+
+namespace tarvona::host {
+
+// The surface as an 8-bit RGB PNG file; empty when encoding fails.
+std::vector<uint8_t> EncodePng(const platform::MemorySurface& surface);
+
+}  // namespace tarvona::host

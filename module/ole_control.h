@@ -1,0 +1,125 @@
+#pragma once
+
+// The hosting framework's control base (COleControl): reference counting,
+// the interfaces a container uses, persistence through a property
+// exchange, the extent and the size request, and the live-object count. A
+// control class derives from it and supplies the overridables.
+
+#include <atomic>
+#include <cstdint>
+#include <span>
+
+#include "module/object_factory.h"
+#include "platform/ole_control.h"
+
+namespace tarvona::module {
+
+// One property exchange: loading from a bag, saving to it, or resetting to
+// defaults (no bag). A value exchanged with a default takes the default on
+// reset and when a load finds nothing usable; one without keeps its value.
+class PropExchange {
+ public:
+  enum class Mode { kLoad, kSave, kReset };
+  PropExchange(Mode mode, platform::IPropertyBag* bag) : mode_(mode), bag_(bag) {}
+
+  Mode mode() const { return mode_; }
+  void Long(const char* name, int32_t& value);
+  void Long(const char* name, int32_t& value, int32_t fallback);
+  // The first failed write of a save.
+  HRESULT result() const { return result_; }
+
+ private:
+  bool Read(const char* name, int32_t& value);
+  void Write(const char* name, int32_t value);
+
+  Mode mode_;
+  platform::IPropertyBag* bag_;
+  HRESULT result_ = platform::S_OK;
+};
+
+class OleControl : public platform::IDispatch,
+                   public platform::IPersistPropertyBag,
+                   public platform::ISpecifyPropertyPages,
+                   public platform::IControlObject {
+ public:
+  OleControl(const OleControl&) = delete;
+  OleControl& operator=(const OleControl&) = delete;
+
+  HRESULT QueryInterface(const IID& iid, void** out) noexcept final;
+  ULONG AddRef() noexcept final { return ++references_; }
+  ULONG Release() noexcept final;
+
+  // IDispatch: one type description; names and calls go to the dispatch
+  // table of the derived class.
+  HRESULT GetTypeInfoCount(uint32_t* count) noexcept final;
+  HRESULT GetTypeInfo(uint32_t index, platform::LCID lcid,
+                      platform::ITypeInfo** info) noexcept final;
+  HRESULT GetIDsOfNames(const IID& iid, const char* const* names, uint32_t count,
+                        platform::LCID lcid, platform::DISPID* ids) noexcept final;
+  HRESULT Invoke(platform::DISPID member, const IID& iid, platform::LCID lcid, uint16_t flags,
+                 const platform::DispParams* params, platform::Variant* result,
+                 platform::ExcepInfo* excep, uint32_t* arg_err) noexcept final;
+
+  // IPersistPropertyBag (GetClassID comes from the derived class).
+  HRESULT InitNew() noexcept final;
+  HRESULT Load(platform::IPropertyBag* bag) noexcept final;
+  HRESULT Save(platform::IPropertyBag* bag, bool clear_dirty, bool save_all) noexcept final;
+
+  HRESULT GetPages(platform::CAUUID* pages) noexcept final;
+
+  // IControlObject (GetMiscStatus comes from the derived class).
+  HRESULT SetClientSite(platform::IControlSite* site) noexcept final;
+  HRESULT GetExtent(platform::SizeL* himetric) noexcept final;
+  HRESULT SetExtent(const platform::SizeL& himetric) noexcept final;
+  HRESULT Draw(platform::DrawingSurface* target, const platform::RectL* bounds) noexcept final;
+
+  // The version found by the last load or reset.
+  uint32_t loaded_version() const { return version_loaded_; }
+
+ protected:
+  // Counts itself among the module's live objects until destroyed.
+  OleControl(ModuleState& module, const ModuleEnvironment& environment);
+  virtual ~OleControl();
+
+  // The dispatch interface and the event interface this control offers.
+  void InitializeIIDs(const IID& primary, const IID& events);
+
+  // Overridables. The base exchange is the standard one: the extent as
+  // "_ExtentX" and "_ExtentY" (HIMETRIC), then the stock-property mask.
+  virtual void DoPropExchange(PropExchange& px);
+  // Exchange in reset mode, then a repaint.
+  virtual void OnResetState();
+  virtual void OnDraw(platform::DrawingSurface& target, const platform::RectL& bounds,
+                      const platform::RectL& invalid) = 0;
+  virtual const CLSID* GetPropPageIDs(ULONG& count) = 0;
+  virtual HRESULT GetTypeLib(platform::LCID lcid, platform::ITypeLib** lib) = 0;
+  virtual HRESULT DispatchIdsOfNames(const char* const* names, uint32_t count,
+                                     platform::DISPID* ids) = 0;
+  virtual HRESULT DispatchInvoke(platform::DISPID member, std::span<const platform::Variant> args,
+                                 platform::Variant& result, uint32_t* arg_err) = 0;
+
+  // Framework services for the derived class.
+  void ExchangeVersion(PropExchange& px, uint32_t default_version);
+  // Asks the container for a size in pixels, as a HIMETRIC extent that the
+  // control takes as its own; the answer is not looked at.
+  void SetControlSize(int32_t cx, int32_t cy);
+  void InvalidateControl();
+
+  ModuleState& module() { return module_; }
+  const ModuleEnvironment& environment() const { return environment_; }
+
+ private:
+  ModuleState& module_;
+  const ModuleEnvironment& environment_;
+  std::atomic<ULONG> references_{1};
+  IID primary_iid_ = platform::IID_NULL;
+  IID events_iid_ = platform::IID_NULL;
+  platform::ComPtr<platform::IControlSite> site_;
+  platform::SizeL extent_;
+  uint32_t version_loaded_ = 0;
+};
+
+// Pixels at 96 dots per inch to HIMETRIC (0.01 mm), rounded.
+constexpr int32_t PixelsToHimetric(int32_t pixels) { return (pixels * 2540 + 48) / 96; }
+
+}  // namespace tarvona::module

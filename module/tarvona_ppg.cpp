@@ -1,0 +1,76 @@
+#include "module/tarvona_ppg.h"
+
+#include "module/identity.h"
+
+namespace tarvona::module {
+namespace {
+
+constexpr uint32_t WS_CHILD = 0x40000000;
+constexpr uint32_t WS_VISIBLE = 0x10000000;
+constexpr uint32_t WS_GROUP = 0x00020000;
+constexpr uint32_t SS_LEFT = 0x0;
+constexpr uint16_t IDC_STATIC = 0xFFFF;
+
+}  // namespace
+
+CTarvonaActiveXPropPage::CTarvonaActiveXPropPage(ModuleState& module,
+                                                 const ModuleEnvironment& environment)
+    : module_(module), environment_(environment) {
+  module_.LockApp();
+}
+
+CTarvonaActiveXPropPage::~CTarvonaActiveXPropPage() {
+  objects_.clear();
+  module_.UnlockApp();
+}
+
+HRESULT CTarvonaActiveXPropPage::QueryInterface(const IID& iid, void** out) noexcept {
+  if (out == nullptr) return platform::E_POINTER;
+  *out = nullptr;
+  if (iid != platform::IID_IUnknown && iid != platform::IPropertyPageDialog::kIid) {
+    return platform::E_NOINTERFACE;
+  }
+  AddRef();
+  *out = static_cast<platform::IPropertyPageDialog*>(this);
+  return platform::S_OK;
+}
+
+ULONG CTarvonaActiveXPropPage::Release() noexcept {
+  ULONG left = --references_;
+  if (left == 0) delete this;
+  return left;
+}
+
+HRESULT CTarvonaActiveXPropPage::GetDialog(platform::DialogTemplate* dialog) noexcept {
+  if (dialog == nullptr) return platform::E_POINTER;
+  return platform::Guarded([&] {
+    // Dialog 200: a child dialog without frame or caption; its caption as
+    // a page is string 200.
+    *dialog = {environment_.resources.LoadString(IDS_TARVONAACTIVEX_PPG_CAPTION).value_or(""),
+               WS_CHILD,
+               250,
+               62,
+               "MS Sans Serif",
+               8,
+               {{"STATIC",
+                 "TODO: Place controls to manipulate properties of TarvonaActiveX Control on this "
+                 "dialog.",
+                 IDC_STATIC, WS_CHILD | WS_VISIBLE | WS_GROUP | SS_LEFT, 7, 25, 229, 16}}};
+    return platform::S_OK;
+  });
+}
+
+HRESULT CTarvonaActiveXPropPage::SetObjects(ULONG count,
+                                            platform::IUnknown* const* objects) noexcept {
+  if (count > 0 && objects == nullptr) return platform::E_POINTER;
+  return platform::Guarded([&] {
+    std::vector<platform::ComPtr<platform::IUnknown>> held;
+    for (ULONG i = 0; i < count; ++i) {
+      held.push_back(platform::ComPtr<platform::IUnknown>::Share(objects[i]));
+    }
+    objects_.swap(held);
+    return platform::S_OK;
+  });
+}
+
+}  // namespace tarvona::module
