@@ -31,7 +31,8 @@ class Road {
     json request = {{"id", ++id_}, {"object", 1}, {"method", method}, {"params", params}};
     std::string shown = method + "(";
     for (size_t i = 0; i < params.size(); ++i) {
-      std::string param = params[i].dump();
+      // PINs are not for the screen.
+      std::string param = method == "Login" && i > 0 ? "\"****\"" : params[i].dump();
       if (param.size() > 24) param = param.substr(0, 17) + "...\"";
       shown += (i ? ", " : "") + param;
     }
@@ -105,9 +106,17 @@ int main(int argc, char** argv) {
   road.Call("Logout", {handle});
   road.Call("DisconnectToken", {handle});
 
+  // The store road: the same certificate from the user's certificate store,
+  // found by serial number (source 1); no token connection needed.
+  std::string store_signature = road.Call("SignByCSP", {0, 1, serial, 0, data});
+  bool store_ok = !store_signature.empty() &&
+                  road.Call("VerifyByCSP", {0, 1, serial, 0, data, store_signature}) == 0;
+
   std::printf("\nThe certificate read from the token:\n%s", pem.c_str());
   std::printf("Signed \"%s\" (SHA-1, PKCS #1 v1.5) with the token's key; the token\n"
               "verified it (0) and refused the changed text (1007).\n",
               text.c_str());
-  return 0;
+  std::printf(store_ok ? "The certificate store signed and verified the same text (0).\n"
+                       : "The certificate store road did not work (no store certificate?).\n");
+  return store_ok ? 0 : 1;
 }

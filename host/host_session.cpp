@@ -130,7 +130,8 @@ class HostSession::Site final : public platform::IControlSite {
   std::atomic<platform::ULONG> references_{1};
 };
 
-HostSession::HostSession(ComActivator& activator) : activator_(activator) {}
+HostSession::HostSession(ComActivator& activator, OriginPolicy* origins)
+    : activator_(activator), origins_(origins) {}
 
 HostSession::~HostSession() {
   objects_.clear();
@@ -142,7 +143,7 @@ json HostSession::Handle(const json& request) {
   if (!request.is_object()) {
     response = Error(platform::E_INVALIDARG, "a request is a JSON object");
   } else if (request.contains("create")) {
-    response = Create(request["create"]);
+    response = Create(request);
   } else if (request.contains("release")) {
     response = Release(request["release"]);
   } else if (request.contains("save")) {
@@ -182,7 +183,15 @@ HostSession::Hosted* HostSession::Find(const json& object) {
   return found == objects_.end() ? nullptr : &found->second;
 }
 
-json HostSession::Create(const json& prog_id) {
+json HostSession::Create(const json& request) {
+  const json& prog_id = request["create"];
+  if (origins_ != nullptr) {
+    const json& origin = request.contains("origin") ? request["origin"] : json();
+    if (!origin.is_string() || !origins_->Allows(origin.get<std::string>())) {
+      return Error(platform::E_ACCESSDENIED,
+                   "this page may not use the control: " + origin.dump());
+    }
+  }
   if (!prog_id.is_string()) return Error(platform::E_INVALIDARG, "\"create\" takes a ProgID");
   const std::string name = prog_id.get<std::string>();
   platform::CLSID clsid{};

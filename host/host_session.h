@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "host/com_activation.h"
+#include "host/origin_policy.h"
 #include "platform/com.h"
 #include "platform/ole_control.h"
 
@@ -26,9 +27,12 @@ namespace tarvona::host {
 //   {"id":7,"object":1,"draw":{"width":W,"height":H}} -> {"id":7,"png":"<base64>"}
 //   {"id":8,"pages":1}   -> {"id":8,"pages":[{"clsid":..,"caption":..,"text":[..]}]}
 // Anything else gets {"id":..,"error":{"name":..,"message":..}}.
+//
+// With an origin policy (browsers), "create" also carries the page's
+// "origin", and only origins the policy allows may create controls.
 class HostSession {
  public:
-  explicit HostSession(ComActivator& activator);
+  explicit HostSession(ComActivator& activator, OriginPolicy* origins = nullptr);
   ~HostSession();
   HostSession(const HostSession&) = delete;
   HostSession& operator=(const HostSession&) = delete;
@@ -46,7 +50,7 @@ class HostSession {
     platform::ComPtr<Site> site;
   };
 
-  nlohmann::ordered_json Create(const nlohmann::ordered_json& prog_id);
+  nlohmann::ordered_json Create(const nlohmann::ordered_json& request);
   nlohmann::ordered_json Release(const nlohmann::ordered_json& object);
   nlohmann::ordered_json Call(const nlohmann::ordered_json& request);
   nlohmann::ordered_json Save(const nlohmann::ordered_json& object);
@@ -58,6 +62,7 @@ class HostSession {
   Hosted* Find(const nlohmann::ordered_json& object);
 
   ComActivator& activator_;
+  OriginPolicy* origins_;
   std::map<int64_t, Hosted> objects_;
   int64_t next_object_ = 1;
 };

@@ -1,15 +1,25 @@
-// tarvona-host: hosts controls for programs that speak JSON.
+// tarvona-host: hosts controls for programs and browsers that speak JSON.
 //   tarvona-host --lines   one JSON request per line on stdin, one response
 //                          per line on stdout; end of input ends the host.
+//   tarvona-host [ARGS]    a browser's native-messaging host: requests and
+//                          responses in frames (a 32-bit length in native
+//                          byte order, then UTF-8 JSON). The browser's own
+//                          arguments (the extension's origin) are ignored.
+//                          Only page origins the user allows may create
+//                          controls. stdout carries frames only.
 // Controls are created from the registration record in the user's classes
 // file ($XDG_DATA_HOME/tarvona/classes.reg), as tarvona-regsvr writes it.
 #include <cstdio>
 #include <cstring>
 #include <string>
 
+#include <csignal>
+
 #include "host/com_activation.h"
 #include "host/host_session.h"
 #include "host/line_reader.h"
+#include "host/native_messaging.h"
+#include "host/origin_policy.h"
 #include "platform/dynamic_library.h"
 #include "platform/registry.h"
 
@@ -41,10 +51,50 @@ int RunLines() {
   return 0;
 }
 
+// A response the browser would refuse (over its 1 MB cap) becomes an error
+// for the same request.
+std::string Bounded(std::string response, const std::string& request_text) {
+  if (response.size() <= tarvona::host::kMaxResponseFrame) return response;
+  auto request = nlohmann::ordered_json::parse(request_text, nullptr, false);
+  nlohmann::ordered_json error = {
+      {"id", request.is_object() && request.contains("id") ? request["id"] : nullptr},
+      {"error",
+       {{"name", "E_FAIL"}, {"message", "the result is larger than a browser accepts"}}}};
+  return tarvona::host::Serialize(error);
+}
+
+int RunNativeMessaging() {
+  // A browser that has gone away shows as a failed write, not a signal.
+  std::signal(SIGPIPE, SIG_IGN);
+  const tarvona::platform::FileRegistry registry;
+  tarvona::host::ComActivator activator(registry, tarvona::platform::SystemLibraryLoader());
+  tarvona::host::OriginPolicy origins(tarvona::host::OriginPolicy::DefaultAllowListPath(),
+                                      tarvona::host::DesktopConsentPrompt());
+  tarvona::host::HostSession session(activator, &origins);
+  std::string request;
+  for (;;) {
+    switch (tarvona::host::ReadFrame(stdin, request)) {
+      case tarvona::host::FrameStatus::kEnd:
+        return 0;
+      case tarvona::host::FrameStatus::kMalformed:
+        std::fprintf(stderr, "tarvona-host: malformed frame; ending\n");
+        return 1;
+      case tarvona::host::FrameStatus::kFrame:
+        break;
+    }
+    if (!tarvona::host::WriteFrame(stdout, Bounded(session.HandleText(request), request))) {
+      return 0;
+    }
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc == 2 && std::strcmp(argv[1], "--lines") == 0) return RunLines();
-  std::fprintf(stderr, "usage: %s --lines\n", argv[0]);
-  return 2;
+  if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+    std::fprintf(stderr, "usage: %s --lines | %s [browser arguments]\n", argv[0], argv[0]);
+    return 2;
+  }
+  return RunNativeMessaging();
 }

@@ -1,40 +1,37 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, makes a software token holding a fresh
-# RSA key pair and certificate, and walks the typical road of a page
-# through tarvona-host: connect, log in, read the certificate, sign by its
-# serial number, verify, disconnect.
+# Installs what is missing, builds, makes a software token and a certificate
+# store holding a fresh RSA key pair and certificate, registers the control,
+# and walks the typical road of a page through tarvona-host: connect, log
+# in, read the certificate, sign by its serial number, verify, disconnect,
+# then sign and verify with the same certificate from the store.
+#   scripts/demo.sh              in the terminal
+#   scripts/demo.sh --browser    the demo page in Chromium with the extension
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/packages.sh
+[ "${1:-}" = "--browser" ] && TARVONA_PACKAGES+=("${TARVONA_BROWSER_PACKAGES[@]}")
 tarvona_install_packages
 
 cmake -S . -B build -G Ninja -DTARVONA_WERROR=ON >/dev/null
-cmake --build build --target tarvona-demo tarvona-regsvr TarvonaActiveX
+cmake --build build --target tarvona-demo tarvona-host tarvona-regsvr TarvonaActiveX
 
-softhsm=/usr/lib/softhsm/libsofthsm2.so
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-mkdir "$work/tokens"
-printf 'directories.tokendir = %s\nobjectstore.backend = file\nlog.level = ERROR\n' \
-  "$work/tokens" >"$work/softhsm2.conf"
-export SOFTHSM2_CONF="$work/softhsm2.conf"
-export TARVONA_PKCS11_MODULE="$softhsm"
+echo "Making a SoftHSM2 token \"Tarvona Demo\" (user PIN 1234) and an NSS store, both"
+echo "holding a fresh RSA-2048 key and its certificate"
+scripts/demo-keys.sh "$work/keys"
+source "$work/keys/env"
 
-echo "Making a SoftHSM2 token \"Tarvona Demo\" (user PIN 1234) with an RSA-2048 key and certificate"
-softhsm2-util --init-token --free --label "Tarvona Demo" --pin 1234 --so-pin 5678 >/dev/null
-openssl req -x509 -newkey rsa:2048 -nodes -sha256 -days 365 -subj "/O=Tarvona/CN=Tarvona Demo" \
-  -set_serial "0x$(openssl rand -hex 8)" -keyout "$work/key.pem" -out "$work/cert.pem" 2>/dev/null
-openssl x509 -in "$work/cert.pem" -outform der -out "$work/cert.der"
-openssl pkey -in "$work/key.pem" -pubout -out "$work/pub.pem"
-for object in "privkey key.pem" "pubkey pub.pem" "cert cert.der"; do
-  set -- $object
-  pkcs11-tool --module "$softhsm" --token-label "Tarvona Demo" --login --pin 1234 \
-    --write-object "$work/$2" --type "$1" --id 01 --label "Tarvona Demo" >/dev/null
-done
 # The host creates the control the way a COM host does, through its
 # registration record: register the module into a record of this run's own.
 export XDG_DATA_HOME="$work/data"
 build/bin/tarvona-regsvr build/bin/TarvonaActiveX.ocx >/dev/null
 echo "Registered build/bin/TarvonaActiveX.ocx in $XDG_DATA_HOME/tarvona/classes.reg"
 echo
+
+if [ "${1:-}" = "--browser" ]; then
+  (cd tests/web && npm ci --no-audit --no-fund --silent)
+  node tests/web/browser-demo.mjs --build build --work "$work"
+  exit
+fi
 build/bin/tarvona-demo --pin 1234

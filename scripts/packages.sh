@@ -9,6 +9,10 @@ TARVONA_PACKAGES=(
   xvfb xdotool
 )
 
+# What the browser road needs on top (the demo's --browser, the end-to-end
+# tests). Node.js 20 or later must be there already (playwright-core).
+TARVONA_BROWSER_PACKAGES=(chromium)
+
 tarvona_install_packages() {
   local missing=()
   for p in "${TARVONA_PACKAGES[@]}"; do

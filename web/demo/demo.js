@@ -12,9 +12,12 @@ function log(text) {
   $("log").textContent += text + "\n";
 }
 
+// Methods whose text parameters are PINs: never shown in the log.
+const SECRET = new Set(["Login", "ChangeSOPin", "ChangeUserPin", "UnblockUserPin", "TokenInitialize"]);
+
 async function call(method, ...params) {
   const result = await ctrl[method](...params);
-  const shown = params.map((p) => (typeof p === "string" && p.length > 24 ? `"${p.slice(0, 20)}…"` : JSON.stringify(p)));
+  const shown = params.map((p, i) => (SECRET.has(method) && i > 0 ? "****" : p)).map((p) => (typeof p === "string" && p.length > 24 ? `"${p.slice(0, 20)}…"` : JSON.stringify(p)));
   const out = typeof result === "string" && result.length > 40 ? `"${result.slice(0, 36)}…"` : JSON.stringify(result);
   log(`${method}(${shown.join(", ")}) -> ${out}`);
   return result;

@@ -1,0 +1,106 @@
+#include "host/origin_policy.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+namespace tarvona::host {
+namespace {
+
+std::string_view Trim(std::string_view text) {
+  const auto first = text.find_first_not_of(" \t\r");
+  if (first == std::string_view::npos) return {};
+  const auto last = text.find_last_not_of(" \t\r");
+  return text.substr(first, last - first + 1);
+}
+
+}  // namespace
+
+bool IsWebOrigin(std::string_view origin) {
+  std::string_view rest;
+  if (origin.starts_with("https://")) {
+    rest = origin.substr(8);
+  } else if (origin.starts_with("http://")) {
+    rest = origin.substr(7);
+  } else {
+    return false;
+  }
+  if (rest.empty() || rest.size() > 255) return false;
+  const bool bracketed = rest.front() == '[';  // an IPv6 address
+  size_t host_end = bracketed ? rest.find(']') : rest.find(':');
+  if (bracketed && host_end++ == std::string_view::npos) return false;
+  std::string_view host = rest.substr(0, host_end);
+  std::string_view port = host_end == std::string_view::npos ? "" : rest.substr(host_end);
+  auto host_char = [bracketed](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' || c == '-' ||
+           (bracketed && (c == ':' || c == '[' || c == ']'));
+  };
+  if (host.empty() || !std::all_of(host.begin(), host.end(), host_char)) return false;
+  if (port.empty()) return true;
+  return port.size() >= 2 && port.size() <= 6 && port.front() == ':' &&
+         std::all_of(port.begin() + 1, port.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+OriginPolicy::OriginPolicy(std::string allow_list_path, std::unique_ptr<ConsentPrompt> prompt)
+    : allow_list_path_(std::move(allow_list_path)), prompt_(std::move(prompt)) {}
+
+std::string OriginPolicy::DefaultAllowListPath() {
+  const char* config = std::getenv("XDG_CONFIG_HOME");
+  std::string base;
+  if (config != nullptr && config[0] == '/') {
+    base = config;
+  } else if (const char* home = std::getenv("HOME"); home != nullptr) {
+    base = std::string(home) + "/.config";
+  } else {
+    return {};
+  }
+  return base + "/tarvona/allowed-origins";
+}
+
+bool OriginPolicy::Listed(std::string_view origin) const {
+  std::ifstream list(allow_list_path_);
+  for (std::string line; std::getline(list, line);) {
+    std::string_view entry = Trim(line);
+    if (!entry.empty() && entry.front() != '#' && entry == origin) return true;
+  }
+  return false;
+}
+
+void OriginPolicy::Remember(std::string_view origin) const {
+  std::filesystem::path path(allow_list_path_);
+  std::error_code ignored;
+  std::filesystem::create_directories(path.parent_path(), ignored);
+  // Appending one short line under a lock keeps two hosts from
+  // interleaving their lines.
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+  if (fd < 0) return;
+  flock(fd, LOCK_EX);
+  std::string line = std::string(origin) + "\n";
+  ssize_t written = write(fd, line.data(), line.size());
+  (void)written;
+  close(fd);
+}
+
+bool OriginPolicy::Allows(std::string_view origin) {
+  if (!IsWebOrigin(origin)) return false;
+  if (origin == allowed_once_ || Listed(origin)) return true;
+  if (prompt_ == nullptr) return false;
+  switch (prompt_->Ask(origin)) {
+    case ConsentPrompt::Answer::kAllowAlways:
+      Remember(origin);
+      return true;
+    case ConsentPrompt::Answer::kAllowOnce:
+      allowed_once_ = origin;
+      return true;
+    case ConsentPrompt::Answer::kDeny:
+      return false;
+  }
+  return false;
+}
+
+}  // namespace tarvona::host

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace tarvona::host {
+
+// Asks the user whether a web origin may use the tokens and certificates.
+class ConsentPrompt {
+ public:
+  enum class Answer { kDeny, kAllowOnce, kAllowAlways };
+  virtual ~ConsentPrompt() = default;
+  virtual Answer Ask(std::string_view origin) = 0;
+};
+
+// The desktop dialog when a display is available; without one, every
+// answer is "deny" at once, never a hang.
+std::unique_ptr<ConsentPrompt> DesktopConsentPrompt();
+
+// Which page origins may create controls: those on the user's allow-list
+// ($XDG_CONFIG_HOME/tarvona/allowed-origins, one origin per line, "#"
+// comments), or those the user approves when asked. Pages from files and
+// opaque origins ("null") are never allowed.
+class OriginPolicy {
+ public:
+  OriginPolicy(std::string allow_list_path, std::unique_ptr<ConsentPrompt> prompt);
+
+  // The allow-list of the current user.
+  static std::string DefaultAllowListPath();
+
+  bool Allows(std::string_view origin);
+
+ private:
+  bool Listed(std::string_view origin) const;
+  void Remember(std::string_view origin) const;
+
+  std::string allow_list_path_;
+  std::unique_ptr<ConsentPrompt> prompt_;
+  std::string allowed_once_;  // approved for this host's life only
+};
+
+// "scheme://host[:port]" of http or https, lower-case scheme and host, no
+// path: the only form an allowed origin takes.
+bool IsWebOrigin(std::string_view origin);
+
+}  // namespace tarvona::host

@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Installs into a fresh HOME, checks the browsers' host manifests and that
+# the installed host creates the control through the installed record, then
+# uninstalls and checks that nothing is left but the record file.
+#   install_test.sh SOURCE_DIR BUILD_DIR
+set -euo pipefail
+source_dir=$1
+build=$2
+home=$(mktemp -d)
+trap 'rm -rf "$home"' EXIT
+export HOME=$home
+unset XDG_DATA_HOME XDG_CONFIG_HOME
+
+"$source_dir/scripts/tarvona-install.sh" --build "$build" >/dev/null
+lib=$home/.local/share/tarvona/lib
+for manifest in .config/chromium/NativeMessagingHosts .config/google-chrome/NativeMessagingHosts \
+                .mozilla/native-messaging-hosts; do
+  file=$home/$manifest/com.tarvona.host.json
+  grep -q "\"path\": \"$lib/tarvona-host\"" "$file" || { echo "bad $file"; exit 1; }
+done
+grep -q 'chrome-extension://klohgdnlboknfilcpcjebpjonpblgblc/' \
+  "$home/.config/chromium/NativeMessagingHosts/com.tarvona.host.json"
+grep -q '"allowed_extensions": \["tarvona-control@tarvona.dev"\]' \
+  "$home/.mozilla/native-messaging-hosts/com.tarvona.host.json"
+
+reply=$(printf '%s\n' '{"id":1,"create":"TARVONAACTIVEX.TarvonaActiveXCtrl.1"}' \
+  '{"id":2,"object":1,"method":"VerifyCertCRL","params":[0,0,""]}' | "$lib/tarvona-host" --lines)
+[ "$(echo "$reply" | tail -1)" = '{"id":2,"result":1}' ] || { echo "host: $reply"; exit 1; }
+grep -q "$lib/TarvonaActiveX.ocx" "$home/.local/share/tarvona/classes.reg"
+
+"$source_dir/scripts/tarvona-install.sh" --uninstall >/dev/null
+left=$(find "$home" -type f ! -name 'classes.reg*')
+[ -z "$left" ] || { echo "left behind: $left"; exit 1; }
+if grep -qi TarvonaActiveXCtrl "$home/.local/share/tarvona/classes.reg"; then
+  echo "still registered"; exit 1
+fi
+echo "install and uninstall: ok"

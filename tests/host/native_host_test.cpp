@@ -1,0 +1,220 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "host/native_messaging.h"
+#include "host/origin_policy.h"
+#include "tests/host/host_fixture.h"
+#include "tests/support/xvfb_display.h"
+
+namespace tarvona {
+namespace {
+
+using nlohmann::json;
+
+std::string Frame(std::string_view payload) {
+  auto length = static_cast<uint32_t>(payload.size());
+  return std::string(reinterpret_cast<const char*>(&length), 4) + std::string(payload);
+}
+
+std::string Length(uint32_t length) { return {reinterpret_cast<const char*>(&length), 4}; }
+
+// Reads frames from `text` until the framing stops.
+std::vector<std::string> ReadAll(const std::string& text, host::FrameStatus* last) {
+  std::FILE* in = fmemopen(const_cast<char*>(text.data()), text.size(), "rb");
+  std::vector<std::string> frames;
+  std::string payload;
+  while ((*last = host::ReadFrame(in, payload)) == host::FrameStatus::kFrame) {
+    frames.push_back(payload);
+  }
+  std::fclose(in);
+  return frames;
+}
+
+TEST(NativeMessagingTest, ReadsWholeFramesAndStopsAtAnythingElse) {
+  host::FrameStatus last{};
+  EXPECT_EQ(ReadAll(Frame("{}") + Frame("[1]"), &last), (std::vector<std::string>{"{}", "[1]"}));
+  EXPECT_EQ(last, host::FrameStatus::kEnd);
+
+  struct Case {
+    std::string input;
+    size_t frames;
+  };
+  for (const Case& c : {Case{Frame("{}") + Length(0), 1},             // empty frame
+                        Case{Length(host::kMaxRequestFrame + 1), 0},   // oversized
+                        Case{Frame("{}") + std::string("\x05\x00", 2), 1},  // cut length
+                        Case{Length(10) + "{}", 0}}) {                 // cut payload
+    EXPECT_EQ(ReadAll(c.input, &last).size(), c.frames);
+    EXPECT_EQ(last, host::FrameStatus::kMalformed);
+  }
+  EXPECT_EQ(ReadAll(Frame(std::string(host::kMaxRequestFrame, ' ')), &last).size(), 1u);
+}
+
+class ScriptedPrompt final : public host::ConsentPrompt {
+ public:
+  ScriptedPrompt(Answer answer, int* asked) : answer_(answer), asked_(asked) {}
+  Answer Ask(std::string_view) override {
+    ++*asked_;
+    return answer_;
+  }
+
+ private:
+  Answer answer_;
+  int* asked_;
+};
+
+class OriginPolicyTest : public ::testing::Test {
+ protected:
+  OriginPolicyTest() {
+    char folder[] = "/tmp/tarvona-origins-XXXXXX";
+    folder_ = mkdtemp(folder);
+    list_ = folder_ + "/tarvona/allowed-origins";
+  }
+  ~OriginPolicyTest() override { std::filesystem::remove_all(folder_); }
+
+  host::OriginPolicy Policy(host::ConsentPrompt::Answer answer) {
+    return host::OriginPolicy(list_, std::make_unique<ScriptedPrompt>(answer, &asked_));
+  }
+
+  std::string folder_;
+  std::string list_;
+  int asked_ = 0;
+};
+
+TEST_F(OriginPolicyTest, OnlyWebOriginsCanBeAllowed) {
+  for (const char* good : {"https://bank.example", "http://localhost:8000", "http://127.0.0.1:1",
+                           "https://[::1]:8443", "https://a-b.example"}) {
+    EXPECT_TRUE(host::IsWebOrigin(good)) << good;
+  }
+  for (const char* bad : {"null", "file://", "file:///home/x.html", "chrome-extension://abc",
+                          "https://", "https://bank.example/", "https://Bank.example",
+                          "https://bank.example:", "https://bank.example:80:80", "http://a b",
+                          "https://[::1", "javascript:alert(1)", ""}) {
+    EXPECT_FALSE(host::IsWebOrigin(bad)) << bad;
+  }
+  auto policy = Policy(host::ConsentPrompt::Answer::kAllowAlways);
+  EXPECT_FALSE(policy.Allows("file://"));
+  EXPECT_FALSE(policy.Allows("null"));
+  EXPECT_EQ(asked_, 0);  // never even asked
+}
+
+TEST_F(OriginPolicyTest, TheListAndTheUsersAnswersDecide) {
+  std::filesystem::create_directories(std::filesystem::path(list_).parent_path());
+  std::ofstream(list_) << "# my banks\n  https://bank.example  \nhttps://shop.example#not-a-comment\n";
+  auto deny = Policy(host::ConsentPrompt::Answer::kDeny);
+  EXPECT_TRUE(deny.Allows("https://bank.example"));
+  EXPECT_FALSE(deny.Allows("https://shop.example"));
+  EXPECT_FALSE(deny.Allows("https://other.example"));
+  EXPECT_EQ(asked_, 2);
+
+  auto once = Policy(host::ConsentPrompt::Answer::kAllowOnce);
+  EXPECT_TRUE(once.Allows("https://other.example"));
+  EXPECT_TRUE(once.Allows("https://other.example"));  // remembered for this host
+  EXPECT_EQ(asked_, 3);
+  EXPECT_FALSE(Policy(host::ConsentPrompt::Answer::kDeny).Allows("https://other.example"));
+
+  auto always = Policy(host::ConsentPrompt::Answer::kAllowAlways);
+  EXPECT_TRUE(always.Allows("https://new.example"));
+  EXPECT_TRUE(Policy(host::ConsentPrompt::Answer::kDeny).Allows("https://new.example"));
+  EXPECT_TRUE(Policy(host::ConsentPrompt::Answer::kDeny).Allows("https://bank.example"));
+}
+
+// The real consent dialog, answered by keyboard under a private X server.
+class ConsentDialogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!testing::XvfbDisplay::Available()) GTEST_SKIP() << "needs Xvfb and xdotool";
+    ASSERT_TRUE(display_.Start()) << "Xvfb did not start";
+  }
+  testing::XvfbDisplay display_;
+};
+
+TEST_F(ConsentDialogTest, ButtonsGiveTheirAnswersAndEscapeDenies) {
+  using Answer = host::ConsentPrompt::Answer;
+  struct Case {
+    const char* keys;
+    Answer expected;
+  };
+  for (const Case& c : {Case{"alt+a", Answer::kAllowAlways}, Case{"alt+o", Answer::kAllowOnce},
+                        Case{"Escape", Answer::kDeny}, Case{"Return", Answer::kDeny}}) {
+    display_.AnswerWindow("Tarvona", c.keys);
+    EXPECT_EQ(host::DesktopConsentPrompt()->Ask("https://bank.example"), c.expected) << c.keys;
+    EXPECT_TRUE(display_.KeysTyped()) << c.keys;
+  }
+}
+
+TEST(ConsentPromptTest, WithoutADisplayDeniesAtOnce) {
+  unsetenv("DISPLAY");
+  unsetenv("WAYLAND_DISPLAY");
+  EXPECT_EQ(host::DesktopConsentPrompt()->Ask("https://bank.example"),
+            host::ConsentPrompt::Answer::kDeny);
+}
+
+class NativeHostTest : public testing::RegisteredModuleTest {
+ protected:
+  NativeHostTest() {
+    config_home_ = data_home_ + "/config";
+    std::filesystem::create_directories(config_home_ + "/tarvona");
+    std::ofstream(config_home_ + "/tarvona/allowed-origins") << "http://localhost:8000\n";
+    setenv("XDG_CONFIG_HOME", config_home_.c_str(), 1);
+    unsetenv("DISPLAY");
+    unsetenv("WAYLAND_DISPLAY");
+  }
+  ~NativeHostTest() override { unsetenv("XDG_CONFIG_HOME"); }
+
+  // Runs the host as a browser starts it, and splits its output in frames.
+  std::vector<json> Run(const std::string& input, int* status, std::string* err = nullptr) {
+    auto finished = testing::RunProgram({TARVONA_HOST_PATH, "chrome-extension://x/"}, input);
+    *status = finished.status;
+    if (err) *err = finished.err;
+    host::FrameStatus last{};
+    std::vector<json> replies;
+    for (const auto& frame : ReadAll(finished.out, &last)) replies.push_back(json::parse(frame));
+    EXPECT_EQ(last, host::FrameStatus::kEnd) << "stdout holds more than whole frames";
+    return replies;
+  }
+
+  std::string config_home_;
+};
+
+TEST_F(NativeHostTest, AnswersFramedRequestsFromAllowedOriginsOnly) {
+  int status = 0;
+  auto replies = Run(
+      Frame(R"({"id":1,"create":"TARVONAACTIVEX.TarvonaActiveXCtrl.1","origin":"http://localhost:8000"})") +
+          Frame(R"({"id":2,"object":1,"method":"VerifyCertCRL","params":[0,0,""]})") +
+          Frame(R"({"id":3,"create":"TARVONAACTIVEX.TarvonaActiveXCtrl.1","origin":"http://evil.example"})") +
+          Frame(R"({"id":4,"create":"TARVONAACTIVEX.TarvonaActiveXCtrl.1"})") +
+          Frame(R"({"id":5,"create":"TARVONAACTIVEX.TarvonaActiveXCtrl.1","origin":"file://"})") +
+          Frame("{\"id\":6,\"create\":\"\xff\"}") + Frame("not json"),
+      &status);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  ASSERT_EQ(replies.size(), 7u);
+  EXPECT_EQ(replies[0]["object"], 1);
+  EXPECT_EQ(replies[1]["result"], 1);
+  for (size_t i : {2, 3, 4}) EXPECT_EQ(replies[i]["error"]["name"], "E_ACCESSDENIED") << i;
+  EXPECT_EQ(replies[5]["error"]["name"], "E_INVALIDARG");  // not UTF-8
+  EXPECT_EQ(replies[6]["error"]["name"], "E_INVALIDARG");
+}
+
+TEST_F(NativeHostTest, MalformedFramesEndTheHostWithoutAPartialReply) {
+  for (const std::string& tail : {Length(0), Length(host::kMaxRequestFrame + 1) + "{}",
+                                  Length(50) + R"({"id":2})", std::string("\x01", 1)}) {
+    int status = 0;
+    std::string err;
+    auto replies = Run(Frame(R"({"id":1,"release":7})") + tail, &status, &err);
+    ASSERT_EQ(replies.size(), 1u);  // the good frame before is answered
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_NE(WEXITSTATUS(status), 0);
+    EXPECT_NE(err.find("malformed frame"), std::string::npos);
+  }
+}
+
+}  // namespace
+}  // namespace tarvona
