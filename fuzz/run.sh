@@ -13,9 +13,9 @@ seconds=${1:-30}
 build=build-fuzz
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DTARVONA_FUZZ=ON -DTARVONA_TESTS=OFF \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" --target hex_decode_fuzz base64_decode_fuzz pem_unwrap_fuzz \
-  method_dispatch_fuzz
-for target in hex_decode base64_decode pem_unwrap method_dispatch; do
+targets=(hex_decode base64_decode pem_unwrap method_dispatch host_request certificate_input)
+cmake --build "$build" --target "${targets[@]/%/_fuzz}"
+for target in "${targets[@]}"; do
   work="$build/corpus/$target"
   mkdir -p "$work"
   echo "== $target: ${seconds}s"
