@@ -1,5 +1,7 @@
 #include "host/host_process.h"
 
+#include "host/native_messaging.h"
+
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -55,6 +57,15 @@ std::optional<std::string> HostProcess::Exchange(const std::string& line) {
     reply.push_back(static_cast<char>(c));
   }
   return std::nullopt;
+}
+
+std::optional<std::string> HostProcess::ExchangeFrame(const std::string& payload) {
+  if (to_child_ == nullptr || from_child_ == nullptr || !WriteFrame(to_child_, payload)) {
+    return std::nullopt;
+  }
+  std::string reply;
+  if (ReadFrame(from_child_, reply) != FrameStatus::kFrame) return std::nullopt;
+  return reply;
 }
 
 int HostProcess::Finish() {

@@ -9,8 +9,9 @@
 
 namespace tarvona::host {
 
-// A child process spoken to line by line over its stdin and stdout, as
-// programs talk to `tarvona-host --lines`.
+// A child process spoken to over its stdin and stdout, line by line as
+// programs talk to `tarvona-host --lines`, or in native-messaging frames as
+// browsers do.
 class HostProcess {
  public:
   // Starts `program` with `args`; check running() afterwards.
@@ -21,9 +22,12 @@ class HostProcess {
   HostProcess& operator=(const HostProcess&) = delete;
 
   bool running() const { return pid_ > 0; }
+  pid_t pid() const { return pid_; }
   // Sends one line and returns the reply line, or nullopt when the child
   // has ended.
   std::optional<std::string> Exchange(const std::string& line);
+  // Sends one frame and returns the reply frame's payload.
+  std::optional<std::string> ExchangeFrame(const std::string& payload);
   // Closes the child's input and returns its exit status (waitpid form).
   int Finish();
 

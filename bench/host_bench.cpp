@@ -1,0 +1,133 @@
+// What the host adds to a call: the same calls in-process and through
+// tarvona-host, in lines and in native-messaging frames, against a SoftHSM2
+// token. The module is registered in a record of this run's own.
+#include <benchmark/benchmark.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <stdexcept>
+#include <string>
+
+#include "control/tarvona_control.h"
+#include "encoding/hex.h"
+#include "host/host_process.h"
+#include "testing/softhsm_tokens.h"
+
+extern char** environ;
+
+namespace {
+
+using json = nlohmann::json;
+using tarvona::testing::kUserPin;
+
+const std::string kData = tarvona::HexEncode(std::vector<uint8_t>(20, 0x5A));
+constexpr char kOrigin[] = "http://localhost:8000";
+
+// A token, a registered module and an allow-list, for the whole run.
+void Prepare() {
+  static bool prepared = [] {
+    auto* tokens = new tarvona::testing::SoftHsmTokens;  // lives to the end
+    tokens->AddToken("bench");
+    tokens->ImportKeyPair("bench", "rsa2048", {0x01});
+    std::string home = tokens->directory() + "/xdg";
+    std::filesystem::create_directories(home + "/tarvona");
+    std::ofstream(home + "/tarvona/allowed-origins") << kOrigin << "\n";
+    setenv("XDG_DATA_HOME", home.c_str(), 1);
+    setenv("XDG_CONFIG_HOME", home.c_str(), 1);
+    unsetenv("DISPLAY");
+    char regsvr[] = TARVONA_REGSVR_PATH;
+    char module[] = TARVONA_MODULE_PATH;
+    char* argv[] = {regsvr, module, nullptr};
+    pid_t pid = 0;
+    int status = 0;
+    if (posix_spawn(&pid, regsvr, nullptr, nullptr, argv, environ) != 0 ||
+        waitpid(pid, &status, 0) != pid || status != 0) {
+      throw std::runtime_error("cannot register the module");
+    }
+    return true;
+  }();
+  (void)prepared;
+}
+
+// One hosted control, connected and logged in, in either framing.
+class HostedControl {
+ public:
+  explicit HostedControl(bool framed)
+      : framed_(framed), host_(TARVONA_HOST_PATH, framed ? std::vector<std::string>{"chrome-extension://x/"}
+                                                        : std::vector<std::string>{"--lines"}) {
+    json create = {{"id", 0}, {"create", "TARVONAACTIVEX.TarvonaActiveXCtrl.1"}};
+    if (framed) create["origin"] = kOrigin;
+    Send(create);
+    handle_ = Call("ConnectToken", json::array()).get<int32_t>();
+    Call("Login", {handle_, kUserPin});
+    key_ = Call("EnumPrivateKey", {handle_, 0}).get<int32_t>();
+  }
+
+  json Call(const std::string& method, json params) {
+    return Send({{"id", 1}, {"object", 1}, {"method", method}, {"params", std::move(params)}})["result"];
+  }
+
+  int32_t handle() const { return handle_; }
+  int32_t key() const { return key_; }
+
+ private:
+  json Send(const json& request) {
+    auto reply = framed_ ? host_.ExchangeFrame(request.dump()) : host_.Exchange(request.dump());
+    if (!reply) throw std::runtime_error("the host ended");
+    json response = json::parse(*reply);
+    if (response.contains("error")) throw std::runtime_error(response.dump());
+    return response;
+  }
+
+  bool framed_;
+  tarvona::host::HostProcess host_;
+  int32_t handle_ = 0;
+  int32_t key_ = 0;
+};
+
+void BM_VerifyCertCrl_InProcess(benchmark::State& state) {
+  Prepare();
+  tarvona::CTarvonaActiveXCtrl control;
+  for (auto _ : state) benchmark::DoNotOptimize(control.VerifyCertCRL(0, 0, ""));
+}
+
+void BM_VerifyCertCrl_Host(benchmark::State& state) {
+  Prepare();
+  HostedControl hosted(state.range(0) == 1);
+  json params = {0, 0, ""};
+  for (auto _ : state) benchmark::DoNotOptimize(hosted.Call("VerifyCertCRL", params));
+}
+
+void BM_Sign_InProcess(benchmark::State& state) {
+  Prepare();
+  tarvona::CTarvonaActiveXCtrl control;
+  int32_t handle = control.ConnectToken();
+  control.Login(handle, kUserPin);
+  int32_t key = control.EnumPrivateKey(handle, 0);
+  for (auto _ : state) benchmark::DoNotOptimize(control.Sign(handle, key, 0, kData));
+}
+
+void BM_Sign_Host(benchmark::State& state) {
+  Prepare();
+  HostedControl hosted(state.range(0) == 1);
+  json params = {hosted.handle(), hosted.key(), 0, kData};
+  for (auto _ : state) {
+    if (hosted.Call("Sign", params).get<std::string>().empty()) state.SkipWithError("Sign failed");
+  }
+}
+
+// Range 0: --lines; 1: native-messaging frames.
+BENCHMARK(BM_VerifyCertCrl_InProcess)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_VerifyCertCrl_Host)->ArgName("framed")->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_Sign_InProcess)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_Sign_Host)->ArgName("framed")->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();
