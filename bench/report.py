@@ -17,6 +17,8 @@ def load(folder):
     counters = {}
     context = None
     for name in sorted(os.listdir(folder)):
+        if not name.endswith(".json"):
+            continue
         with open(os.path.join(folder, name)) as f:
             data = json.load(f)
         context = context or data["context"]
@@ -25,7 +27,8 @@ def load(folder):
                 continue
             key = b["run_name"]
             medians[key] = b
-            counters[key] = {k: v for k, v in b.items() if k == "C_FindObjects"}
+            counters[key] = {k: v for k, v in b.items()
+                             if k == "C_FindObjects" or k.startswith("peak_kib")}
     return medians, counters, context
 
 
@@ -108,6 +111,55 @@ def main():
         print(f"| cold: new control, both modules loaded and initialised | {cold:,.0f} | "
               f"{cold / warm:.1f} |")
         print(f"| warm: again on a connected control | {warm:,.0f} | 1.0 |")
+
+    crl = time_us("BM_VerifyCertCrl_InProcess/real_time")
+    if crl is not None and time_us("BM_VerifyCertCrl_Host/framed:0/real_time"):
+        print("\n## Host round trip\n")
+        print("| call | in-process µs | --lines µs | frames µs | added by the host, µs (lines / frames) |")
+        print("|---|---:|---:|---:|---:|")
+        for label, stem in [("VerifyCertCRL (no token work)", "VerifyCertCrl"),
+                            ("Sign, RSA-2048 on SoftHSM2", "Sign")]:
+            inproc = time_us(f"BM_{stem}_InProcess/real_time")
+            lines = time_us(f"BM_{stem}_Host/framed:0/real_time")
+            frames = time_us(f"BM_{stem}_Host/framed:1/real_time")
+            print(f"| {label} | {inproc:,.2f} | {lines:,.1f} | {frames:,.1f} | "
+                  f"{lines - inproc:,.1f} / {frames - inproc:,.1f} |")
+
+    memory = counters.get("BM_HostPeakMemory/iterations:1/real_time")
+    peak_heap = massif_peak(sys.argv[1], "tarvona-host")
+    if memory or peak_heap:
+        print("\n## Host memory\n")
+        print("| measure | value |")
+        print("|---|---:|")
+        if peak_heap:
+            print(f"| peak heap over the demo's typical road (massif) | {peak_heap / 1024:,.0f} KiB |")
+        if memory:
+            road = memory["peak_kib_after_road"]
+            after = memory["peak_kib_after_10000_calls"]
+            print(f"| peak resident size after the typical road | {road:,.0f} KiB |")
+            print(f"| peak resident size after 10 000 more calls | {after:,.0f} KiB |")
+            print(f"| growth over 10 000 calls | {after - road:,.0f} KiB |")
+
+
+def massif_peak(folder, program):
+    """Peak heap (bytes, with allocator overhead) of `program` in massif files."""
+    for name in os.listdir(folder):
+        if not name.startswith("massif."):
+            continue
+        with open(os.path.join(folder, name)) as f:
+            text = f.read()
+        if program not in text.split("\n", 2)[1]:
+            continue
+        peak = 0
+        heap = extra = 0
+        for line in text.splitlines():
+            if line.startswith("mem_heap_B="):
+                heap = int(line.split("=")[1])
+            elif line.startswith("mem_heap_extra_B="):
+                extra = int(line.split("=")[1])
+                peak = max(peak, heap + extra)
+        return peak
+    return None
 
 
 if __name__ == "__main__":
