@@ -44,7 +44,7 @@ def cpu_model():
 
 
 def main():
-    folder, command = sys.argv[1], sys.argv[2]
+    folder, command, repetitions = sys.argv[1], sys.argv[2], sys.argv[3]
     medians, counters, context = load(folder)
     commit = subprocess.run(["git", "rev-parse", "--short", "HEAD"], capture_output=True,
                             text=True).stdout.strip() or "unknown"
@@ -54,8 +54,7 @@ def main():
     print(f"- Machine: {cpu_model()}, {context['num_cpus']} CPUs, "
           f"{platform.system()} {platform.release()}")
     print(f"- Commit: {commit}{' (with local changes)' if dirty else ''}")
-    print(f"- Command: `{command}` (medians of {context.get('repetitions', '?')} or more "
-          f"repetitions)\n")
+    print(f"- Command: `{command}` (medians of {repetitions} repetitions each)\n")
 
     def rate(name):
         return medians[name]["bytes_per_second"] if name in medians else None

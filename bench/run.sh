@@ -36,5 +36,5 @@ scripts/demo-keys.sh "$work/keys" >/dev/null
 
 mkdir -p bench/results
 report="bench/results/$(date +%F).md"
-python3 bench/report.py "$out" "bench/run.sh ${*:-}" >"$report"
+python3 bench/report.py "$out" "bench/run.sh${*:+ $*}" "$repetitions" >"$report"
 cat "$report"

@@ -3,34 +3,20 @@
 // Whatever they hold, the answer is a result code, never a fault.
 #include <cstdint>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 
 #include "capi/csp_crypto.h"
 #include "common/result_code.h"
 #include "encoding/hex.h"
-
-namespace {
-
-class NoOne final : public tarvona::capi::CertificatePicker {
- public:
-  std::optional<size_t> Pick(std::span<const tarvona::capi::CertificateSummary>) override {
-    return std::nullopt;
-  }
-};
-
-}  // namespace
+#include "fuzz/fuzz_support.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  // NSS's database goes to a home of the fuzzer's own.
-  auto home = std::filesystem::temp_directory_path() / "tarvona-fuzz-home";
-  std::filesystem::create_directories(home);
-  setenv("HOME", home.c_str(), 1);
+  tarvona::fuzzing::UseOwnHome();
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static NoOne picker;
+  static tarvona::fuzzing::NoOne picker;
   static tarvona::CCspCrypto csp(tarvona::capi::SystemCryptoPlatform(), picker);
   const std::vector<uint8_t> signature(256, 0x5A);
   const std::vector<uint8_t> message = {'a', 'b', 'c'};

@@ -4,13 +4,12 @@
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <memory>
 #include <vector>
 
-#include "capi/certificate_picker.h"
 #include "control/method_table.h"
 #include "control/tarvona_control.h"
+#include "fuzz/fuzz_support.h"
 
 namespace {
 
@@ -18,14 +17,6 @@ class NoModules final : public tarvona::platform::LibraryLoader {
  public:
   std::unique_ptr<tarvona::platform::DynamicLibrary> Load(const std::string&) const override {
     return nullptr;
-  }
-};
-
-// Source 0 must never open a dialog on the fuzzing machine's display.
-class NoOne final : public tarvona::capi::CertificatePicker {
- public:
-  std::optional<size_t> Pick(std::span<const tarvona::capi::CertificateSummary>) override {
-    return std::nullopt;
   }
 };
 
@@ -47,16 +38,13 @@ tarvona::platform::Variant NextArgument(FuzzedDataProvider& input) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  // The store methods open NSS's database in a home of the fuzzer's own.
-  auto home = std::filesystem::temp_directory_path() / "tarvona-fuzz-home";
-  std::filesystem::create_directories(home);
-  setenv("HOME", home.c_str(), 1);
+  tarvona::fuzzing::UseOwnHome();
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static NoModules loader;
-  static NoOne picker;
+  static tarvona::fuzzing::NoOne picker;
   static tarvona::CTarvonaActiveXCtrl control(loader, picker);
   FuzzedDataProvider input(data, size);
   int32_t dispid = input.ConsumeBool() ? input.ConsumeIntegralInRange(0, 27)

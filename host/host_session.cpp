@@ -104,30 +104,13 @@ HRESULT Ask(platform::IDispatch& object, ComPtr<Interface>* out) {
 // The container's side of one control. It keeps no picture, so a stale
 // picture needs nothing, and it keeps the size the host asked for, so size
 // requests are declined.
-class HostSession::Site final : public platform::IControlSite {
+class HostSession::Site final : public platform::ComObject<platform::IControlSite> {
  public:
-  HRESULT QueryInterface(const platform::IID& iid, void** out) noexcept override {
-    if (out == nullptr) return platform::E_POINTER;
-    *out = nullptr;
-    if (iid != platform::IID_IUnknown && iid != platform::IControlSite::kIid) {
-      return platform::E_NOINTERFACE;
-    }
-    AddRef();
-    *out = static_cast<platform::IControlSite*>(this);
-    return platform::S_OK;
-  }
-  platform::ULONG AddRef() noexcept override { return ++references_; }
-  platform::ULONG Release() noexcept override {
-    platform::ULONG left = --references_;
-    if (left == 0) delete this;
-    return left;
-  }
   HRESULT RequestExtent(const platform::SizeL&) noexcept override { return platform::S_FALSE; }
   HRESULT InvalidateControl() noexcept override { return platform::S_OK; }
 
  private:
   ~Site() = default;
-  std::atomic<platform::ULONG> references_{1};
 };
 
 HostSession::HostSession(ComActivator& activator, OriginPolicy* origins)

@@ -5,6 +5,7 @@
 // counts its references, and interfaces are asked for by IID. Nothing of it
 // throws. On Windows the real declarations take the place of this header.
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -109,6 +110,33 @@ HRESULT Guarded(Body&& body) noexcept {
 // Memory handed from one module to another; the receiver frees it.
 inline void* CoTaskMemAlloc(size_t size) noexcept { return std::malloc(size); }
 inline void CoTaskMemFree(void* p) noexcept { std::free(p); }
+
+// A heap object with one interface (besides IUnknown): it counts its
+// references and deletes itself when the last one goes.
+template <typename Interface>
+class ComObject : public Interface {
+ public:
+  HRESULT QueryInterface(const IID& iid, void** out) noexcept override {
+    if (out == nullptr) return E_POINTER;
+    *out = nullptr;
+    if (iid != IUnknown::kIid && iid != Interface::kIid) return E_NOINTERFACE;
+    AddRef();
+    *out = static_cast<Interface*>(this);
+    return S_OK;
+  }
+  ULONG AddRef() noexcept override { return ++references_; }
+  ULONG Release() noexcept override {
+    ULONG left = --references_;
+    if (left == 0) delete this;
+    return left;
+  }
+
+ protected:
+  virtual ~ComObject() = default;
+
+ private:
+  std::atomic<ULONG> references_{1};
+};
 
 // Owns one reference to an interface.
 template <typename T>

@@ -13,24 +13,10 @@ namespace {
 
 bool Done(LSTATUS s) { return s == ERROR_SUCCESS || s == ERROR_FILE_NOT_FOUND; }
 
-class CategoriesManager final : public ICatRegister {
+class CategoriesManager final : public ComObject<ICatRegister> {
  public:
   explicit CategoriesManager(Registry& registry) : registry_(registry) {}
 
-  HRESULT QueryInterface(const IID& iid, void** out) noexcept override {
-    if (out == nullptr) return E_POINTER;
-    *out = nullptr;
-    if (iid != IID_IUnknown && iid != IID_ICatRegister) return E_NOINTERFACE;
-    AddRef();
-    *out = static_cast<ICatRegister*>(this);
-    return S_OK;
-  }
-  ULONG AddRef() noexcept override { return ++references_; }
-  ULONG Release() noexcept override {
-    ULONG left = --references_;
-    if (left == 0) delete this;
-    return left;
-  }
 
   HRESULT RegisterCategories(ULONG count, const CATEGORYINFO* infos) noexcept override {
     if (count > 0 && infos == nullptr) return E_POINTER;
@@ -121,7 +107,6 @@ class CategoriesManager final : public ICatRegister {
   }
 
   Registry& registry_;
-  std::atomic<ULONG> references_{1};
 };
 
 }  // namespace

@@ -43,24 +43,10 @@ std::string VersionText(uint16_t major, uint16_t minor) { return Hex(major) + ".
 
 class TypeLib;
 
-class TypeInfo final : public ITypeInfo {
+class TypeInfo final : public ComObject<ITypeInfo> {
  public:
   TypeInfo(TypeLib* lib, uint32_t index);
 
-  HRESULT QueryInterface(const IID& iid, void** out) noexcept override {
-    if (out == nullptr) return E_POINTER;
-    *out = nullptr;
-    if (iid != IID_IUnknown && iid != ITypeInfo::kIid) return E_NOINTERFACE;
-    AddRef();
-    *out = static_cast<ITypeInfo*>(this);
-    return S_OK;
-  }
-  ULONG AddRef() noexcept override { return ++references_; }
-  ULONG Release() noexcept override {
-    ULONG left = --references_;
-    if (left == 0) delete this;
-    return left;
-  }
 
   HRESULT GetTypeAttr(TypeAttr* attr) noexcept override;
   HRESULT GetFuncDesc(uint32_t index, const FuncDesc** desc) noexcept override {
@@ -113,27 +99,12 @@ class TypeInfo final : public ITypeInfo {
 
   ComPtr<TypeLib> lib_;
   uint32_t index_;
-  std::atomic<ULONG> references_{1};
 };
 
-class TypeLib final : public ITypeLib {
+class TypeLib final : public ComObject<ITypeLib> {
  public:
   explicit TypeLib(TypeLibDesc desc) : desc_(std::move(desc)) {}
 
-  HRESULT QueryInterface(const IID& iid, void** out) noexcept override {
-    if (out == nullptr) return E_POINTER;
-    *out = nullptr;
-    if (iid != IID_IUnknown && iid != ITypeLib::kIid) return E_NOINTERFACE;
-    AddRef();
-    *out = static_cast<ITypeLib*>(this);
-    return S_OK;
-  }
-  ULONG AddRef() noexcept override { return ++references_; }
-  ULONG Release() noexcept override {
-    ULONG left = --references_;
-    if (left == 0) delete this;
-    return left;
-  }
 
   uint32_t GetTypeInfoCount() noexcept override {
     return static_cast<uint32_t>(desc_.types.size());
@@ -188,7 +159,6 @@ class TypeLib final : public ITypeLib {
   ~TypeLib() = default;
 
   TypeLibDesc desc_;
-  std::atomic<ULONG> references_{1};
 };
 
 TypeInfo::TypeInfo(TypeLib* lib, uint32_t index)

@@ -62,6 +62,11 @@ TEST_F(HostSurvivalTest, TenThousandMixedRequestsInBoundedMemory) {
   }
   long after_all = PeakKib(host.pid());
   ASSERT_GT(after_warm_up, 0);
+#if defined(__SANITIZE_ADDRESS__)
+  // AddressSanitizer holds freed memory back in quarantine by design; the
+  // bound is the normal build's to keep (leaks are the sanitizer's own job).
+  GTEST_SKIP() << "memory bound not meaningful under AddressSanitizer";
+#endif
   // Five times the requests, the same memory give or take allocator noise.
   EXPECT_LT(after_all - after_warm_up, 512) << after_warm_up << " KiB, then " << after_all;
   EXPECT_EQ(host.Finish(), 0);
