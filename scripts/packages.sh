@@ -11,7 +11,7 @@ TARVONA_PACKAGES=(
 
 # What the browser road needs on top (the demo's --browser, the end-to-end
 # tests). Node.js 20 or later must be there already (playwright-core).
-TARVONA_BROWSER_PACKAGES=(chromium)
+TARVONA_BROWSER_PACKAGES=(chromium firefox-esr)
 
 tarvona_install_packages() {
   local missing=()
