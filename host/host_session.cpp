@@ -142,7 +142,9 @@ json HostSession::Handle(const json& request) {
   } else if (request.contains("object")) {
     response = Call(request);
   } else {
-    response = Error(platform::E_INVALIDARG, "a request has \"create\", \"object\" or \"release\"");
+    response = Error(platform::E_INVALIDARG,
+                     "a request has \"create\", \"object\", \"release\", \"save\", \"load\", "
+                     "\"reset\" or \"pages\"");
   }
   json id = request.is_object() && request.contains("id") ? request["id"] : json(nullptr);
   json out = {{"id", std::move(id)}};
