@@ -17,6 +17,8 @@ namespace tarvona {
 namespace {
 
 using capi::Certificate;
+using capi::DefaultProvider;
+using capi::PublicKey;
 using capi::HashAlgorithm;
 
 std::optional<HashAlgorithm> HashAlgorithmOf(int32_t hash_type) {
@@ -171,18 +173,26 @@ int32_t CCspCrypto::SignWithCertificate(int32_t source, CertificateData serial, 
   return CopyOut(*signed_hash, signature, signature_length, kDigestFailed);
 }
 
-int32_t CCspCrypto::VerifyWithCertificate(int32_t source, CertificateData certificate_data,
-                                          int32_t hash_type, std::span<const uint8_t> data,
-                                          std::span<const uint8_t> signature) {
+int32_t CCspCrypto::ImportPublicKey(int32_t source, CertificateData certificate_data,
+                                    std::unique_ptr<DefaultProvider>& provider,
+                                    std::unique_ptr<PublicKey>& key) {
   if (source < kSourceDialog || source > kSourceFile) return kInvalidArgument;
   std::unique_ptr<Certificate> certificate;
   if (int32_t rc = ChooseCertificate(source, certificate_data, certificate); rc != kOk) {
     return rc;
   }
-  auto provider = platform_.AcquireDefaultProvider();
+  provider = platform_.AcquireDefaultProvider();
   if (!provider) return kProviderUnavailable;
-  auto key = provider->ImportPublicKey(*certificate);
-  if (!key) return kKeyUnavailable;
+  key = provider->ImportPublicKey(*certificate);
+  return key ? kOk : kKeyUnavailable;
+}
+
+int32_t CCspCrypto::VerifyWithCertificate(int32_t source, CertificateData certificate_data,
+                                          int32_t hash_type, std::span<const uint8_t> data,
+                                          std::span<const uint8_t> signature) {
+  std::unique_ptr<DefaultProvider> provider;
+  std::unique_ptr<PublicKey> key;
+  if (int32_t rc = ImportPublicKey(source, certificate_data, provider, key); rc != kOk) return rc;
   auto algorithm = HashAlgorithmOf(hash_type);
   if (!algorithm) return kDigestFailed;
   auto digest = provider->Hash(*algorithm, data);
@@ -193,15 +203,9 @@ int32_t CCspCrypto::VerifyWithCertificate(int32_t source, CertificateData certif
 int32_t CCspCrypto::EncryptToCertificate(int32_t source, CertificateData certificate_data,
                                          std::span<const uint8_t> data, std::span<uint8_t> output,
                                          size_t& output_length) {
-  if (source < kSourceDialog || source > kSourceFile) return kInvalidArgument;
-  std::unique_ptr<Certificate> certificate;
-  if (int32_t rc = ChooseCertificate(source, certificate_data, certificate); rc != kOk) {
-    return rc;
-  }
-  auto provider = platform_.AcquireDefaultProvider();
-  if (!provider) return kProviderUnavailable;
-  auto key = provider->ImportPublicKey(*certificate);
-  if (!key) return kKeyUnavailable;
+  std::unique_ptr<DefaultProvider> provider;
+  std::unique_ptr<PublicKey> key;
+  if (int32_t rc = ImportPublicKey(source, certificate_data, provider, key); rc != kOk) return rc;
   auto block = key->Encrypt(data, output.size());
   if (!block) return kEncryptFailed;
   return CopyOut(*block, output, output_length, kEncryptFailed);

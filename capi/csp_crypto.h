@@ -69,6 +69,11 @@ class CCspCrypto {
   int32_t FindBySerial(CertificateData serial, std::unique_ptr<capi::Certificate>& certificate);
   int32_t Import(int32_t source, std::span<const uint8_t> data,
                  std::unique_ptr<capi::Certificate>& certificate);
+  // Verify and encrypt: any source; the certificate's public key in the
+  // default provider.
+  int32_t ImportPublicKey(int32_t source, CertificateData certificate_data,
+                          std::unique_ptr<capi::DefaultProvider>& provider,
+                          std::unique_ptr<capi::PublicKey>& key);
 
   capi::CryptoPlatform& platform_;
   capi::CertificatePicker& picker_;
