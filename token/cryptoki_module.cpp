@@ -81,9 +81,10 @@ int32_t CCryptokiModule::Load(std::string_view file_name) {
 }
 
 void CCryptokiModule::Unload() {
-  // C_Finalize also ends the open session; its handle is left as it was and
-  // the next successful Connect replaces it. While another binding still
-  // uses the instance, only this binding's session is closed.
+  // C_Finalize also ends the open session. While another binding still uses
+  // the instance, only this binding's session is closed. Either way the
+  // handle is forgotten: a later Connect must never close a session that
+  // reuses its number.
   if (functions_ != nullptr) {
     if (ReleaseUser(functions_, initialized_)) {
       functions_->C_Finalize(nullptr);
@@ -91,6 +92,7 @@ void CCryptokiModule::Unload() {
       functions_->C_CloseSession(session_);
     }
   }
+  session_ = 0;
   initialized_ = false;
   functions_ = nullptr;
   aux_table_ = nullptr;
@@ -133,7 +135,7 @@ int32_t CCryptokiModule::Connect() {
     // A session held from an earlier Connect would otherwise stay open until
     // the module is finalised. It is closed after the new one is open, so a
     // user who is logged in stays logged in.
-    if (previous != 0) functions_->C_CloseSession(previous);
+    if (previous != 0 && previous != fresh) functions_->C_CloseSession(previous);
     return false;
   });
   if (rc != kOk) return rc;

@@ -204,6 +204,17 @@ TEST_F(TokenPairTest, ReconnectingKeepsOneSessionOpen) {
   EXPECT_NE(pair.ActiveModule()->session(), 0u);
 }
 
+TEST_F(TokenPairTest, ASessionEndedByUnloadIsNeverClosedAgain) {
+  tokens_.AddToken("alpha");
+  CCryptokiModule module(loader_);
+  ASSERT_EQ(module.Load(CTokenPair::kFirstModuleFile), kOk);
+  ASSERT_EQ(module.Connect(), kOk);
+  module.Unload();  // finalised: the module may hand out the same number again
+  ASSERT_EQ(module.Connect(), kOk);
+  EXPECT_TRUE(TracedEntries("C_CloseSession").empty());
+  EXPECT_EQ(module.Login(false, testing::kUserPin), kOk);  // the new session is alive
+}
+
 TEST_F(TokenPairTest, UnloadingOneOfTwoBindingsLeavesTheOtherWorking) {
   std::string serial = tokens_.AddToken("alpha");
   auto first = std::make_unique<CTokenPair>(loader_);
