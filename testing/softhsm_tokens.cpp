@@ -1,5 +1,7 @@
 #include "testing/softhsm_tokens.h"
 
+#include "testing/openssl_handles.h"
+
 #include <dlfcn.h>
 #include <openssl/bn.h>
 #include <openssl/core_names.h>
@@ -139,17 +141,8 @@ class LoggedInSession {
   bool log_out_at_end_ = false;
 };
 
-template <auto kFree>
-struct OpenSslDeleter {
-  template <typename T>
-  void operator()(T* p) const {
-    kFree(p);
-  }
-};
-using Bignum = std::unique_ptr<BIGNUM, OpenSslDeleter<BN_free>>;
-using PrivateKey = std::unique_ptr<EVP_PKEY, OpenSslDeleter<EVP_PKEY_free>>;
-using Certificate = std::unique_ptr<X509, OpenSslDeleter<X509_free>>;
-using Bio = std::unique_ptr<BIO, OpenSslDeleter<BIO_free>>;
+using PrivateKey = Pkey;
+using Certificate = X509Certificate;
 
 std::vector<uint8_t> BignumParameter(const EVP_PKEY* key, const char* name) {
   BIGNUM* raw = nullptr;

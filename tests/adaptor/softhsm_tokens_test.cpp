@@ -11,6 +11,7 @@
 #include <optional>
 #include <set>
 
+#include "testing/openssl_handles.h"
 #include "tests/adaptor/adaptor_fixture.h"
 
 namespace tarvona::testing {
@@ -18,17 +19,9 @@ namespace {
 
 using ::testing::HasSubstr;
 
-template <auto kFree>
-struct Free {
-  template <typename T>
-  void operator()(T* p) const {
-    kFree(p);
-  }
-};
-using Certificate = std::unique_ptr<X509, Free<X509_free>>;
-using Key = std::unique_ptr<EVP_PKEY, Free<EVP_PKEY_free>>;
-using Bio = std::unique_ptr<BIO, Free<BIO_free>>;
-using Digest = std::unique_ptr<EVP_MD_CTX, Free<EVP_MD_CTX_free>>;
+using Certificate = X509Certificate;
+using Key = Pkey;
+using Digest = DigestContext;
 
 Certificate LoadCertificate(const std::string& name) {
   const auto der = ReadFile(TestDataDir() + "/" + name + ".cert.der");

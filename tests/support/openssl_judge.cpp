@@ -1,5 +1,7 @@
 #include "tests/support/openssl_judge.h"
 
+#include "testing/openssl_handles.h"
+
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/rsa.h>
@@ -12,17 +14,7 @@
 namespace tarvona::testing {
 namespace {
 
-struct PkeyFree {
-  void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
-};
-struct CtxFree {
-  void operator()(EVP_PKEY_CTX* ctx) const { EVP_PKEY_CTX_free(ctx); }
-};
-struct MdCtxFree {
-  void operator()(EVP_MD_CTX* ctx) const { EVP_MD_CTX_free(ctx); }
-};
-using Pkey = std::unique_ptr<EVP_PKEY, PkeyFree>;
-using PkeyCtx = std::unique_ptr<EVP_PKEY_CTX, CtxFree>;
+using PkeyCtx = PkeyContext;
 
 const EVP_MD* MdOf(Digest digest) {
   switch (digest) {
