@@ -1,8 +1,6 @@
 #include "control/method_table.h"
 
 #include <array>
-#include <charconv>
-#include <limits>
 #include <new>
 #include <string>
 #include <tuple>
@@ -19,60 +17,13 @@ using platform::Variant;
 using platform::VarType;
 
 // An argument converted for one parameter type. Strings are viewed, not
-// copied, so the argument must outlive the call; an integer given for a
-// string parameter is formatted into `text`.
+// copied, so the argument must outlive the call; a value converted to text
+// is kept in `converted`.
 template <typename T>
 struct Converted {
   T value{};
-  std::string text;
+  Variant converted;
 };
-
-template <typename Int>
-HRESULT ToInteger(const Variant& arg, Int& out) {
-  int64_t wide = 0;
-  if (const auto* s = std::get_if<std::string>(&arg)) {
-    const char* end = s->data() + s->size();
-    auto [ptr, ec] = std::from_chars(s->data(), end, wide);
-    if (ec == std::errc::result_out_of_range) return platform::DISP_E_OVERFLOW;
-    if (ec != std::errc() || ptr != end || s->empty()) return platform::DISP_E_TYPEMISMATCH;
-  } else if (const auto* i2 = std::get_if<int16_t>(&arg)) {
-    wide = *i2;
-  } else if (const auto* i4 = std::get_if<int32_t>(&arg)) {
-    wide = *i4;
-  } else if (const auto* i8 = std::get_if<int64_t>(&arg)) {
-    wide = *i8;
-  } else {
-    return platform::DISP_E_TYPEMISMATCH;
-  }
-  if (wide < std::numeric_limits<Int>::min() || wide > std::numeric_limits<Int>::max()) {
-    return platform::DISP_E_OVERFLOW;
-  }
-  out = static_cast<Int>(wide);
-  return platform::S_OK;
-}
-
-HRESULT Convert(const Variant& arg, Converted<int32_t>& out) { return ToInteger(arg, out.value); }
-HRESULT Convert(const Variant& arg, Converted<int16_t>& out) { return ToInteger(arg, out.value); }
-
-HRESULT Convert(const Variant& arg, Converted<std::string_view>& out) {
-  if (const auto* s = std::get_if<std::string>(&arg)) {
-    out.value = *s;
-  } else if (std::holds_alternative<std::monostate>(arg)) {
-    return platform::DISP_E_TYPEMISMATCH;
-  } else {
-    int64_t number = 0;
-    std::visit(
-        [&](const auto& v) {
-          if constexpr (std::is_integral_v<std::decay_t<decltype(v)>>) number = v;
-        },
-        arg);
-    out.text = std::to_string(number);
-    out.value = out.text;
-  }
-  // The method reads its text up to the first NUL, as 8-bit text would end.
-  out.value = out.value.substr(0, out.value.find('\0'));
-  return platform::S_OK;
-}
 
 template <typename T>
 constexpr VarType TypeTag() {
@@ -80,6 +31,28 @@ constexpr VarType TypeTag() {
   if constexpr (std::is_same_v<T, int16_t>) return VarType::kI2;
   if constexpr (std::is_same_v<T, std::string_view>) return VarType::kBstr;
   if constexpr (std::is_same_v<T, std::string>) return VarType::kBstr;
+}
+
+// Arguments convert as the automation layer of script hosts converts them
+// (VariantChangeType).
+template <typename Int>
+HRESULT Convert(const Variant& arg, Converted<Int>& out) {
+  HRESULT hr = platform::ChangeType(arg, TypeTag<Int>(), &out.converted);
+  if (platform::Succeeded(hr)) out.value = std::get<Int>(out.converted);
+  return hr;
+}
+
+HRESULT Convert(const Variant& arg, Converted<std::string_view>& out) {
+  if (const auto* s = std::get_if<std::string>(&arg)) {
+    out.value = *s;
+  } else {
+    HRESULT hr = platform::ChangeType(arg, VarType::kBstr, &out.converted);
+    if (platform::Failed(hr)) return hr;
+    out.value = std::get<std::string>(out.converted);
+  }
+  // The method reads its text up to the first NUL, as 8-bit text would end.
+  out.value = out.value.substr(0, out.value.find('\0'));
+  return platform::S_OK;
 }
 
 template <auto Member>

@@ -92,7 +92,6 @@ class CCryptokiModule {
                          std::span<const uint8_t> data, std::span<const uint8_t> signature);
 
   CK_SESSION_HANDLE session() const { return session_; }
-  CK_SLOT_ID slot() const { return slot_id_; }
 
  private:
   // Runs `visit(slot, info)` for each present token, in slot-list order,
