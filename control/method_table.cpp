@@ -12,9 +12,9 @@
 namespace tarvona {
 namespace {
 
-using platform::HRESULT;
-using platform::Variant;
-using platform::VarType;
+using com::HRESULT;
+using com::Variant;
+using com::VarType;
 
 // An argument converted for one parameter type. Strings are viewed, not
 // copied, so the argument must outlive the call; a value converted to text
@@ -37,8 +37,8 @@ constexpr VarType TypeTag() {
 // (VariantChangeType).
 template <typename Int>
 HRESULT Convert(const Variant& arg, Converted<Int>& out) {
-  HRESULT hr = platform::ChangeType(arg, TypeTag<Int>(), &out.converted);
-  if (platform::Succeeded(hr)) out.value = std::get<Int>(out.converted);
+  HRESULT hr = com::ChangeType(arg, TypeTag<Int>(), &out.converted);
+  if (com::Succeeded(hr)) out.value = std::get<Int>(out.converted);
   return hr;
 }
 
@@ -46,13 +46,13 @@ HRESULT Convert(const Variant& arg, Converted<std::string_view>& out) {
   if (const auto* s = std::get_if<std::string>(&arg)) {
     out.value = *s;
   } else {
-    HRESULT hr = platform::ChangeType(arg, VarType::kBstr, &out.converted);
-    if (platform::Failed(hr)) return hr;
+    HRESULT hr = com::ChangeType(arg, VarType::kBstr, &out.converted);
+    if (com::Failed(hr)) return hr;
     out.value = std::get<std::string>(out.converted);
   }
   // The method reads its text up to the first NUL, as 8-bit text would end.
   out.value = out.value.substr(0, out.value.find('\0'));
-  return platform::S_OK;
+  return com::S_OK;
 }
 
 template <auto Member>
@@ -65,24 +65,24 @@ struct Binding<Member> {
 
   static HRESULT Invoke(CTarvonaActiveXCtrl& control, std::span<const Variant> args,
                         Variant& result, uint32_t* arg_error) {
-    if (args.size() != kArity) return platform::DISP_E_BADPARAMCOUNT;
+    if (args.size() != kArity) return com::DISP_E_BADPARAMCOUNT;
     std::tuple<Converted<Args>...> converted;
-    HRESULT hr = platform::S_OK;
+    HRESULT hr = com::S_OK;
     uint32_t failed_at = 0;
     [&]<size_t... I>(std::index_sequence<I...>) {
       // && stops at the first argument that does not convert.
-      (void)((platform::Succeeded(hr = Convert(args[I], std::get<I>(converted))) ||
+      (void)((com::Succeeded(hr = Convert(args[I], std::get<I>(converted))) ||
               (failed_at = static_cast<uint32_t>(I), false)) &&
              ...);
     }(std::index_sequence_for<Args...>{});
-    if (platform::Failed(hr)) {
+    if (com::Failed(hr)) {
       if (arg_error != nullptr) *arg_error = failed_at;
       return hr;
     }
     result = std::apply(
         [&](auto&... c) { return Variant(std::in_place_type<R>, (control.*Member)(c.value...)); },
         converted);
-    return platform::S_OK;
+    return com::S_OK;
   }
 
   template <typename... Names>
@@ -191,15 +191,15 @@ const MethodInfo* FindMethod(int32_t dispid) {
 HRESULT Invoke(CTarvonaActiveXCtrl& control, int32_t dispid, std::span<const Variant> args,
                Variant& result, uint32_t* arg_error) {
   const MethodInfo* method = FindMethod(dispid);
-  if (method == nullptr) return platform::DISP_E_MEMBERNOTFOUND;
+  if (method == nullptr) return com::DISP_E_MEMBERNOTFOUND;
   // Nothing may escape into the caller: a method that cannot get memory
   // fails the call instead.
   try {
     return method->invoke(control, args, result, arg_error);
   } catch (const std::bad_alloc&) {
-    return platform::E_OUTOFMEMORY;
+    return com::E_OUTOFMEMORY;
   } catch (...) {
-    return platform::E_UNEXPECTED;
+    return com::E_UNEXPECTED;
   }
 }
 

@@ -4,8 +4,8 @@
 #include <span>
 #include <string_view>
 
-#include "platform/hresult.h"
-#include "platform/variant.h"
+#include "com/hresult.h"
+#include "com/variant.h"
 
 namespace tarvona {
 
@@ -13,21 +13,21 @@ class CTarvonaActiveXCtrl;
 
 struct ParamInfo {
   std::string_view name;
-  platform::VarType type;  // kI4 (long), kI2 (short) or kBstr (string)
+  com::VarType type;  // kI4 (long), kI2 (short) or kBstr (string)
 };
 
 // One method of the dispatch interface.
 struct MethodInfo {
   int32_t dispid;
   std::string_view name;
-  platform::VarType result;  // kI4 or kBstr
+  com::VarType result;  // kI4 or kBstr
   std::span<const ParamInfo> params;
   // Converts the arguments, calls the member and stores its result. On a
   // conversion failure returns the automation error and sets *arg_error to
   // the position of the offending argument.
-  platform::HRESULT (*invoke)(CTarvonaActiveXCtrl& control,
-                              std::span<const platform::Variant> args,
-                              platform::Variant& result, uint32_t* arg_error);
+  com::HRESULT (*invoke)(CTarvonaActiveXCtrl& control,
+                              std::span<const com::Variant> args,
+                              com::Variant& result, uint32_t* arg_error);
 };
 
 // All 26 methods, in DISPID order (1 to 26).
@@ -44,8 +44,8 @@ const MethodInfo* FindMethod(int32_t dispid);
 // as decimal text and decimal text converts to an integer parameter, as the
 // automation layer of script hosts does. A string argument reaches the
 // method up to its first NUL. Never throws.
-platform::HRESULT Invoke(CTarvonaActiveXCtrl& control, int32_t dispid,
-                         std::span<const platform::Variant> args, platform::Variant& result,
+com::HRESULT Invoke(CTarvonaActiveXCtrl& control, int32_t dispid,
+                         std::span<const com::Variant> args, com::Variant& result,
                          uint32_t* arg_error = nullptr);
 
 }  // namespace tarvona

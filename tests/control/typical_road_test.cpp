@@ -7,7 +7,7 @@
 namespace tarvona {
 namespace {
 
-using platform::Variant;
+using com::Variant;
 
 // Script's own road, call by call through the dispatch layer by name.
 class TypicalRoadTest : public testing::TokenTest {
@@ -16,7 +16,7 @@ class TypicalRoadTest : public testing::TokenTest {
     const MethodInfo* method = FindMethod(name);
     EXPECT_NE(method, nullptr) << name;
     Variant result;
-    EXPECT_EQ(Invoke(*control_, method->dispid, args, result), platform::S_OK) << name;
+    EXPECT_EQ(Invoke(*control_, method->dispid, args, result), com::S_OK) << name;
     return result;
   }
 
