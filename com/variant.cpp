@@ -56,4 +56,35 @@ HRESULT ChangeType(const Variant& from, VarType to, Variant* out) {
   return DISP_E_TYPEMISMATCH;
 }
 
+CallStatus ConvertArgument(const Value& from, ValueType to, Value& out) {
+  switch (ChangeType(from, to, &out)) {
+    case S_OK:
+      return CallStatus::kOk;
+    case DISP_E_OVERFLOW:
+      return CallStatus::kOverflow;
+    default:
+      return CallStatus::kTypeMismatch;
+  }
+}
+
+HRESULT HresultOf(CallStatus status) {
+  switch (status) {
+    case CallStatus::kOk:
+      return S_OK;
+    case CallStatus::kMemberNotFound:
+      return DISP_E_MEMBERNOTFOUND;
+    case CallStatus::kBadParamCount:
+      return DISP_E_BADPARAMCOUNT;
+    case CallStatus::kTypeMismatch:
+      return DISP_E_TYPEMISMATCH;
+    case CallStatus::kOverflow:
+      return DISP_E_OVERFLOW;
+    case CallStatus::kOutOfMemory:
+      return E_OUTOFMEMORY;
+    case CallStatus::kUnexpected:
+      break;
+  }
+  return E_UNEXPECTED;
+}
+
 }  // namespace tarvona::com

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "control/method_table.h"
+#include "control/method_metadata.h"
 #include "module/identity.h"
 
 namespace tarvona::module {

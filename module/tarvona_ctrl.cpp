@@ -76,7 +76,8 @@ HRESULT TarvonaControlObject::DispatchIdsOfNames(const char* const* names, uint3
 HRESULT TarvonaControlObject::DispatchInvoke(com::DISPID member,
                                              std::span<const com::Variant> args,
                                              com::Variant& result, uint32_t* arg_err) {
-  return tarvona::Invoke(control_, member, args, result, arg_err);
+  return com::HresultOf(
+      tarvona::Invoke(control_, member, args, result, com::ConvertArgument, arg_err));
 }
 
 }  // namespace tarvona::module
