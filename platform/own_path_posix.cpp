@@ -1,12 +1,12 @@
-#include "platform/own_path.h"
-
 #include <dlfcn.h>
-#include <link.h>
 #include <limits.h>
+#include <link.h>
 #include <stdlib.h>
 
 #include <memory>
 #include <system_error>
+
+#include "platform/own_path.h"
 
 namespace tarvona::platform {
 

@@ -1,11 +1,11 @@
-#include "platform/user_folders.h"
-
 #include <pwd.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <string>
 #include <vector>
+
+#include "platform/user_folders.h"
 
 namespace tarvona::platform {
 namespace {
@@ -33,7 +33,9 @@ std::filesystem::path HomeFolder() {
   return found->pw_dir;
 }
 
-std::filesystem::path UserDataFolder() { return FromSettingOrHome("XDG_DATA_HOME", ".local/share"); }
+std::filesystem::path UserDataFolder() {
+  return FromSettingOrHome("XDG_DATA_HOME", ".local/share");
+}
 
 std::filesystem::path UserConfigFolder() { return FromSettingOrHome("XDG_CONFIG_HOME", ".config"); }
 
