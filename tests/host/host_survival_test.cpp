@@ -60,7 +60,7 @@ TEST_F(HostSurvivalTest, TenThousandMixedRequestsInBoundedMemory) {
     ASSERT_NE(reply->find("\"id\""), std::string::npos) << *reply;
     if (i == 1999) after_warm_up = PeakKib(host.pid());
   }
-  long after_all = PeakKib(host.pid());
+  [[maybe_unused]] const long after_all = PeakKib(host.pid());
   ASSERT_GT(after_warm_up, 0);
   EXPECT_EQ(host.Finish(), 0);
 #if !defined(__SANITIZE_ADDRESS__)
