@@ -3,7 +3,8 @@
 TARVONA_PACKAGES=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libbenchmark-dev nlohmann-json3-dev
-  libp11-kit-dev p11-kit softhsm2 opensc
+  libp11-kit-dev p11-kit softhsm2 opensc opensc-pkcs11
+  pcscd vsmartcard-vpcd libcacard-dev iproute2 util-linux
   libssl-dev openssl
   libnss3-dev libnss3-tools libgtk-3-dev libpng-dev
   xvfb xdotool
