@@ -27,6 +27,7 @@ shift 2
 
 readonly port=35963  # vpcd's default; the network is ours alone
 readonly pin=648219
+readonly ready_within=30  # seconds for the card to show, on a loaded machine
 readonly opensc=/usr/lib/x86_64-linux-gnu/opensc-pkcs11.so
 readonly vpcd_driver=/usr/lib/pcsc/drivers/serial/libifdvpcd.so
 readonly p11kit_opensc=/usr/share/p11-kit/modules/opensc-pkcs11.module
@@ -43,9 +44,16 @@ if [ -z "${TARVONA_CARD_RIG_INSIDE:-}" ]; then
   done
   [ ${#missing[@]} -eq 0 ] ||
     fail "missing ${missing[*]} (packages: util-linux iproute2 pcscd libnss3-tools opensc opensc-pkcs11 openssl vsmartcard-vpcd, and the build's emulator)"
+  # The namespaces' first process is the rig; when it ends, or unshare is
+  # killed (--kill-child), the kernel ends every process left in them.
+  # unshare ignores TERM and INT, so they come here and end it.
   export TARVONA_CARD_RIG_INSIDE=1
-  exec unshare --mount --net --pid --fork --kill-child --mount-proc -- "$0" "$emulator" -- "$@" ||
-    fail "unshare failed"
+  unshare --mount --net --pid --fork --kill-child --mount-proc -- "$0" "$emulator" -- "$@" <&0 &
+  namespaces=$!
+  trap 'kill -KILL "$namespaces" 2>/dev/null; wait "$namespaces" || true; exit 143' TERM INT HUP
+  status=0
+  wait "$namespaces" || status=$?
+  exit "$status"
 fi
 unset TARVONA_CARD_RIG_INSIDE
 
@@ -63,11 +71,12 @@ stop() {
   exit "$status"
 }
 trap stop EXIT
-trap 'exit 143' TERM INT
 
+# OpenSC asks every reader for its features; vpcd has none ("not transacted").
 show_logs() {
   for log in "$rig"/*.log; do
-    [ -s "$log" ] && { echo "--- $log" >&2; tail -n 40 "$log" >&2; }
+    grep -v "Card not transacted" "$log" | tail -n 40 >"$log.shown" || true
+    [ -s "$log.shown" ] && { echo "--- $log" >&2; cat "$log.shown" >&2; }
   done
   return 0
 }
@@ -93,19 +102,18 @@ certutil -S -d "sql:$rig/nssdb" -f "$rig/pin" -z "$rig/noise" -n card -x -t "u,u
 rm "$rig/certutil.log"
 certutil -L -d "sql:$rig/nssdb" -n card -a >"$rig/card.pem"
 
-"$emulator" --db "$rig/nssdb" --cert card --port "$port" >"$rig/emulator.log" 2>&1 &
+"$emulator" --db "$rig/nssdb" --cert card --port "$port" --wait "$ready_within" >"$rig/emulator.log" 2>&1 &
 pids+=($!)
 
 # Ready when OpenSC lists the card's token.
-for _ in $(seq 200); do
-  pkcs11-tool --module "$opensc" -L 2>/dev/null | grep -q "token label" && break
+deadline=$((SECONDS + ready_within))
+until pkcs11-tool --module "$opensc" -L 2>/dev/null | grep -q "token label"; do
   for pid in "${pids[@]}"; do
     kill -0 "$pid" 2>/dev/null || { show_logs; fail "pcscd or the card emulator ended early"; }
   done
+  [ "$SECONDS" -lt "$deadline" ] || { show_logs; fail "OpenSC did not see the card within ${ready_within} s"; }
   sleep 0.05
 done
-pkcs11-tool --module "$opensc" -L 2>/dev/null | grep -q "token label" ||
-  { show_logs; fail "OpenSC did not see the card within 10 s"; }
 
 # SoftHSM2 is registered with p11-kit too: an empty token folder keeps its
 # tokens out of the card's way.
