@@ -25,4 +25,10 @@ tarvona_install_packages() {
   echo "Installing: ${missing[*]}"
   $sudo apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
+  # vsmartcard-vpcd turns its reader on for the system's pcscd, listening on
+  # every interface. The card tests bring their own pcscd and reader file, so
+  # a fresh install keeps it off (dpkg leaves a removed conffile removed).
+  if [[ " ${missing[*]} " == *" vsmartcard-vpcd "* ]]; then
+    $sudo rm -f /etc/reader.conf.d/vpcd
+  fi
 }
