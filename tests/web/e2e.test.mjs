@@ -5,22 +5,13 @@ import crypto from "node:crypto";
 import fs from "node:fs";
 import path from "node:path";
 import { after, before, test } from "node:test";
-import { hostProcesses, launchChromium, prepareKeys, serveWeb, SOURCE, temporaryFolder } from "./harness.mjs";
+import { hostProcesses, launchChromium, prepareKeys, serveWeb, SOURCE, temporaryFolder, until } from "./harness.mjs";
 
 const build = path.resolve(process.env.TARVONA_BUILD || path.join(SOURCE, "build"));
 let work;
 let web;
 let browser;
 let certificatePem;
-
-async function until(condition, what, timeout = 10000) {
-  const end = Date.now() + timeout;
-  while (Date.now() < end) {
-    if (await condition()) return;
-    await new Promise((resolve) => setTimeout(resolve, 50));
-  }
-  assert.fail(`timed out waiting for ${what}`);
-}
 
 before(async () => {
   work = temporaryFolder();
