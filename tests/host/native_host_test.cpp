@@ -149,6 +149,25 @@ TEST_F(ConsentDialogTest, ButtonsGiveTheirAnswersAndEscapeDenies) {
   }
 }
 
+// While the dialog waits, the browser's side hears so, before the answer.
+TEST_F(ConsentDialogTest, TheHostSaysItWaitsForTheUserBeforeAnswering) {
+  char folder[] = "/tmp/tarvona-config-XXXXXX";
+  const std::string config = mkdtemp(folder);
+  setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+  display_.AnswerWindow("Tarvona", "Escape");
+  auto finished = testing::RunProgram(
+      {TARVONA_HOST_PATH, "chrome-extension://x/"},
+      Frame(R"({"id":1,"create":"TARVONAACTIVEX.TarvonaActiveXCtrl.1","origin":"https://bank.example"})"));
+  unsetenv("XDG_CONFIG_HOME");
+  std::filesystem::remove_all(config);
+  EXPECT_TRUE(display_.KeysTyped());
+  host::FrameStatus last{};
+  auto frames = ReadAll(finished.out, &last);
+  ASSERT_EQ(frames.size(), 2u);
+  EXPECT_EQ(json::parse(frames[0]), json::parse(R"({"id":null,"status":"waiting-for-permission"})"));
+  EXPECT_EQ(json::parse(frames[1])["error"]["name"], "E_ACCESSDENIED");
+}
+
 TEST(ConsentPromptTest, WithoutADisplayDeniesAtOnce) {
   unsetenv("DISPLAY");
   unsetenv("WAYLAND_DISPLAY");
