@@ -1,6 +1,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <utility>
 
 #include "host/origin_policy.h"
 #include "platform/child_process.h"
@@ -19,6 +20,9 @@ bool HasDisplay() {
 // the browser's message pipes: it could not read or write frames.
 class DesktopPrompt final : public ConsentPrompt {
  public:
+  explicit DesktopPrompt(std::function<void()> before_showing)
+      : before_showing_(std::move(before_showing)) {}
+
   Answer Ask(std::string_view origin) override {
     if (!HasDisplay()) return Answer::kDeny;
     std::error_code error;
@@ -26,6 +30,7 @@ class DesktopPrompt final : public ConsentPrompt {
     if (error) return Answer::kDeny;
     const std::string program = (self.parent_path() / "tarvona-consent").string();
     const std::string arguments[] = {std::string(origin)};
+    if (before_showing_) before_showing_();
     auto outcome = platform::RunChild(program, arguments, {}, 16);
     if (!outcome) return Answer::kDeny;
     std::string_view word(outcome->output);
@@ -33,10 +38,15 @@ class DesktopPrompt final : public ConsentPrompt {
     if (word.starts_with("once")) return Answer::kAllowOnce;
     return Answer::kDeny;
   }
+
+ private:
+  std::function<void()> before_showing_;
 };
 
 }  // namespace
 
-std::unique_ptr<ConsentPrompt> DesktopConsentPrompt() { return std::make_unique<DesktopPrompt>(); }
+std::unique_ptr<ConsentPrompt> DesktopConsentPrompt(std::function<void()> before_showing) {
+  return std::make_unique<DesktopPrompt>(std::move(before_showing));
+}
 
 }  // namespace tarvona::host

@@ -17,8 +17,8 @@ export const HOST_NAME = "com.tarvona.host";
 
 const TYPES = { ".html": "text/html", ".js": "text/javascript", ".css": "text/css" };
 
-// Serves web/ on 127.0.0.1 at a free port.
-export async function serveWeb() {
+// Serves web/ on a loopback address (127.0.0.1 unless named) at a free port.
+export async function serveWeb(address = "127.0.0.1") {
   const root = path.join(SOURCE, "web");
   const server = http.createServer((request, response) => {
     const file = path.join(root, decodeURIComponent(new URL(request.url, "http://x").pathname));
@@ -29,7 +29,7 @@ export async function serveWeb() {
     response.writeHead(200, { "content-type": TYPES[path.extname(file)] || "application/octet-stream" });
     fs.createReadStream(file).pipe(response);
   });
-  await new Promise((resolve) => server.listen(0, "127.0.0.1", resolve));
+  await new Promise((resolve) => server.listen(0, address, resolve));
   return { server, port: server.address().port };
 }
 
