@@ -12,9 +12,12 @@ tarvona_install_packages
 
 seconds=${1:-30}
 build=build-fuzz
-CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DTARVONA_FUZZ=ON -DTARVONA_TESTS=OFF \
+# The token session target uses the test fixtures (SoftHSM tokens, the fault
+# build of the adaptor), which come with the tests; only fuzz targets are built.
+CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DTARVONA_FUZZ=ON -DTARVONA_TESTS=ON \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-targets=(hex_decode base64_decode pem_unwrap method_dispatch host_request certificate_input)
+targets=(hex_decode base64_decode pem_unwrap method_dispatch host_request certificate_input
+         token_session)
 cmake --build "$build" --target "${targets[@]/%/_fuzz}"
 
 # Inputs saved by an earlier run must not fail or pass this one.
