@@ -18,8 +18,8 @@
 #include <filesystem>
 #include <limits>
 #include <map>
-#include <stdexcept>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -172,7 +172,8 @@ void CheckInvariants(std::string_view method) {
   const std::string digest = f.control->Hash(f.session, 0, "00");
   if (digest != kDigestOf00) Broken(method, "Hash of 00 answered \"" + digest + "\"");
   const int32_t key = f.control->EnumPrivateKey(f.session, 0);
-  if (key != f.first_private_key) Broken(method, "EnumPrivateKey(0) answered " + std::to_string(key));
+  if (key != f.first_private_key)
+    Broken(method, "EnumPrivateKey(0) answered " + std::to_string(key));
   tarvona_trace_clear();
 }
 
@@ -185,27 +186,36 @@ class Arguments {
   int32_t Session() {
     const int32_t own = fixture->session;
     switch (input_.ConsumeIntegralInRange(0, 15)) {
-      case 0: return own + 1;
-      case 1: return 0;
-      case 2: return input_.ConsumeIntegral<int32_t>();
-      default: return own;
+      case 0:
+        return own + 1;
+      case 1:
+        return 0;
+      case 2:
+        return input_.ConsumeIntegral<int32_t>();
+      default:
+        return own;
     }
   }
 
   int32_t Extreme() {
+    using Short = std::numeric_limits<int16_t>;
+    using Long = std::numeric_limits<int32_t>;
+    // clang-format off
     static constexpr int32_t kValues[] = {
-        0, -1, 1, 15, 16, -16, std::numeric_limits<int16_t>::min(),
-        std::numeric_limits<int16_t>::max(), std::numeric_limits<uint16_t>::max(), 65536,
-        std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max(),
-        tarvona::kModuleNotReady, tarvona::kObjectNotFound};
+        0, -1, 1, 15, 16, -16, Short::min(), Short::max(), 0xFFFF, 0x10000, Long::min(),
+        Long::max(), tarvona::kModuleNotReady, tarvona::kObjectNotFound};
+    // clang-format on
     return input_.PickValueInArray(kValues);
   }
 
   int32_t Small() {
     switch (input_.ConsumeIntegralInRange(0, 3)) {
-      case 0: return Extreme();
-      case 1: return input_.ConsumeIntegral<int32_t>();
-      default: return input_.ConsumeIntegralInRange(-1, 4);
+      case 0:
+        return Extreme();
+      case 1:
+        return input_.ConsumeIntegral<int32_t>();
+      default:
+        return input_.ConsumeIntegralInRange(-1, 4);
     }
   }
 
@@ -214,11 +224,16 @@ class Arguments {
     const auto& objects = fixture->objects;
     const int32_t real = objects[input_.ConsumeIntegralInRange<size_t>(0, objects.size() - 1)];
     switch (input_.ConsumeIntegralInRange(0, 7)) {
-      case 0: return real + 1;
-      case 1: return real - 1;
-      case 2: return fixture->session;
-      case 3: return Small();
-      default: return real;
+      case 0:
+        return real + 1;
+      case 1:
+        return real - 1;
+      case 2:
+        return fixture->session;
+      case 3:
+        return Small();
+      default:
+        return real;
     }
   }
 
@@ -230,18 +245,26 @@ class Arguments {
       return text;
     };
     switch (input_.ConsumeIntegralInRange(0, 11)) {
-      case 0: return {};
-      case 1: return std::string(1, input_.ConsumeIntegral<char>());
-      case 2: return random_hex(2 * input_.ConsumeIntegralInRange<size_t>(0, 40) + 1);
-      case 3: return random_hex(2 * input_.ConsumeIntegralInRange<size_t>(1, 300));
+      case 0:
+        return {};
+      case 1:
+        return std::string(1, input_.ConsumeIntegral<char>());
+      case 2:
+        return random_hex(2 * input_.ConsumeIntegralInRange<size_t>(0, 40) + 1);
+      case 3:
+        return random_hex(2 * input_.ConsumeIntegralInRange<size_t>(1, 300));
       case 4: {  // beyond every key and output capacity
         static constexpr size_t kLengths[] = {256, 257, 511, 512, 513, 1024, 1025, 4096};
-        return std::string(2 * input_.PickValueInArray(kLengths) + input_.ConsumeIntegralInRange(0, 1),
-                           input_.ConsumeBool() ? 'F' : '7');
+        return std::string(
+            2 * input_.PickValueInArray(kLengths) + input_.ConsumeIntegralInRange(0, 1),
+            input_.ConsumeBool() ? 'F' : '7');
       }
-      case 5: return input_.ConsumeRandomLengthString(64);
-      case 6: return std::string(2 * input_.PickValueInArray({128, 256}), 'F');
-      case 7: return "00";
+      case 5:
+        return input_.ConsumeRandomLengthString(64);
+      case 6:
+        return std::string(2 * input_.PickValueInArray({128, 256}), 'F');
+      case 7:
+        return "00";
       case 8: {  // a certificate's serial number, sometimes one character off
         const auto& serials = fixture->serials;
         std::string serial = serials[input_.ConsumeIntegralInRange<size_t>(0, serials.size() - 1)];
@@ -252,9 +275,12 @@ class Arguments {
       default: {  // a result seen earlier: ciphertexts, signatures, digests
         std::string text = texts_[input_.ConsumeIntegralInRange<size_t>(0, texts_.size() - 1)];
         switch (input_.ConsumeIntegralInRange(0, 3)) {
-          case 0: return text.substr(0, text.size() / 2);
-          case 1: return text + input_.ConsumeIntegral<char>();
-          default: return text;
+          case 0:
+            return text.substr(0, text.size() / 2);
+          case 1:
+            return text + input_.ConsumeIntegral<char>();
+          default:
+            return text;
         }
       }
     }
@@ -278,17 +304,39 @@ class Arguments {
 std::string_view CallOne(FuzzedDataProvider& input, Arguments& a) {
   CTarvonaActiveXCtrl& c = *fixture->control;
   switch (input.ConsumeIntegralInRange(0, 14)) {
-    case 0: c.Login(a.Session(), a.Pin()); return "Login";
-    case 1: c.RetrieveSerial(a.Session()); return "RetrieveSerial";
-    case 2: c.RetrieveAllTokenSerial(a.Session()); return "RetrieveAllTokenSerial";
-    case 3: c.EnumCertificate(a.Session(), a.Small()); return "EnumCertificate";
-    case 4: c.EnumPublicKey(a.Session(), a.Small()); return "EnumPublicKey";
-    case 5: c.EnumPrivateKey(a.Session(), a.Small()); return "EnumPrivateKey";
-    case 6: a.Keep(c.GetAttribute(a.Session(), a.Handle(), a.Small())); return "GetAttribute";
-    case 7: a.Keep(c.Encrypt(a.Session(), a.Handle(), a.Small(), a.Hex())); return "Encrypt";
-    case 8: a.Keep(c.Decrypt(a.Session(), a.Handle(), a.Small(), a.Hex())); return "Decrypt";
-    case 9: a.Keep(c.Hash(a.Session(), a.Small(), a.Hex())); return "Hash";
-    case 10: a.Keep(c.Sign(a.Session(), a.Handle(), a.Small(), a.Hex())); return "Sign";
+    case 0:
+      c.Login(a.Session(), a.Pin());
+      return "Login";
+    case 1:
+      c.RetrieveSerial(a.Session());
+      return "RetrieveSerial";
+    case 2:
+      c.RetrieveAllTokenSerial(a.Session());
+      return "RetrieveAllTokenSerial";
+    case 3:
+      c.EnumCertificate(a.Session(), a.Small());
+      return "EnumCertificate";
+    case 4:
+      c.EnumPublicKey(a.Session(), a.Small());
+      return "EnumPublicKey";
+    case 5:
+      c.EnumPrivateKey(a.Session(), a.Small());
+      return "EnumPrivateKey";
+    case 6:
+      a.Keep(c.GetAttribute(a.Session(), a.Handle(), a.Small()));
+      return "GetAttribute";
+    case 7:
+      a.Keep(c.Encrypt(a.Session(), a.Handle(), a.Small(), a.Hex()));
+      return "Encrypt";
+    case 8:
+      a.Keep(c.Decrypt(a.Session(), a.Handle(), a.Small(), a.Hex()));
+      return "Decrypt";
+    case 9:
+      a.Keep(c.Hash(a.Session(), a.Small(), a.Hex()));
+      return "Hash";
+    case 10:
+      a.Keep(c.Sign(a.Session(), a.Handle(), a.Small(), a.Hex()));
+      return "Sign";
     case 11:
       a.Keep(c.SignByCertSerial(a.Session(), a.Hex(), a.Small(), a.Hex()));
       return "SignByCertSerial";
@@ -298,7 +346,9 @@ std::string_view CallOne(FuzzedDataProvider& input, Arguments& a) {
     case 13:
       c.VerifyByCertSerial(a.Session(), a.Hex(), a.Small(), a.Hex(), a.Hex());
       return "VerifyByCertSerial";
-    default: c.VerifyCertCRL(a.Session(), a.Small(), a.Hex()); return "VerifyCertCRL";
+    default:
+      c.VerifyCertCRL(a.Session(), a.Small(), a.Hex());
+      return "VerifyCertCRL";
   }
 }
 
