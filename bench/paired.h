@@ -6,10 +6,12 @@
 #pragma once
 
 #include <benchmark/benchmark.h>
+#include <time.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstddef>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -39,41 +41,72 @@ inline void Spread(benchmark::State& state, const std::string& name,
   state.counters[name + "_q3"] = Quantile(values, 0.75);
 }
 
+// CPU seconds so far of the calling thread.
+inline double ThreadCpuSeconds() {
+  timespec now{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+// CPU seconds so far of another process's main thread (its /proc schedstat
+// file), 0 if unreadable. Exact while that thread is blocked.
+inline double SchedstatCpuSeconds(const std::string& schedstat) {
+  std::ifstream file(schedstat);
+  unsigned long long on_cpu_ns = 0;
+  file >> on_cpu_ns;
+  return file ? static_cast<double>(on_cpu_ns) * 1e-9 : 0.0;
+}
+
 // One pair per benchmark iteration, subject first and reference first by
 // turns, so neither side always runs on the other's warm caches. Register
 // with UseManualTime() and Repetitions(1): the pairs are the repetitions.
 // Counters: rate (reference time / subject time, so below 1 when the
 // subject is slower), added_us (subject time - reference time), subject_us,
 // reference_us (medians), pairs.
-template <typename Subject, typename Reference>
-void RunPairs(benchmark::State& state, Subject subject, Reference reference) {
-  std::vector<double> subject_s, reference_s;
+//
+// `cpu`, when given, returns the CPU seconds so far of every thread the
+// pair's calls run on; the pair then also gives cpu_added_us, the CPU time
+// the subject adds. Where the subject hands work to another process, a
+// loaded machine makes each hand-over wait for a CPU: that wait is in
+// added_us, as a user would see it, but not in cpu_added_us.
+template <typename Subject, typename Reference, typename Cpu>
+void RunPairs(benchmark::State& state, Subject subject, Reference reference, Cpu cpu) {
+  std::vector<double> subject_s, reference_s, subject_cpu_s, reference_cpu_s;
   bool subject_first = true;
+  auto measure = [&](auto& run, std::vector<double>& times, std::vector<double>& cpu_times) {
+    const double cpu_before = cpu();
+    times.push_back(SecondsOf(run));
+    cpu_times.push_back(cpu() - cpu_before);
+  };
   for (auto _ : state) {
-    double s = 0, r = 0;
     if (subject_first) {
-      s = SecondsOf(subject);
-      r = SecondsOf(reference);
+      measure(subject, subject_s, subject_cpu_s);
+      measure(reference, reference_s, reference_cpu_s);
     } else {
-      r = SecondsOf(reference);
-      s = SecondsOf(subject);
+      measure(reference, reference_s, reference_cpu_s);
+      measure(subject, subject_s, subject_cpu_s);
     }
     subject_first = !subject_first;
-    subject_s.push_back(s);
-    reference_s.push_back(r);
-    state.SetIterationTime(s + r);
+    state.SetIterationTime(subject_s.back() + reference_s.back());
   }
   if (subject_s.empty()) return;
-  std::vector<double> rate, added_us;
+  std::vector<double> rate, added_us, cpu_added_us;
   for (size_t i = 0; i < subject_s.size(); ++i) {
     rate.push_back(reference_s[i] / subject_s[i]);
     added_us.push_back((subject_s[i] - reference_s[i]) * 1e6);
+    cpu_added_us.push_back((subject_cpu_s[i] - reference_cpu_s[i]) * 1e6);
   }
   Spread(state, "rate", rate);
   Spread(state, "added_us", added_us);
+  Spread(state, "cpu_added_us", cpu_added_us);
   state.counters["subject_us"] = Quantile(subject_s, 0.5) * 1e6;
   state.counters["reference_us"] = Quantile(reference_s, 0.5) * 1e6;
   state.counters["pairs"] = static_cast<double>(subject_s.size());
+}
+
+template <typename Subject, typename Reference>
+void RunPairs(benchmark::State& state, Subject subject, Reference reference) {
+  RunPairs(state, subject, reference, ThreadCpuSeconds);
 }
 
 }  // namespace tarvona::bench

@@ -43,5 +43,8 @@ scripts/demo-keys.sh "$work/keys" >/dev/null
     "$build/bin/tarvona-demo" >/dev/null 2>&1
 )
 
-python3 bench/report.py "$out" "bench/run.sh${*:+ $*}" "$repetitions" >"$report"
+# Written beside the JSON first: the report looks for local changes, and
+# must not find its own output.
+python3 bench/report.py "$out" "bench/run.sh${*:+ $*}" "$repetitions" >"$out/table.md"
+cp "$out/table.md" "$report"
 cat "$report"
