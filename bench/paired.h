@@ -62,13 +62,15 @@ inline double SchedstatCpuSeconds(const std::string& schedstat) {
 // with UseManualTime() and Repetitions(1): the pairs are the repetitions.
 // Counters: rate (reference time / subject time, so below 1 when the
 // subject is slower), added_us (subject time - reference time), subject_us,
-// reference_us (medians), pairs.
+// reference_us (medians), pairs; and the same from CPU time: cpu_rate,
+// cpu_added_us.
 //
-// `cpu`, when given, returns the CPU seconds so far of every thread the
-// pair's calls run on; the pair then also gives cpu_added_us, the CPU time
-// the subject adds. Where the subject hands work to another process, a
-// loaded machine makes each hand-over wait for a CPU: that wait is in
-// added_us, as a user would see it, but not in cpu_added_us.
+// `cpu` returns the CPU seconds so far of every thread the pair's calls run
+// on (by default the calling thread). A busy machine takes the CPU away in
+// slices of milliseconds, so a long call loses more of its wall time than a
+// short one, and a call handed to another process waits for a CPU at every
+// hand-over: the wall-time figures carry that, as a user would see it; the
+// CPU-time figures do not.
 template <typename Subject, typename Reference, typename Cpu>
 void RunPairs(benchmark::State& state, Subject subject, Reference reference, Cpu cpu) {
   std::vector<double> subject_s, reference_s, subject_cpu_s, reference_cpu_s;
@@ -90,14 +92,16 @@ void RunPairs(benchmark::State& state, Subject subject, Reference reference, Cpu
     state.SetIterationTime(subject_s.back() + reference_s.back());
   }
   if (subject_s.empty()) return;
-  std::vector<double> rate, added_us, cpu_added_us;
+  std::vector<double> rate, added_us, cpu_rate, cpu_added_us;
   for (size_t i = 0; i < subject_s.size(); ++i) {
     rate.push_back(reference_s[i] / subject_s[i]);
     added_us.push_back((subject_s[i] - reference_s[i]) * 1e6);
+    if (subject_cpu_s[i] > 0) cpu_rate.push_back(reference_cpu_s[i] / subject_cpu_s[i]);
     cpu_added_us.push_back((subject_cpu_s[i] - reference_cpu_s[i]) * 1e6);
   }
   Spread(state, "rate", rate);
   Spread(state, "added_us", added_us);
+  if (!cpu_rate.empty()) Spread(state, "cpu_rate", cpu_rate);
   Spread(state, "cpu_added_us", cpu_added_us);
   state.counters["subject_us"] = Quantile(subject_s, 0.5) * 1e6;
   state.counters["reference_us"] = Quantile(reference_s, 0.5) * 1e6;
