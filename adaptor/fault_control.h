@@ -65,6 +65,9 @@ struct tarvona_trace_entry {
                                 first template entry's value */
   CK_ULONG bytes_len;
   CK_ATTRIBUTE_TYPE attribute; /* first template entry's type */
+  CK_BBOOL no_output;          /* single-part and final calls given a null
+                                  output buffer: a length query, which leaves
+                                  the operation active */
 };
 
 /* Calls recorded since the last reset or clear, oldest first. */

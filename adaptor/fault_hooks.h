@@ -95,11 +95,13 @@ struct OneShot {  // (session, input, input length, output, output capacity)
                      CK_ULONG_PTR out_len) {
     e.length = length;
     e.length2 = Capacity(out, out_len);
+    e.no_output = out == nullptr;
   }
 };
 struct Final {  // (session, output, output capacity)
   static void Before(Entry& e, CK_SESSION_HANDLE, CK_BYTE_PTR out, CK_ULONG_PTR out_len) {
     e.length2 = Capacity(out, out_len);
+    e.no_output = out == nullptr;
   }
 };
 struct Update {  // (session, part, part length)

@@ -147,6 +147,19 @@ int32_t CCryptokiModule::Connect() {
   return tried && opened ? kOk : kNoToken;
 }
 
+void CCryptokiModule::ReplaceSession() {
+  // The fresh session is opened first, so a logged-in user stays logged in.
+  // Object handles belong to the application, not the session, so the
+  // numbers script holds stay valid.
+  CK_SESSION_HANDLE fresh = 0;
+  if (functions_->C_OpenSession(slot_id_, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr,
+                                &fresh) != CKR_OK) {
+    return;
+  }
+  functions_->C_CloseSession(session_);
+  session_ = fresh;
+}
+
 int32_t CCryptokiModule::Disconnect() {
   if (!IsReady()) return kModuleNotReady;
   functions_->C_CloseSession(session_);

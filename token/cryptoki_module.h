@@ -118,6 +118,9 @@ class CCryptokiModule {
   int32_t RunSinglePart(int32_t failure, CK_RV init, CK_C_Digest run,
                         std::span<const uint8_t> data, std::vector<uint8_t>& output);
   void FinishRefusedOperation(CK_C_Digest run, std::span<const uint8_t> data, CK_ULONG needed);
+  // Swaps the session for a fresh one on the same slot, ending whatever
+  // operation the old one held; keeps the old one if none can be opened.
+  void ReplaceSession();
 
   const platform::LibraryLoader& loader_;
   std::unique_ptr<platform::DynamicLibrary> library_;
