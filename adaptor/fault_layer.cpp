@@ -1,6 +1,7 @@
 // State behind adaptor/fault_control.h. Compiled into the fault build only.
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -44,6 +45,13 @@ struct FaultState {
   std::vector<Entry> trace;
 };
 FaultState state;
+// Read by every call, so kept apart from the lock.
+std::atomic<bool> large_handles_v4{false};
+std::atomic<bool> large_handles_v5{false};
+
+std::atomic<bool>& LargeHandlesOf(int generation) {
+  return generation == 4 ? large_handles_v4 : large_handles_v5;
+}
 
 // Generation 0 means both.
 std::vector<int> Generations(int generation) {
@@ -85,6 +93,10 @@ void Record(const Entry& entry) noexcept {
   }
 }
 
+bool LargeHandles(int generation) noexcept {
+  return (generation == 4 || generation == 5) && LargeHandlesOf(generation).load();
+}
+
 void OverrideTokenInfo(int generation, CK_TOKEN_INFO* info) noexcept {
   std::lock_guard lock(state.mutex);
   for (const TokenOverride& o : state.overrides) {
@@ -105,6 +117,13 @@ TARVONA_EXPORT void tarvona_faults_reset(void) {
   faults::state.faults.clear();
   faults::state.overrides.clear();
   faults::state.trace.clear();
+  faults::large_handles_v4 = false;
+  faults::large_handles_v5 = false;
+}
+
+TARVONA_EXPORT void tarvona_fault_large_handles(int generation, int on) {
+  if (generation == 0 || generation == 4) faults::large_handles_v4 = on != 0;
+  if (generation == 0 || generation == 5) faults::large_handles_v5 = on != 0;
 }
 
 TARVONA_EXPORT void tarvona_fault_inject(int generation, const char* function, CK_RV rv,

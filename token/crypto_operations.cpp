@@ -29,9 +29,13 @@ int32_t CCryptokiModule::RunSinglePart(int32_t failure, CK_RV init, CK_C_Digest 
                                        std::vector<uint8_t>& output) {
   // The single-part call follows only a successful Init. The output
   // buffer's size is the capacity the token is told of: no length query.
+  // A null output would be one, answered OK with the operation still
+  // active, so even a zero capacity points at memory.
   if (init != CKR_OK) return failure;
+  CK_BYTE none = 0;
   CK_ULONG length = output.size();
-  CK_RV rv = run(session_, InputBytes(data), data.size(), output.data(), &length);
+  CK_RV rv =
+      run(session_, InputBytes(data), data.size(), output.empty() ? &none : output.data(), &length);
   if (rv == CKR_BUFFER_TOO_SMALL) FinishRefusedOperation(run, data, length);
   if (rv != CKR_OK) return failure;
   output.resize(std::min<CK_ULONG>(length, output.size()));
@@ -43,11 +47,19 @@ void CCryptokiModule::FinishRefusedOperation(CK_C_Digest run, std::span<const ui
   // A single-part call that finds the buffer too small leaves its operation
   // active, and the session would refuse every later search and operation.
   // Running it to its end into a scratch buffer of the size the token asked
-  // for is the only way Cryptoki 2.x offers to end it.
+  // for is the way Cryptoki 2.x offers to end it; any answer but another
+  // "too small" ends it.
   constexpr CK_ULONG kMostAnyKeyNeeds = 64 * 1024;
-  if (needed == 0 || needed > kMostAnyKeyNeeds) return;
-  std::vector<uint8_t> scratch(needed);
-  run(session_, InputBytes(data), data.size(), scratch.data(), &needed);
+  if (needed > 0 && needed <= kMostAnyKeyNeeds) {
+    std::vector<uint8_t> scratch(needed);
+    if (run(session_, InputBytes(data), data.size(), scratch.data(), &needed) !=
+        CKR_BUFFER_TOO_SMALL) {
+      return;
+    }
+  }
+  // A module that asks for no room, for more than any key needs, or again
+  // for more: only closing the session ends the operation for sure.
+  ReplaceSession();
 }
 
 int32_t CCryptokiModule::DigestData(int32_t hash_type, std::span<const uint8_t> data,

@@ -92,11 +92,16 @@ void CCryptokiModule::Unload() {
       functions_->C_CloseSession(session_);
     }
   }
-  session_ = 0;
+  SetSession(0);
   initialized_ = false;
   functions_ = nullptr;
   aux_table_ = nullptr;
   library_.reset();
+}
+
+void CCryptokiModule::SetSession(CK_SESSION_HANDLE session) {
+  session_ = session;
+  objects_.Forget();
 }
 
 template <typename Visit>
@@ -130,7 +135,7 @@ int32_t CCryptokiModule::Connect() {
     CK_SESSION_HANDLE fresh = 0;
     opened = functions_->C_OpenSession(slot, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr,
                                        nullptr, &fresh) == CKR_OK;
-    session_ = opened ? fresh : 0;
+    SetSession(opened ? fresh : 0);
     if (!opened) slot_id_ = kNoSlot;
     // A session held from an earlier Connect would otherwise stay open until
     // the module is finalised. It is closed after the new one is open, so a
@@ -142,10 +147,23 @@ int32_t CCryptokiModule::Connect() {
   return tried && opened ? kOk : kNoToken;
 }
 
+void CCryptokiModule::ReplaceSession() {
+  // The fresh session is opened first, so a logged-in user stays logged in.
+  // Object handles belong to the application, not the session, so the
+  // numbers script holds stay valid.
+  CK_SESSION_HANDLE fresh = 0;
+  if (functions_->C_OpenSession(slot_id_, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr,
+                                &fresh) != CKR_OK) {
+    return;
+  }
+  functions_->C_CloseSession(session_);
+  session_ = fresh;
+}
+
 int32_t CCryptokiModule::Disconnect() {
   if (!IsReady()) return kModuleNotReady;
   functions_->C_CloseSession(session_);
-  session_ = 0;
+  SetSession(0);
   slot_id_ = kNoSlot;
   return kOk;
 }

@@ -81,15 +81,17 @@ int32_t CCryptokiModule::InitializeToken(std::string_view so_pin, std::string_vi
       CKR_OK) {
     // The session was closed with all the others: forget its handle, so the
     // next operation reports the missing session instead of using a dead one.
-    session_ = 0;
+    SetSession(0);
     return kPinIncorrect;
   }
+  CK_SESSION_HANDLE fresh = 0;
   if (functions_->C_OpenSession(slot_id_, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr,
-                                &session_) != CKR_OK) {
-    session_ = 0;
+                                &fresh) != CKR_OK) {
+    SetSession(0);
     slot_id_ = kNoSlot;
     return kTokenInitFailed;
   }
+  SetSession(fresh);
   int32_t rc = UnblockUserPin(so_pin, user_pin);
   Disconnect();
   return rc == kOk ? kOk : kTokenInitFailed;
