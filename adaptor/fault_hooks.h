@@ -23,6 +23,8 @@ void OverrideTokenInfo(int generation, CK_TOKEN_INFO* info) noexcept;
 // Whether the generation presents large object handles
 // (tarvona_fault_large_handles), and the two directions of its mapping.
 bool LargeHandles(int generation) noexcept;
+// Applies tarvona_fault_attribute_length to the entries of a length query.
+void OverrideAttributeLengths(int generation, CK_ATTRIBUTE_PTR attributes, CK_ULONG count) noexcept;
 
 inline constexpr CK_OBJECT_HANDLE kLargeHandleBase = 0x55D6B3D20000;
 
@@ -352,6 +354,10 @@ CK_RV Observe(int generation, Run run, Args... args) noexcept {
     if (rv == CKR_OK) {
       if constexpr (kSameMember<kMember, &List::C_GetTokenInfo>) {
         OverrideTokenInfo(generation, std::get<1>(std::tuple<Args...>(args...)));
+      }
+      if constexpr (kSameMember<kMember, &List::C_GetAttributeValue>) {
+        const std::tuple<Args...> all(args...);
+        OverrideAttributeLengths(generation, std::get<2>(all), std::get<3>(all));
       }
       Results<kMember>::After(entry, args...);
     }
