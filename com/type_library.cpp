@@ -1,7 +1,5 @@
 #include "com/type_library.h"
 
-#include <strings.h>
-
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -9,6 +7,7 @@
 
 #include "com/byte_io.h"
 #include "com/module_resources.h"
+#include "common/ascii.h"
 
 namespace tarvona::com {
 namespace {
@@ -17,9 +16,7 @@ constexpr uint8_t kMagic[4] = {'T', 'V', 'T', 'L'};
 constexpr uint16_t kFormat = 1;
 constexpr const char* kSysKind = sizeof(void*) == 8 ? "linux64" : "linux32";
 
-bool SameName(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
-}
+bool SameName(std::string_view a, std::string_view b) { return EqualsIgnoringAsciiCase(a, b); }
 
 bool KnownVarType(uint16_t vt) {
   switch (static_cast<VarType>(vt)) {
