@@ -1,14 +1,10 @@
 // The module file's own part: the objects that live while it is loaded and
 // its four exports. Everything else of the file is hidden.
-#include <dlfcn.h>
-#include <limits.h>
-#include <stdlib.h>
-
-#include <memory>
 #include <string>
 
 #include "module/embedded_resources.h"
 #include "module/tarvona_module.h"
+#include "platform/own_path.h"
 
 namespace {
 
@@ -17,29 +13,22 @@ using namespace tarvona;
 // Constructed in this order when the file is loaded, destroyed in reverse
 // when it is unloaded. Constructing the module marks its class objects
 // registered; destroying it clears them before the class objects go.
-const platform::ResourceSet g_resources =
-    platform::ResourceSet::Parse(module::EmbeddedResources()).value_or(platform::ResourceSet());
-platform::FileRegistry g_registry;  // the user's HKEY_CLASSES_ROOT
+const com::ResourceSet g_resources =
+    com::ResourceSet::Parse(module::EmbeddedResources()).value_or(com::ResourceSet());
+com::FileRegistry g_registry;  // the user's HKEY_CLASSES_ROOT
 const module::ModuleEnvironment g_environment{platform::SystemLibraryLoader(), g_resources,
-                                              g_registry, platform::SystemTypeLibLoader()};
+                                              g_registry, com::SystemTypeLibLoader()};
 module::TarvonaModule g_module(g_environment);
 
 // GetModuleFileName: this file's full name. Linux has no short names, so
 // the record holds the full path.
-std::string ModulePath() {
-  Dl_info info{};
-  if (dladdr(reinterpret_cast<void*>(&ModulePath), &info) == 0 || info.dli_fname == nullptr) {
-    return {};
-  }
-  std::unique_ptr<char, decltype(&free)> resolved(realpath(info.dli_fname, nullptr), &free);
-  return resolved ? std::string(resolved.get()) : std::string(info.dli_fname);
-}
+std::string ModulePath() { return platform::OwnBinaryPath().string(); }
 
-platform::HRESULT Registration(bool register_server) noexcept {
-  return platform::Guarded([&] {
-    platform::SystemClassCreator classes(g_registry);
+com::HRESULT Registration(bool register_server) noexcept {
+  return com::Guarded([&] {
+    com::SystemClassCreator classes(g_registry);
     const module::RegistrationServices services{g_registry, classes,
-                                                platform::SystemTypeLibLoader(), ModulePath()};
+                                                com::SystemTypeLibLoader(), ModulePath()};
     return register_server ? g_module.DllRegisterServer(services)
                            : g_module.DllUnregisterServer(services);
   });
@@ -49,13 +38,13 @@ platform::HRESULT Registration(bool register_server) noexcept {
 
 #define TARVONA_EXPORT extern "C" __attribute__((visibility("default")))
 
-TARVONA_EXPORT platform::HRESULT DllRegisterServer() noexcept { return Registration(true); }
+TARVONA_EXPORT com::HRESULT DllRegisterServer() noexcept { return Registration(true); }
 
-TARVONA_EXPORT platform::HRESULT DllUnregisterServer() noexcept { return Registration(false); }
+TARVONA_EXPORT com::HRESULT DllUnregisterServer() noexcept { return Registration(false); }
 
-TARVONA_EXPORT platform::HRESULT DllGetClassObject(const platform::CLSID& clsid,
-                                                   const platform::IID& iid, void** out) noexcept {
+TARVONA_EXPORT com::HRESULT DllGetClassObject(const com::CLSID& clsid,
+                                                   const com::IID& iid, void** out) noexcept {
   return g_module.DllGetClassObject(clsid, iid, out);
 }
 
-TARVONA_EXPORT platform::HRESULT DllCanUnloadNow() noexcept { return g_module.DllCanUnloadNow(); }
+TARVONA_EXPORT com::HRESULT DllCanUnloadNow() noexcept { return g_module.DllCanUnloadNow(); }

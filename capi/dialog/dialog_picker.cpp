@@ -1,8 +1,6 @@
 #include "capi/dialog/dialog_picker.h"
 
-#include <dlfcn.h>
 #include <fcntl.h>
-#include <link.h>
 #include <spawn.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
@@ -17,6 +15,7 @@
 #include <utility>
 
 #include "capi/dialog/picker_protocol.h"
+#include "platform/own_path.h"
 
 namespace tarvona::capi {
 namespace {
@@ -55,22 +54,6 @@ bool HasDisplay() {
     if (value != nullptr && *value != '\0') return true;
   }
   return false;
-}
-
-// The folder of the binary this code is linked into: the control's module,
-// or the program itself when the control is linked in statically.
-std::filesystem::path OwnFolder() {
-  Dl_info info{};
-  link_map* map = nullptr;
-  if (dladdr1(reinterpret_cast<void*>(&OwnFolder), &info, reinterpret_cast<void**>(&map),
-              RTLD_DL_LINKMAP) == 0) {
-    return {};
-  }
-  std::error_code error;
-  std::filesystem::path binary = map != nullptr && map->l_name != nullptr && map->l_name[0] != '\0'
-                                     ? std::filesystem::path(map->l_name)
-                                     : std::filesystem::read_symlink("/proc/self/exe", error);
-  return binary.parent_path();
 }
 
 bool WriteAll(int fd, const std::string& text) {
@@ -140,7 +123,7 @@ std::optional<size_t> DialogPicker::Pick(std::span<const CertificateSummary> cer
   if (certificates.empty() || !HasDisplay()) return std::nullopt;
   std::string input;
   for (const CertificateSummary& summary : certificates) input += dialog::EncodeLine(summary);
-  auto output = RunPicker((OwnFolder() / kProgramName).string(), input);
+  auto output = RunPicker((platform::OwnFolder() / kProgramName).string(), input);
   if (!output) return std::nullopt;
   size_t index = 0;
   const char* end = output->data() + output->size();
