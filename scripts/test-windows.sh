@@ -23,6 +23,12 @@ fi
 [ "$step" = --build ] && exit 0
 
 build=build-windows/x86_64
+shopt -s nullglob
+tests=("$build"/bin/*_test.exe)
+if [ ${#tests[@]} -eq 0 ]; then
+  echo "No Windows tests in $build/bin: run scripts/test-windows.sh --build first" >&2
+  exit 1
+fi
 export WINEPREFIX=$PWD/$build/wine-prefix WINEDEBUG=-all
 rm -rf "$WINEPREFIX"
 mkdir -p "$WINEPREFIX"
@@ -31,7 +37,7 @@ wineserver -p
 trap 'wineserver -k 2>/dev/null || true' EXIT
 WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i </dev/null >/dev/null 2>&1
 status=0
-for test in "$build"/bin/*_test.exe; do
+for test in "${tests[@]}"; do
   echo "== $test"
   scripts/wine-run.sh "$test" --gtest_brief=1 || status=1
 done
