@@ -29,13 +29,14 @@ if [ ${#tests[@]} -eq 0 ]; then
   echo "No Windows tests in $build/bin: run scripts/test-windows.sh --build first" >&2
   exit 1
 fi
-export WINEPREFIX=$PWD/$build/wine-prefix WINEDEBUG=-all
+source scripts/wine-env.sh
+export WINEPREFIX=$PWD/$build/wine-prefix
 rm -rf "$WINEPREFIX"
 mkdir -p "$WINEPREFIX"
 # One server for the whole run keeps each program's start quick.
 wineserver -p
 trap 'wineserver -k 2>/dev/null || true' EXIT
-WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i </dev/null >/dev/null 2>&1
+"$TARVONA_WINE" wineboot -i </dev/null >/dev/null 2>&1
 status=0
 for test in "${tests[@]}"; do
   echo "== $test"
