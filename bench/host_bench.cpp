@@ -19,6 +19,7 @@
 #include "encoding/hex.h"
 #include "host/host_process.h"
 #include "testing/softhsm_tokens.h"
+#include "tests/support/no_store.h"
 
 extern char** environ;
 
@@ -101,7 +102,8 @@ class HostedControl {
 
 void BM_VerifyCertCrl_InProcess(benchmark::State& state) {
   Prepare();
-  tarvona::CTarvonaActiveXCtrl control;
+  tarvona::CTarvonaActiveXCtrl control(tarvona::platform::SystemLibraryLoader(),
+                                       tarvona::testing::NoStore(), tarvona::testing::NoStore());
   for (auto _ : state) benchmark::DoNotOptimize(control.VerifyCertCRL(0, 0, ""));
 }
 
@@ -114,7 +116,8 @@ void BM_VerifyCertCrl_Host(benchmark::State& state) {
 
 void BM_Sign_InProcess(benchmark::State& state) {
   Prepare();
-  tarvona::CTarvonaActiveXCtrl control;
+  tarvona::CTarvonaActiveXCtrl control(tarvona::platform::SystemLibraryLoader(),
+                                       tarvona::testing::NoStore(), tarvona::testing::NoStore());
   int32_t handle = control.ConnectToken();
   control.Login(handle, kUserPin);
   int32_t key = control.EnumPrivateKey(handle, 0);

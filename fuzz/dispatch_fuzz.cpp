@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "capi/nss/nss_platform.h"
 #include "com/variant.h"
 #include "control/method_table.h"
 #include "control/tarvona_control.h"
@@ -46,7 +47,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static NoModules loader;
   static tarvona::fuzzing::NoOne picker;
-  static tarvona::CTarvonaActiveXCtrl control(loader, picker);
+  static tarvona::CTarvonaActiveXCtrl control(loader, tarvona::capi::nss::UserCryptoPlatform(),
+                                              picker);
   FuzzedDataProvider input(data, size);
   int32_t dispid = input.ConsumeBool() ? input.ConsumeIntegralInRange(0, 27)
                                        : input.ConsumeIntegral<int32_t>();

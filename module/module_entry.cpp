@@ -2,6 +2,8 @@
 // its four exports. Everything else of the file is hidden.
 #include <string>
 
+#include "capi/dialog/dialog_picker.h"
+#include "capi/nss/nss_platform.h"
 #include "module/embedded_resources.h"
 #include "module/tarvona_module.h"
 #include "platform/own_path.h"
@@ -16,8 +18,12 @@ using namespace tarvona;
 const com::ResourceSet g_resources =
     com::ResourceSet::Parse(module::EmbeddedResources()).value_or(com::ResourceSet());
 com::FileRegistry g_registry;  // the user's HKEY_CLASSES_ROOT
-const module::ModuleEnvironment g_environment{platform::SystemLibraryLoader(), g_resources,
-                                              g_registry, com::SystemTypeLibLoader()};
+// The store road on Linux: the user's NSS database, and a dialog of our own
+// over it.
+capi::DialogPicker g_picker(capi::nss::UserCryptoPlatform());
+const module::ModuleEnvironment g_environment{
+    platform::SystemLibraryLoader(), capi::nss::UserCryptoPlatform(), g_picker, g_resources,
+    g_registry, com::SystemTypeLibLoader()};
 module::TarvonaModule g_module(g_environment);
 
 // GetModuleFileName: this file's full name. Linux has no short names, so

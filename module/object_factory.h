@@ -8,6 +8,8 @@
 #include <mutex>
 #include <string>
 
+#include "capi/certificate_picker.h"
+#include "capi/crypto_platform.h"
 #include "com/com.h"
 #include "platform/dynamic_library.h"
 #include "com/module_resources.h"
@@ -25,6 +27,8 @@ using com::ULONG;
 // real ones; tests put in their own.
 struct ModuleEnvironment {
   const platform::LibraryLoader& loader;  // the control's token modules
+  capi::CryptoPlatform& crypto;           // the control's certificate store road
+  capi::CertificatePicker& picker;        // and its selection dialog
   const com::ResourceSet& resources;
   com::Registry& registry;  // HKEY_CLASSES_ROOT
   const com::TypeLibLoader& type_libs;

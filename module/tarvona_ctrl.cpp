@@ -10,7 +10,7 @@ using com::S_OK;
 
 TarvonaControlObject::TarvonaControlObject(ModuleState& module,
                                            const ModuleEnvironment& environment)
-    : OleControl(module, environment), control_(environment.loader) {
+    : OleControl(module, environment), control_(environment.loader, environment.crypto, environment.picker) {
   InitializeIIDs(DIID__DTarvonaActiveX, DIID__DTarvonaActiveXEvents);
 }
 

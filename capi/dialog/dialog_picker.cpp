@@ -135,9 +135,4 @@ std::optional<size_t> DialogPicker::Pick(std::span<const CertificateSummary> cer
   return index;
 }
 
-CertificatePicker& SystemCertificatePicker() {
-  static DialogPicker picker;
-  return picker;
-}
-
 }  // namespace tarvona::capi

@@ -9,6 +9,7 @@
 #include "control/tarvona_control.h"
 #include "testing/softhsm_tokens.h"
 #include "testing/test_library_loader.h"
+#include "tests/support/no_store.h"
 
 namespace tarvona {
 namespace {
@@ -64,7 +65,7 @@ class InvokeTest : public ::testing::Test {
   }
 
   testing::DirectoryLoader loader_ = NoModules();
-  CTarvonaActiveXCtrl control_{loader_};
+  CTarvonaActiveXCtrl control_{loader_, testing::NoStore(), testing::NoStore()};
   Variant result_;
 };
 

@@ -29,7 +29,7 @@ class TypicalRoadTest : public testing::TokenTest {
 TEST_F(TypicalRoadTest, SignsAndVerifiesByCertificateSerial) {
   tokens_.AddToken("alpha");
   tokens_.ImportKeyPair("alpha", "rsa2048", {0x01});
-  control_ = std::make_unique<CTarvonaActiveXCtrl>(loader_);
+  control_ = std::make_unique<CTarvonaActiveXCtrl>(loader_, testing::NoStore(), testing::NoStore());
 
   int32_t handle = std::get<int32_t>(Call("ConnectToken", {}));
   EXPECT_EQ(Call("Login", {handle, std::string(testing::kUserPin)}), Variant(int32_t{0}));

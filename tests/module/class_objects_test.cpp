@@ -135,7 +135,8 @@ TEST_F(ClassObjectTest, AControlIsCountedBeforeItsModulesLoadAndUntilTheyAreUnlo
   TarvonaModule* module = nullptr;
   CountingLoader counting(
       loader_, [&] { return module->state().live_objects(); }, events);
-  const ModuleEnvironment environment{counting, resources_, registry_, type_libs_};
+  const ModuleEnvironment environment{counting,  tarvona::testing::NoStore(), tarvona::testing::NoStore(),
+                                      resources_, registry_,          type_libs_};
   TarvonaModule counted(environment);
   module = &counted;
 

@@ -9,6 +9,7 @@
 #include "module/tarvona_module.h"
 #include "com/component_categories.h"
 #include "com/registry.h"
+#include "tests/support/no_store.h"
 #include "tests/support/token_test_base.h"
 
 namespace tarvona::module::testing {
@@ -87,7 +88,8 @@ class ModuleTest : public tarvona::testing::TokenTest {
  protected:
   ModuleTest()
       : resources_(com::ResourceSet::Parse(EmbeddedResources()).value()),
-        environment_{loader_, resources_, registry_, type_libs_},
+        environment_{loader_, tarvona::testing::NoStore(), tarvona::testing::NoStore(), resources_, registry_,
+                     type_libs_},
         module_(std::make_unique<TarvonaModule>(environment_)) {}
 
   RegistrationServices Services() { return {registry_, classes_, type_libs_, kModulePath}; }

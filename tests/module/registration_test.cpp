@@ -191,7 +191,8 @@ TEST_F(RegistrationTest, WithoutACategoriesManagerUnregisteringRemovesNothing) {
 
 TEST_F(RegistrationTest, AMissingTypeNameStringGivesTheClsidAsName) {
   const com::ResourceSet no_strings;
-  const ModuleEnvironment environment{loader_, no_strings, registry_, type_libs_};
+  const ModuleEnvironment environment{loader_,    tarvona::testing::NoStore(), tarvona::testing::NoStore(),
+                                      no_strings, registry_,          type_libs_};
   module_.reset();
   TarvonaModule module(environment);
   ASSERT_EQ(module.DllRegisterServer(Services()), S_OK);
