@@ -25,9 +25,9 @@ target_include_directories(tarvona_common INTERFACE ${CMAKE_SOURCE_DIR})
 
 add_subdirectory(encoding)
 add_subdirectory(platform)
-# token/, capi/'s core and control/ join once they build here: token/ still
-# hands size_t lengths to Cryptoki, whose CK_ULONG is 32 bits on 64-bit
-# Windows, and capi/ builds its NSS platform in the same target as its core.
+add_subdirectory(capi)
+# token/ and control/ join once token/ builds here: it still hands size_t
+# lengths to Cryptoki, whose CK_ULONG is 32 bits on 64-bit Windows.
 
 # The core's tests that need neither a token nor a store.
 add_executable(tarvona_core_test
