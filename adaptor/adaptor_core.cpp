@@ -373,7 +373,7 @@ struct EntryPoint<kGeneration, kMember, CK_RV (*)(Args...)> {
     Generation& g = GenerationOf(kGeneration);
 #ifdef TARVONA_ADAPTOR_FAULTS
     return faults::Observe<kMember>(
-        kGeneration, [&] { return Behaviour<kMember>::Run(g, args...); }, args...);
+        kGeneration, [&g](Args... a) { return Behaviour<kMember>::Run(g, a...); }, args...);
 #else
     return Behaviour<kMember>::Run(g, args...);
 #endif

@@ -33,6 +33,20 @@ void tarvona_fault_token_info(int generation, const char *label,
                               const unsigned char *serial16,
                               CK_FLAGS flags_set, CK_FLAGS flags_clear);
 
+/* With `on` non-zero, the generation presents every object handle as an
+ * address-like value far above 32 bits, as some smart-card modules do:
+ * backend handle h is shown as 0x55D6B3D20000 + 16 h (0 stays 0), and
+ * handles the caller passes are mapped back; a value the layer never hands
+ * out reaches the backend as CK_INVALID_HANDLE. Applies to every function
+ * that takes or returns object handles, from the next call on. The trace
+ * records handles as the caller passed them. */
+void tarvona_fault_large_handles(int generation, int on);
+
+/* With `length` non-zero, C_GetAttributeValue answers every length query
+ * (an entry with a null value) of the generation with `length`, as a module
+ * that reports a wrong or unbounded length would; 0 turns it off. */
+void tarvona_fault_attribute_length(int generation, CK_ULONG length);
+
 /* One traced call, as the control made it. Fields a function does not have
  * stay 0. Output capacity is 0 for a length query (null output buffer).
  * C_SetPIN puts the old PIN in bytes, the new one straight after it.
@@ -56,6 +70,9 @@ struct tarvona_trace_entry {
                                 first template entry's value */
   CK_ULONG bytes_len;
   CK_ATTRIBUTE_TYPE attribute; /* first template entry's type */
+  CK_BBOOL no_output;          /* single-part and final calls given a null
+                                  output buffer: a length query, which leaves
+                                  the operation active */
 };
 
 /* Calls recorded since the last reset or clear, oldest first. */

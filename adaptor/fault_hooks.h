@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 #include <tuple>
+#include <utility>
 
 #include "adaptor/cryptoki_functions.h"
 #include "adaptor/fault_control.h"
@@ -19,6 +20,25 @@ using List = CK_FUNCTION_LIST;
 bool Due(int generation, const char* function, CK_RV* rv) noexcept;
 void Record(const Entry& entry) noexcept;
 void OverrideTokenInfo(int generation, CK_TOKEN_INFO* info) noexcept;
+// Whether the generation presents large object handles
+// (tarvona_fault_large_handles), and the two directions of its mapping.
+bool LargeHandles(int generation) noexcept;
+// Applies tarvona_fault_attribute_length to the entries of a length query.
+void OverrideAttributeLengths(int generation, CK_ATTRIBUTE_PTR attributes, CK_ULONG count) noexcept;
+
+inline constexpr CK_OBJECT_HANDLE kLargeHandleBase = 0x55D6B3D20000;
+
+inline CK_OBJECT_HANDLE ToCaller(CK_OBJECT_HANDLE backend) {
+  return backend == CK_INVALID_HANDLE ? backend : kLargeHandleBase + (backend << 4);
+}
+// Anything but a value ToCaller gives names no object: a handle the caller
+// cut short must never reach another object.
+inline CK_OBJECT_HANDLE ToBackend(CK_OBJECT_HANDLE caller) {
+  if (caller < kLargeHandleBase || (caller - kLargeHandleBase) % 16 != 0) {
+    return CK_INVALID_HANDLE;
+  }
+  return (caller - kLargeHandleBase) >> 4;
+}
 
 inline void SetName(Entry& e, const char* function) {
   std::strncpy(e.function, function, sizeof e.function - 1);
@@ -77,11 +97,13 @@ struct OneShot {  // (session, input, input length, output, output capacity)
                      CK_ULONG_PTR out_len) {
     e.length = length;
     e.length2 = Capacity(out, out_len);
+    e.no_output = out == nullptr;
   }
 };
 struct Final {  // (session, output, output capacity)
   static void Before(Entry& e, CK_SESSION_HANDLE, CK_BYTE_PTR out, CK_ULONG_PTR out_len) {
     e.length2 = Capacity(out, out_len);
+    e.no_output = out == nullptr;
   }
 };
 struct Update {  // (session, part, part length)
@@ -240,8 +262,75 @@ struct Results<&List::C_CreateObject> {
   }
 };
 
-// Runs one call of `kMember` for `generation`: an injected fault, or `run`
-// (the shipped behaviour), recorded in the trace either way.
+// Which arguments carry object handles, as bit masks over argument
+// positions: kIn the handles the caller passes, kOut the pointers a
+// successful call fills with one handle.
+template <unsigned kInMask, unsigned kOutMask = 0>
+struct HandlesAt {
+  static constexpr unsigned kIn = kInMask;
+  static constexpr unsigned kOut = kOutMask;
+};
+template <auto kMember>
+struct ObjectArguments : HandlesAt<0> {};
+// clang-format off
+template <> struct ObjectArguments<&List::C_EncryptInit> : HandlesAt<1u << 2> {};
+template <> struct ObjectArguments<&List::C_DecryptInit> : HandlesAt<1u << 2> {};
+template <> struct ObjectArguments<&List::C_SignInit> : HandlesAt<1u << 2> {};
+template <> struct ObjectArguments<&List::C_SignRecoverInit> : HandlesAt<1u << 2> {};
+template <> struct ObjectArguments<&List::C_VerifyInit> : HandlesAt<1u << 2> {};
+template <> struct ObjectArguments<&List::C_VerifyRecoverInit> : HandlesAt<1u << 2> {};
+template <> struct ObjectArguments<&List::C_DestroyObject> : HandlesAt<1u << 1> {};
+template <> struct ObjectArguments<&List::C_GetObjectSize> : HandlesAt<1u << 1> {};
+template <> struct ObjectArguments<&List::C_GetAttributeValue> : HandlesAt<1u << 1> {};
+template <> struct ObjectArguments<&List::C_SetAttributeValue> : HandlesAt<1u << 1> {};
+template <> struct ObjectArguments<&List::C_DigestKey> : HandlesAt<1u << 1> {};
+template <> struct ObjectArguments<&List::C_CopyObject> : HandlesAt<1u << 1, 1u << 4> {};
+template <> struct ObjectArguments<&List::C_CreateObject> : HandlesAt<0, 1u << 3> {};
+template <> struct ObjectArguments<&List::C_GenerateKey> : HandlesAt<0, 1u << 4> {};
+template <> struct ObjectArguments<&List::C_GenerateKeyPair> : HandlesAt<0, 3u << 6> {};
+template <> struct ObjectArguments<&List::C_WrapKey> : HandlesAt<3u << 2> {};
+template <> struct ObjectArguments<&List::C_UnwrapKey> : HandlesAt<1u << 2, 1u << 7> {};
+template <> struct ObjectArguments<&List::C_DeriveKey> : HandlesAt<1u << 2, 1u << 5> {};
+// clang-format on
+
+template <bool kIsHandle, typename T>
+T Inward(T value) {
+  if constexpr (kIsHandle) {
+    return ToBackend(value);
+  } else {
+    return value;
+  }
+}
+
+template <bool kIsHandle, typename T>
+void Outward(T value) {
+  if constexpr (kIsHandle) {
+    if (value != nullptr) *value = ToCaller(*value);
+  }
+}
+
+// Runs `run` with the caller's handles mapped to the backend's, and maps
+// the handles a successful call returns the other way.
+template <auto kMember, typename Run, typename... Args, size_t... kIndex>
+CK_RV RunWithLargeHandles(Run& run, std::index_sequence<kIndex...>, Args... args) {
+  using Handles = ObjectArguments<kMember>;
+  const CK_RV rv = run(Inward<((Handles::kIn >> kIndex) & 1u) != 0>(args)...);
+  if (rv != CKR_OK) return rv;
+  if constexpr (kSameMember<kMember, &List::C_FindObjects>) {
+    const std::tuple<Args...> all(args...);
+    CK_OBJECT_HANDLE_PTR found = std::get<1>(all);
+    const CK_ULONG max = std::get<2>(all);
+    CK_ULONG_PTR count = std::get<3>(all);
+    if (found != nullptr && count != nullptr) {
+      for (CK_ULONG i = 0; i < std::min(*count, max); ++i) found[i] = ToCaller(found[i]);
+    }
+  }
+  (Outward<((Handles::kOut >> kIndex) & 1u) != 0>(args), ...);
+  return rv;
+}
+
+// Runs one call of `kMember` for `generation`: an injected fault, or
+// `run(args...)` (the shipped behaviour), recorded in the trace either way.
 template <auto kMember, typename Run, typename... Args>
 CK_RV Observe(int generation, Run run, Args... args) noexcept {
   using Function = Traits<kMember>;
@@ -259,10 +348,16 @@ CK_RV Observe(int generation, Run run, Args... args) noexcept {
       if (rv == CKR_OK && list != nullptr) *list = nullptr;
     }
   } else {
-    rv = run();
+    rv = LargeHandles(generation)
+             ? RunWithLargeHandles<kMember>(run, std::index_sequence_for<Args...>{}, args...)
+             : run(args...);
     if (rv == CKR_OK) {
       if constexpr (kSameMember<kMember, &List::C_GetTokenInfo>) {
         OverrideTokenInfo(generation, std::get<1>(std::tuple<Args...>(args...)));
+      }
+      if constexpr (kSameMember<kMember, &List::C_GetAttributeValue>) {
+        const std::tuple<Args...> all(args...);
+        OverrideAttributeLengths(generation, std::get<2>(all), std::get<3>(all));
       }
       Results<kMember>::After(entry, args...);
     }

@@ -1,6 +1,7 @@
 // State behind adaptor/fault_control.h. Compiled into the fault build only.
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -44,6 +45,15 @@ struct FaultState {
   std::vector<Entry> trace;
 };
 FaultState state;
+// Read by every call, so kept apart from the lock.
+std::atomic<bool> large_handles_v4{false};
+std::atomic<bool> large_handles_v5{false};
+
+std::atomic<bool>& LargeHandlesOf(int generation) {
+  return generation == 4 ? large_handles_v4 : large_handles_v5;
+}
+std::atomic<CK_ULONG> attribute_length_v4{0};
+std::atomic<CK_ULONG> attribute_length_v5{0};
 
 // Generation 0 means both.
 std::vector<int> Generations(int generation) {
@@ -85,6 +95,21 @@ void Record(const Entry& entry) noexcept {
   }
 }
 
+bool LargeHandles(int generation) noexcept {
+  return (generation == 4 || generation == 5) && LargeHandlesOf(generation).load();
+}
+
+void OverrideAttributeLengths(int generation, CK_ATTRIBUTE_PTR attributes,
+                              CK_ULONG count) noexcept {
+  const CK_ULONG length = generation == 4   ? attribute_length_v4.load()
+                          : generation == 5 ? attribute_length_v5.load()
+                                            : 0;
+  if (length == 0 || attributes == nullptr) return;
+  for (CK_ULONG i = 0; i < count; ++i) {
+    if (attributes[i].pValue == nullptr) attributes[i].ulValueLen = length;
+  }
+}
+
 void OverrideTokenInfo(int generation, CK_TOKEN_INFO* info) noexcept {
   std::lock_guard lock(state.mutex);
   for (const TokenOverride& o : state.overrides) {
@@ -105,6 +130,20 @@ TARVONA_EXPORT void tarvona_faults_reset(void) {
   faults::state.faults.clear();
   faults::state.overrides.clear();
   faults::state.trace.clear();
+  faults::large_handles_v4 = false;
+  faults::large_handles_v5 = false;
+  faults::attribute_length_v4 = 0;
+  faults::attribute_length_v5 = 0;
+}
+
+TARVONA_EXPORT void tarvona_fault_attribute_length(int generation, CK_ULONG length) {
+  if (generation == 0 || generation == 4) faults::attribute_length_v4 = length;
+  if (generation == 0 || generation == 5) faults::attribute_length_v5 = length;
+}
+
+TARVONA_EXPORT void tarvona_fault_large_handles(int generation, int on) {
+  if (generation == 0 || generation == 4) faults::large_handles_v4 = on != 0;
+  if (generation == 0 || generation == 5) faults::large_handles_v5 = on != 0;
 }
 
 TARVONA_EXPORT void tarvona_fault_inject(int generation, const char* function, CK_RV rv,

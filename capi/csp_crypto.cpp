@@ -82,6 +82,17 @@ int32_t CopyOut(const std::vector<uint8_t>& bytes, std::span<uint8_t> area, size
   return kOk;
 }
 
+// True when `ciphertext` is one block for the key: as many bytes as the
+// modulus and, as a number, below it (both least significant byte first).
+// Anything else is visibly malformed; refusing it tells a page nothing that
+// implicit rejection hides.
+bool IsBlockForModulus(std::span<const uint8_t> ciphertext, std::span<const uint8_t> modulus) {
+  while (!modulus.empty() && modulus.back() == 0) modulus = modulus.first(modulus.size() - 1);
+  if (modulus.empty() || ciphertext.size() != modulus.size()) return false;
+  return std::lexicographical_compare(ciphertext.rbegin(), ciphertext.rend(), modulus.rbegin(),
+                                      modulus.rend());
+}
+
 }  // namespace
 
 CCspCrypto::CCspCrypto(capi::CryptoPlatform& platform, capi::CertificatePicker& picker)
@@ -212,6 +223,7 @@ int32_t CCspCrypto::DecryptWithCertificate(int32_t source, CertificateData seria
   if (int32_t rc = ChooseCertificate(source, serial, certificate); rc != kOk) return rc;
   auto provider = platform_.AcquirePrivateKey(*certificate);
   if (!provider) return kKeyUnavailable;
+  if (!IsBlockForModulus(ciphertext, provider->Modulus())) return kDecryptFailed;
   auto plaintext = provider->Decrypt(ciphertext);
   if (!plaintext) return kDecryptFailed;
   // Only a modulus of 1012 bytes or more can give this much; refused, not cut.

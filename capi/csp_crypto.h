@@ -59,7 +59,10 @@ class CCspCrypto {
   int32_t EncryptToCertificate(int32_t source, CertificateData certificate,
                                std::span<const uint8_t> data, std::span<uint8_t> output,
                                size_t& output_length);
-  // Sources 0 and 1. A plaintext longer than `output` fails (1009).
+  // Sources 0 and 1. A ciphertext not of the key's size or not below its
+  // modulus fails (1009), as does a plaintext longer than `output`; a block
+  // with bad padding decrypts to bytes that are no plaintext (implicit
+  // rejection).
   int32_t DecryptWithCertificate(int32_t source, CertificateData serial,
                                  std::span<const uint8_t> ciphertext, std::span<uint8_t> output,
                                  size_t& output_length);

@@ -1,5 +1,4 @@
 #include "common/result_code.h"
-#include "control/object_handle.h"
 #include "control/tarvona_control.h"
 #include "encoding/hex.h"
 
@@ -26,7 +25,8 @@ std::string CTarvonaActiveXCtrl::Encrypt(int32_t SessionID, int32_t lngKey, int3
   CCryptokiModule* module = ActiveModuleFor(SessionID);
   if (module == nullptr || strPlainText.empty()) return {};
   std::vector<uint8_t> output(kEncryptCapacity);
-  int32_t rc = module->EncryptData(HandleFromScript(lngKey), HexDecode(strPlainText), output);
+  int32_t rc =
+      module->EncryptData(module->objects().FromScript(lngKey), HexDecode(strPlainText), output);
   return HexOrEmpty(rc, output);
 }
 
@@ -37,7 +37,7 @@ std::string CTarvonaActiveXCtrl::Decrypt(int32_t SessionID, int32_t lngKey, int3
   std::vector<uint8_t> ciphertext = HexDecode(lngCipherText);
   // The plaintext of an RSA block is never longer than the block.
   std::vector<uint8_t> output(ciphertext.size());
-  int32_t rc = module->DecryptData(HandleFromScript(lngKey), ciphertext, output);
+  int32_t rc = module->DecryptData(module->objects().FromScript(lngKey), ciphertext, output);
   return HexOrEmpty(rc, output);
 }
 
@@ -55,8 +55,8 @@ std::string CTarvonaActiveXCtrl::Sign(int32_t SessionID, int32_t lngKey, int32_t
   CCryptokiModule* module = ActiveModuleFor(SessionID);
   if (module == nullptr || strPlainText.empty()) return {};
   std::vector<uint8_t> signature(kSignCapacity);
-  int32_t rc =
-      module->SignData(HandleFromScript(lngKey), lngHashType, HexDecode(strPlainText), signature);
+  int32_t rc = module->SignData(module->objects().FromScript(lngKey), lngHashType,
+                                HexDecode(strPlainText), signature);
   return HexOrEmpty(rc, signature);
 }
 
@@ -75,7 +75,7 @@ int32_t CTarvonaActiveXCtrl::Verify(int32_t SessionID, int32_t lngKey, int16_t l
   CCryptokiModule* module = ActiveModuleFor(SessionID);
   if (module == nullptr) return kModuleNotReady;
   // The short hash type widens with its sign: -1 is raw RSA like any other.
-  return module->VerifyData(HandleFromScript(lngKey), int32_t{lngHashType},
+  return module->VerifyData(module->objects().FromScript(lngKey), int32_t{lngHashType},
                             HexDecode(strPlainText), HexDecode(strSignText));
 }
 

@@ -1,5 +1,4 @@
 #include "common/result_code.h"
-#include "control/object_handle.h"
 #include "control/tarvona_control.h"
 #include "encoding/hex.h"
 #include "encoding/pem.h"
@@ -14,7 +13,7 @@ int32_t Enumerate(CCryptokiModule* module, FindByIndex find, int32_t index) {
   if (module == nullptr) return kModuleNotReady;
   CK_OBJECT_HANDLE object = 0;
   if (int32_t rc = (module->*find)(index, object); rc != kOk) return rc;
-  return HandleToScript(object).value_or(kObjectNotFound);
+  return module->objects().ToScript(object).value_or(kObjectNotFound);
 }
 
 }  // namespace
@@ -36,7 +35,8 @@ std::string CTarvonaActiveXCtrl::GetAttribute(int32_t SessionID, int32_t lngObje
   CCryptokiModule* module = ActiveModuleFor(SessionID);
   if (module == nullptr || lngAttribute < 1 || lngAttribute > 3) return {};
   std::vector<uint8_t> value;
-  if (module->GetAttribute(HandleFromScript(lngObject), lngAttribute, value) != CKR_OK) return {};
+  CK_OBJECT_HANDLE object = module->objects().FromScript(lngObject);
+  if (module->GetAttribute(object, lngAttribute, value) != CKR_OK) return {};
   switch (lngAttribute) {
     case 1:
       // Sized from the value, so a certificate of any size comes back whole.

@@ -1,16 +1,11 @@
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <utility>
 
 #include "host/origin_policy.h"
-
-extern char** environ;
+#include "platform/child_process.h"
+#include "platform/own_path.h"
 
 namespace tarvona::host {
 namespace {
@@ -22,48 +17,36 @@ bool HasDisplay() {
 }
 
 // Runs tarvona-consent, which sits next to this program, and reads its
-// one-word answer. Anything unexpected is a denial.
+// one-word answer. Anything unexpected is a denial. The dialog gets none of
+// the browser's message pipes: it could not read or write frames.
 class DesktopPrompt final : public ConsentPrompt {
  public:
+  explicit DesktopPrompt(std::function<void()> before_showing)
+      : before_showing_(std::move(before_showing)) {}
+
   Answer Ask(std::string_view origin) override {
     if (!HasDisplay()) return Answer::kDeny;
-    std::error_code error;
-    auto self = std::filesystem::read_symlink("/proc/self/exe", error);
-    if (error) return Answer::kDeny;
-    const std::string program = (self.parent_path() / "tarvona-consent").string();
-    const std::string shown(origin);
-
-    int output[2];
-    if (pipe(output) != 0) return Answer::kDeny;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    // The browser's frames must not see the dialog's output or input.
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, output[1], 1);
-    posix_spawn_file_actions_addclose(&actions, output[0]);
-    posix_spawn_file_actions_addclose(&actions, output[1]);
-    char* argv[] = {const_cast<char*>(program.c_str()), const_cast<char*>(shown.c_str()),
-                    nullptr};
-    pid_t pid = -1;
-    bool started = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ) == 0;
-    posix_spawn_file_actions_destroy(&actions);
-    close(output[1]);
-    char answer[16] = {};
-    if (started) {
-      ssize_t got = read(output[0], answer, sizeof(answer) - 1);
-      answer[got > 0 ? got : 0] = '\0';
-      waitpid(pid, nullptr, 0);
-    }
-    close(output[0]);
-    std::string_view word(answer);
+    const std::filesystem::path folder = platform::OwnFolder();
+    if (folder.empty()) return Answer::kDeny;
+    const std::string program = (folder / "tarvona-consent").string();
+    const std::string arguments[] = {std::string(origin)};
+    if (before_showing_) before_showing_();
+    auto outcome = platform::RunChild(program, arguments, {}, 16);
+    if (!outcome) return Answer::kDeny;
+    std::string_view word(outcome->output);
     if (word.starts_with("always")) return Answer::kAllowAlways;
     if (word.starts_with("once")) return Answer::kAllowOnce;
     return Answer::kDeny;
   }
+
+ private:
+  std::function<void()> before_showing_;
 };
 
 }  // namespace
 
-std::unique_ptr<ConsentPrompt> DesktopConsentPrompt() { return std::make_unique<DesktopPrompt>(); }
+std::unique_ptr<ConsentPrompt> DesktopConsentPrompt(std::function<void()> before_showing) {
+  return std::make_unique<DesktopPrompt>(std::move(before_showing));
+}
 
 }  // namespace tarvona::host

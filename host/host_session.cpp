@@ -1,6 +1,7 @@
 #include "host/host_session.h"
 
 #include <algorithm>
+#include <iterator>
 #include <atomic>
 #include <cmath>
 #include <limits>
@@ -8,6 +9,7 @@
 #include <optional>
 #include <vector>
 
+#include "common/result_code.h"
 #include "encoding/base64.h"
 #include "host/png_writer.h"
 #include "com/hresult.h"
@@ -92,6 +94,35 @@ std::string CallError(HRESULT hr, const std::string& method,
            " must be " + expected;
   }
   return "call of " + method + " failed";
+}
+
+// Certificate source 4 of the store methods names a file on the user's
+// disk. A web page has no honest use for one, and the methods' answers
+// (missing, over 4096 bytes, not a certificate) would let any allowed page
+// probe which files and programs the user has. In the browser road such a
+// call gets the control's invalid-argument answer (1004, or the empty
+// string where the method hides its code) without reaching the control.
+std::optional<json> RefuseLocalFile(com::IDispatch& dispatch, com::DISPID dispid,
+                                    const std::vector<com::Variant>& args) {
+  constexpr size_t kSourceParam = 1;  // after SessionID in all four methods
+  constexpr int32_t kSourceFile = 4;
+  static constexpr std::string_view kStoreMethods[] = {"SignByCSP", "VerifyByCSP",
+                                                       "EncryptByCSP", "DecryptByCSP"};
+  com::Variant source;
+  // The source as the control would read it ("4" and 4.0 are 4 too).
+  if (args.size() <= kSourceParam ||
+      com::Failed(com::ChangeType(args[kSourceParam], com::VarType::kI4, &source)) ||
+      std::get<int32_t>(source) != kSourceFile) {
+    return std::nullopt;
+  }
+  auto func = Describe(dispatch, dispid);
+  if (!func || func->params.size() != args.size() ||
+      std::find(std::begin(kStoreMethods), std::end(kStoreMethods), func->name) ==
+          std::end(kStoreMethods)) {
+    return std::nullopt;
+  }
+  if (func->result == com::VarType::kBstr) return json{{"result", ""}};
+  return json{{"result", kInvalidArgument}};
 }
 
 template <typename Interface>
@@ -248,6 +279,9 @@ json HostSession::Call(const json& request) {
     const json& params = request["params"];
     if (!params.is_array()) return Error(com::E_INVALIDARG, "\"params\" is an array");
     for (const json& param : params) args.push_back(ToVariant(param));
+  }
+  if (origins_ != nullptr) {
+    if (auto refused = RefuseLocalFile(dispatch, dispid, args)) return *std::move(refused);
   }
   const com::DispParams params{args.data(), static_cast<uint32_t>(args.size()), nullptr, 0};
   com::Variant result;

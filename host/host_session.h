@@ -29,7 +29,8 @@ namespace tarvona::host {
 // Anything else gets {"id":..,"error":{"name":..,"message":..}}.
 //
 // With an origin policy (browsers), "create" also carries the page's
-// "origin", and only origins the policy allows may create controls.
+// "origin", and only origins the policy allows may create controls; the
+// store methods refuse certificate source 4 (a local file path) with 1004.
 class HostSession {
  public:
   explicit HostSession(ComActivator& activator, OriginPolicy* origins = nullptr);

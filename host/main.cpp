@@ -6,7 +6,10 @@
 //                          byte order, then UTF-8 JSON). The browser's own
 //                          arguments (the extension's origin) are ignored.
 //                          Only page origins the user allows may create
-//                          controls. stdout carries frames only.
+//                          controls; while the consent dialog asks the
+//                          user, the host sends {"id":null,"status":
+//                          "waiting-for-permission"}. stdout carries frames
+//                          only.
 // Controls are created from the registration record in the user's classes
 // file ($XDG_DATA_HOME/tarvona/classes.reg), as tarvona-regsvr writes it.
 #include <cstdio>
@@ -68,8 +71,12 @@ int RunNativeMessaging() {
   std::signal(SIGPIPE, SIG_IGN);
   const tarvona::com::FileRegistry registry;
   tarvona::host::ComActivator activator(registry, tarvona::platform::SystemLibraryLoader());
-  tarvona::host::OriginPolicy origins(tarvona::host::OriginPolicy::DefaultAllowListPath(),
-                                      tarvona::host::DesktopConsentPrompt());
+  // While the consent dialog waits for the user, the page says so. The
+  // frame has no request id: pages that do not know it pass it by.
+  tarvona::host::OriginPolicy origins(
+      tarvona::host::OriginPolicy::DefaultAllowListPath(), tarvona::host::DesktopConsentPrompt([] {
+        tarvona::host::WriteFrame(stdout, R"({"id":null,"status":"waiting-for-permission"})");
+      }));
   tarvona::host::HostSession session(activator, &origins);
   std::string request;
   for (;;) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -15,8 +16,10 @@ class ConsentPrompt {
 };
 
 // The desktop dialog when a display is available; without one, every
-// answer is "deny" at once, never a hang.
-std::unique_ptr<ConsentPrompt> DesktopConsentPrompt();
+// answer is "deny" at once, never a hang. `before_showing` runs just before
+// the dialog appears (the browser road tells the page it is waiting for the
+// user's answer).
+std::unique_ptr<ConsentPrompt> DesktopConsentPrompt(std::function<void()> before_showing = {});
 
 // Which page origins may create controls: those on the user's allow-list
 // ($XDG_CONFIG_HOME/tarvona/allowed-origins, one origin per line, "#"

@@ -30,7 +30,7 @@ echo "Registered build/bin/TarvonaActiveX.ocx in $XDG_DATA_HOME/tarvona/classes.
 echo
 
 if [ "${1:-}" = "--browser" ]; then
-  (cd tests/web && npm ci --no-audit --no-fund --silent)
+  cmake --build build --target web_node_modules
   node tests/web/browser-demo.mjs --build build --work "$work"
   exit
 fi

@@ -3,7 +3,8 @@
 TARVONA_PACKAGES=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libbenchmark-dev nlohmann-json3-dev
-  libp11-kit-dev p11-kit softhsm2 opensc
+  libp11-kit-dev p11-kit softhsm2 opensc opensc-pkcs11
+  pcscd vsmartcard-vpcd libcacard-dev iproute2 util-linux
   libssl-dev openssl
   libnss3-dev libnss3-tools libgtk-3-dev libpng-dev
   xvfb xdotool
@@ -29,4 +30,10 @@ tarvona_install_packages() {
   echo "Installing: ${missing[*]}"
   $sudo apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
+  # vsmartcard-vpcd turns its reader on for the system's pcscd, listening on
+  # every interface. The card tests bring their own pcscd and reader file, so
+  # a fresh install keeps it off (dpkg leaves a removed conffile removed).
+  if [[ " ${missing[*]} " == *" vsmartcard-vpcd "* ]]; then
+    $sudo rm -f /etc/reader.conf.d/vpcd
+  fi
 }

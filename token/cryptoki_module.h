@@ -10,6 +10,8 @@
 
 #include "platform/dynamic_library.h"
 #include "token/cryptoki.h"
+#include "token/cryptoki_call.h"
+#include "token/object_numbers.h"
 
 namespace tarvona {
 
@@ -92,6 +94,9 @@ class CCryptokiModule {
                          std::span<const uint8_t> data, std::span<const uint8_t> signature);
 
   CK_SESSION_HANDLE session() const { return session_; }
+  // The numbers script uses for this session's objects; emptied whenever
+  // the session closes or changes.
+  ObjectNumbers& objects() { return objects_; }
 
  private:
   // Runs `visit(slot, info)` for each present token, in slot-list order,
@@ -102,15 +107,22 @@ class CCryptokiModule {
   // Session operations need a ready binding and, unless stated, a session.
   bool HasSession() const { return IsReady() && session_ != 0; }
   int32_t ChangePin(CK_USER_TYPE user, std::string_view old_pin, std::string_view new_pin);
+  // Every change of session goes through here, so object numbers never
+  // outlive the session they were handed out in.
+  void SetSession(CK_SESSION_HANDLE session);
   int32_t FindByIndex(CK_OBJECT_CLASS object_class, int32_t index, CK_OBJECT_HANDLE& object);
   int32_t FindKeyById(CK_OBJECT_CLASS key_class, std::span<const uint8_t> id,
                       CK_OBJECT_HANDLE& key);
-  // Finishes an operation whose Init call returned `init` with its
-  // single-part call (C_Digest, C_Sign, C_Encrypt and C_Decrypt share one
-  // shape); `failure` when either call failed.
-  int32_t RunSinglePart(int32_t failure, CK_RV init, CK_C_Digest run,
+  // The one road of C_Digest, C_Sign, C_Encrypt and C_Decrypt (they share
+  // one shape): `init()` starts the operation, `run` finishes it into
+  // `output`. The answer is mapped by `operation`.
+  template <typename Init>
+  int32_t RunSinglePart(Operation operation, Init init, CK_C_Digest run,
                         std::span<const uint8_t> data, std::vector<uint8_t>& output);
-  void FinishRefusedOperation(CK_C_Digest run, std::span<const uint8_t> data, CK_ULONG needed);
+  void FinishRefusedOperation(CK_C_Digest run, const CkInput& input, CK_ULONG needed);
+  // Swaps the session for a fresh one on the same slot, ending whatever
+  // operation the old one held; keeps the old one if none can be opened.
+  void ReplaceSession();
 
   const platform::LibraryLoader& loader_;
   std::unique_ptr<platform::DynamicLibrary> library_;
@@ -119,6 +131,7 @@ class CCryptokiModule {
   bool initialized_ = false;  // this binding counts as a user of the instance
   CK_SLOT_ID slot_id_ = kNoSlot;
   CK_SESSION_HANDLE session_ = 0;
+  ObjectNumbers objects_;
   std::string file_name_;
 };
 

@@ -209,6 +209,15 @@ class NssPrivateKeyProvider final : public PrivateKeyProvider {
     return plaintext;
   }
 
+  Bytes Modulus() override {
+    ItemPtr modulus(SECITEM_AllocItem(nullptr, nullptr, 0));
+    if (!modulus || PK11_ReadRawAttribute(PK11_TypePrivKey, key_.get(), CKA_MODULUS,
+                                          modulus.get()) != SECSuccess) {
+      return {};
+    }
+    return Reversed({modulus->data, modulus->len});
+  }
+
  private:
   PrivateKeyPtr key_;
 };

@@ -32,6 +32,7 @@ struct FakeKey final : capi::PrivateKeyProvider {
     return Bytes(size);
   }
   std::optional<Bytes> Decrypt(std::span<const uint8_t>) override { return Bytes(size); }
+  Bytes Modulus() override { return Bytes(8, 0xFF); }
   size_t size;
 };
 

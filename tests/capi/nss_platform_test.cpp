@@ -1,10 +1,13 @@
 // NSS as the personal store: what it holds, in which order, and its
 // database and context.
+#include <array>
 #include <filesystem>
+#include <initializer_list>
 
 #include "capi/csp_crypto.h"
 #include "common/result_code.h"
 #include "tests/capi/store_test.h"
+#include "tests/support/openssl_judge.h"
 
 namespace tarvona {
 namespace {
@@ -84,6 +87,49 @@ TEST_F(NssPlatformTest, OnlyTheProvidersMakeAMissingDatabase) {
   EXPECT_NE(platform_.AcquireDefaultProvider(), nullptr);
   EXPECT_EQ(std::filesystem::status(folder).permissions(), std::filesystem::perms::owner_all);
   EXPECT_TRUE(platform_.OpenPersonalStore()->empty());
+}
+
+TEST_F(NssPlatformTest, DecryptionTakesOnlyBlocksOfTheKeySizeBelowItsModulus) {
+  database_.ImportKeyPair("rsa2048");
+  const Bytes serial = {0x00, 0xC0, 0xFF, 0xEE, 0x01};
+  // Ciphertexts cross least significant byte first.
+  const Bytes modulus = testing::Reversed(testing::ModulusOf(testing::Pem("rsa2048")));
+  const Bytes block = testing::Reversed(testing::EncryptTo(testing::Pem("rsa2048"),
+                                                           testing::Bytes("Hello")));
+  auto with = [](Bytes bytes, std::initializer_list<uint8_t> more, bool at_end) {
+    bytes.insert(at_end ? bytes.end() : bytes.begin(), more);
+    return bytes;
+  };
+  Bytes below_modulus = modulus;
+  --below_modulus[0];  // a modulus is odd
+  const struct {
+    const char* name;
+    Bytes ciphertext;
+    int32_t rc;  // kOk: decrypts, to noise unless the block is sound
+  } cases[] = {
+      {"sound block", block, kOk},
+      {"all FF", Bytes(256, 0xFF), kDecryptFailed},
+      {"the modulus", modulus, kDecryptFailed},
+      {"the modulus less one", below_modulus, kOk},
+      {"FF bytes under a 00 top byte", with(Bytes(255, 0xFF), {0x00}, true), kOk},
+      {"a 00 low byte under FF bytes", with(Bytes(255, 0xFF), {0x00}, false), kDecryptFailed},
+      {"one byte short", Bytes(block.begin(), block.end() - 1), kDecryptFailed},
+      {"a 00 top byte more", with(block, {0x00}, true), kDecryptFailed},
+      {"a 1024-bit block",
+       testing::Reversed(testing::EncryptTo(testing::Pem("rsa1024"), testing::Bytes("Hello"))),
+       kDecryptFailed},
+      {"empty", {}, kDecryptFailed},
+  };
+  for (const auto& c : cases) {
+    std::array<uint8_t, 1000> plaintext{};
+    size_t length = 0;
+    EXPECT_EQ(csp_.DecryptWithCertificate(kSourceSerial, serial, c.ciphertext, plaintext, length),
+              c.rc)
+        << c.name;
+    EXPECT_EQ(Bytes(plaintext.begin(), plaintext.begin() + length) == testing::Bytes("Hello"),
+              c.ciphertext == block)
+        << c.name;
+  }
 }
 
 TEST_F(NssPlatformTest, ShutdownIsRefusedWhileACertificateIsHeld) {

@@ -1,8 +1,8 @@
 #include <string>
 
-#include "control/object_handle.h"
 #include "encoding/pem.h"
 #include "tests/support/token_road_fixture.h"
+#include "token/object_numbers.h"
 
 namespace tarvona {
 namespace {
@@ -114,12 +114,63 @@ TEST_F(ObjectMethodsTest, SerialAttributesThatCannotBeReadSafelyGiveNothing) {
   EXPECT_NE(control_->SignByCertSerial(handle_, kRsa2048Serial, 0, "00"), "");
 }
 
-TEST(ObjectHandleTest, HandlesCrossAs32BitPatternsOrNotAtAll) {
-  EXPECT_EQ(HandleToScript(7), 7);
-  EXPECT_EQ(HandleToScript(0xFFFFFFFFu), -1);
-  EXPECT_EQ(HandleFromScript(-1), 0xFFFFFFFFu);
-  EXPECT_EQ(HandleFromScript(*HandleToScript(0x80000001u)), 0x80000001u);
-  EXPECT_EQ(HandleToScript(CK_OBJECT_HANDLE{1} << 32), std::nullopt);
+TEST_F(ObjectMethodsTest, AttributeLengthsAreBoundedBeforeAnyBufferIsSized) {
+  LogIn();
+  const int32_t cert = control_->EnumCertificate(handle_, 0);
+  // The length a module reports for each attribute it is asked about.
+  const std::pair<CK_ULONG, bool> lengths[] = {
+      {64 * 1024, true},
+      {64 * 1024 + 1, false},
+      {CK_ULONG{1} << 40, false},
+      {CK_UNAVAILABLE_INFORMATION, false},
+  };
+  for (const auto& [length, readable] : lengths) {
+    SCOPED_TRACE(length);
+    tarvona_fault_attribute_length(0, length);
+    tarvona_trace_clear();
+    const std::string pem = control_->GetAttribute(handle_, cert, 1);
+    EXPECT_EQ(PemUnwrap(pem),
+              readable ? testing::ReadFile(DataFile("rsa2048.cert.der")) : std::vector<uint8_t>{});
+    // Refused: the value is never asked for.
+    EXPECT_EQ(TracedEntries("C_GetAttributeValue").size(), readable ? 2u : 1u);
+    EXPECT_EQ(control_->SignByCertSerial(handle_, kRsa2048Serial, 0, "00").empty(), !readable);
+    EXPECT_EQ(control_->VerifyByCertSerial(handle_, kRsa2048Serial, 0, "00", "00"),
+              readable ? kVerifyFailed : kObjectNotFound);
+  }
+}
+
+TEST(ObjectHandleTest, HandlesThatFitKeepTheirPatternOthersGetStandIns) {
+  ObjectNumbers numbers;
+  EXPECT_EQ(numbers.ToScript(7), 7);
+  EXPECT_EQ(numbers.ToScript(0xFFFFFFFFu), -1);
+  EXPECT_EQ(numbers.FromScript(-1), 0xFFFFFFFFu);
+  EXPECT_EQ(numbers.FromScript(*numbers.ToScript(0x80000001u)), 0x80000001u);
+  EXPECT_EQ(numbers.size(), 0u);  // nothing kept for handles that fit
+
+  constexpr int32_t kFirst = ObjectNumbers::kFirstStandIn;
+  const CK_OBJECT_HANDLE wide = 0x55D6B3D27F10;
+  EXPECT_EQ(numbers.ToScript(wide), kFirst);
+  EXPECT_EQ(numbers.ToScript(wide), kFirst);  // the same object, the same number
+  EXPECT_EQ(numbers.FromScript(kFirst), wide);
+  // A handle inside the stand-in range is never passed through, so no real
+  // handle can take a stand-in's number.
+  EXPECT_EQ(numbers.ToScript(kFirst + 1u), kFirst + 1);
+  EXPECT_EQ(numbers.FromScript(kFirst + 1), CK_OBJECT_HANDLE{kFirst + 1u});
+  EXPECT_EQ(numbers.ToScript(kFirst), kFirst + 2);
+  EXPECT_EQ(numbers.FromScript(kFirst + 2), CK_OBJECT_HANDLE{kFirst});
+  // Stand-ins not handed out, and every number after Forget, name no object.
+  EXPECT_EQ(numbers.FromScript(kFirst + 3), CK_INVALID_HANDLE);
+  numbers.Forget();
+  EXPECT_EQ(numbers.FromScript(kFirst), CK_INVALID_HANDLE);
+
+  for (size_t i = 0; i < ObjectNumbers::kLimit; ++i) {
+    auto number = numbers.ToScript(wide + i);
+    ASSERT_TRUE(number.has_value());
+    ASSERT_GE(*number, kFirst);  // far from every result code
+  }
+  EXPECT_EQ(numbers.ToScript(wide + ObjectNumbers::kLimit), std::nullopt);
+  EXPECT_EQ(numbers.ToScript(wide + 5), kFirst + 5);  // the full table still answers
+  EXPECT_EQ(numbers.ToScript(12), 12);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include "host/native_messaging.h"
 #include "host/origin_policy.h"
+#include "testing/softhsm_tokens.h"
 #include "tests/host/host_fixture.h"
 #include "tests/support/xvfb_display.h"
 
@@ -149,6 +150,25 @@ TEST_F(ConsentDialogTest, ButtonsGiveTheirAnswersAndEscapeDenies) {
   }
 }
 
+// While the dialog waits, the browser's side hears so, before the answer.
+TEST_F(ConsentDialogTest, TheHostSaysItWaitsForTheUserBeforeAnswering) {
+  char folder[] = "/tmp/tarvona-config-XXXXXX";
+  const std::string config = mkdtemp(folder);
+  setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+  display_.AnswerWindow("Tarvona", "Escape");
+  auto finished = testing::RunProgram(
+      {TARVONA_HOST_PATH, "chrome-extension://x/"},
+      Frame(R"({"id":1,"create":"TARVONAACTIVEX.TarvonaActiveXCtrl.1","origin":"https://bank.example"})"));
+  unsetenv("XDG_CONFIG_HOME");
+  std::filesystem::remove_all(config);
+  EXPECT_TRUE(display_.KeysTyped());
+  host::FrameStatus last{};
+  auto frames = ReadAll(finished.out, &last);
+  ASSERT_EQ(frames.size(), 2u);
+  EXPECT_EQ(json::parse(frames[0]), json::parse(R"({"id":null,"status":"waiting-for-permission"})"));
+  EXPECT_EQ(json::parse(frames[1])["error"]["name"], "E_ACCESSDENIED");
+}
+
 TEST(ConsentPromptTest, WithoutADisplayDeniesAtOnce) {
   unsetenv("DISPLAY");
   unsetenv("WAYLAND_DISPLAY");
@@ -201,6 +221,48 @@ TEST_F(NativeHostTest, AnswersFramedRequestsFromAllowedOriginsOnly) {
   for (size_t i : {2, 3, 4}) EXPECT_EQ(replies[i]["error"]["name"], "E_ACCESSDENIED") << i;
   EXPECT_EQ(replies[5]["error"]["name"], "E_INVALIDARG");  // not UTF-8
   EXPECT_EQ(replies[6]["error"]["name"], "E_INVALIDARG");
+}
+
+// A page may not name files on the user's disk (certificate source 4): the
+// store calls that read the file for a script host are refused, with the
+// file untouched, for a page. Other sources still reach the control.
+TEST_F(NativeHostTest, RefusesCertificateFilesToPagesOnly) {
+  const std::string file = testing::TestDataDir() + "/rsa2048.cert.pem";
+  const auto pem = testing::ReadFile(file);
+  struct Case {
+    json params;
+    json page;          // the browser's road
+    json script_host;   // --lines
+  };
+  const Case cases[] = {
+      {{0, 4, file, 0, "00", "00"}, 1004, 1007},
+      {{0, "4", "/nonexistent/cert.pem", 0, "00", "00"}, 1004, 1304},
+      {{0, 4.0, file + ".missing", 0, "00", "00"}, 1004, 1304},
+      {{0, 2, std::string(pem.begin(), pem.end()), 0, "00", "00"}, 1007, 1007},
+  };
+  std::string frames = Frame(
+      R"({"id":0,"create":"TARVONAACTIVEX.TarvonaActiveXCtrl.1","origin":"http://localhost:8000"})");
+  std::string lines = R"({"id":0,"create":"TARVONAACTIVEX.TarvonaActiveXCtrl.1"})" "\n";
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    json call = {{"id", i + 1}, {"object", 1}, {"method", "VerifyByCSP"}, {"params", cases[i].params}};
+    frames += Frame(call.dump());
+    lines += call.dump() + "\n";
+  }
+  json encrypt = {{"id", 9}, {"object", 1}, {"method", "EncryptByCSP"}, {"params", {0, 4, file, 0, "0102"}}};
+  frames += Frame(encrypt.dump());
+  lines += encrypt.dump() + "\n";
+
+  int status = 0;
+  auto page = Run(frames, &status);
+  auto script_host = testing::RunHost(lines, &status);
+  ASSERT_EQ(page.size(), std::size(cases) + 2);
+  ASSERT_EQ(script_host.size(), std::size(cases) + 2);
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    EXPECT_EQ(page[i + 1]["result"], cases[i].page) << cases[i].params.dump();
+    EXPECT_EQ(json::parse(script_host[i + 1])["result"], cases[i].script_host) << cases[i].params.dump();
+  }
+  EXPECT_EQ(page.back()["result"], "");
+  EXPECT_NE(json::parse(script_host.back())["result"], "");  // the file's key encrypts
 }
 
 TEST_F(NativeHostTest, MalformedFramesEndTheHostWithoutAPartialReply) {

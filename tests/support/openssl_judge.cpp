@@ -2,6 +2,7 @@
 
 #include "testing/openssl_handles.h"
 
+#include <openssl/bn.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/rsa.h>
@@ -134,6 +135,16 @@ std::vector<uint8_t> DecryptWith(const std::string& key_pem_path,
   }
   out.resize(length);
   return out;
+}
+
+std::vector<uint8_t> ModulusOf(const std::string& certificate_pem) {
+  Pkey key = PublicKeyOf(certificate_pem);
+  BIGNUM* n = nullptr;
+  if (EVP_PKEY_get_bn_param(key.get(), "n", &n) <= 0) throw std::runtime_error("not an RSA key");
+  std::vector<uint8_t> modulus(static_cast<size_t>(BN_num_bytes(n)));
+  BN_bn2bin(n, modulus.data());
+  BN_free(n);
+  return modulus;
 }
 
 }  // namespace tarvona::testing

@@ -28,6 +28,9 @@ std::vector<uint8_t> EncryptTo(const std::string& certificate_pem, std::span<con
 std::vector<uint8_t> DecryptWith(const std::string& key_pem_path,
                                  std::span<const uint8_t> ciphertext);
 
+// The RSA modulus of a PEM certificate's key, most significant byte first.
+std::vector<uint8_t> ModulusOf(const std::string& certificate_pem);
+
 std::vector<uint8_t> Bytes(std::string_view text);
 
 }  // namespace tarvona::testing

@@ -1,6 +1,7 @@
 // Shared by the end-to-end tests and the browser demo: a localhost server
 // for web/, a fresh Chromium profile whose native-messaging host is our
 // tarvona-host, and the demo's keys and registration.
+import assert from "node:assert/strict";
 import { execFileSync } from "node:child_process";
 import fs from "node:fs";
 import http from "node:http";
@@ -16,8 +17,8 @@ export const HOST_NAME = "com.tarvona.host";
 
 const TYPES = { ".html": "text/html", ".js": "text/javascript", ".css": "text/css" };
 
-// Serves web/ on 127.0.0.1 at a free port.
-export async function serveWeb() {
+// Serves web/ on a loopback address (127.0.0.1 unless named) at a free port.
+export async function serveWeb(address = "127.0.0.1") {
   const root = path.join(SOURCE, "web");
   const server = http.createServer((request, response) => {
     const file = path.join(root, decodeURIComponent(new URL(request.url, "http://x").pathname));
@@ -28,7 +29,7 @@ export async function serveWeb() {
     response.writeHead(200, { "content-type": TYPES[path.extname(file)] || "application/octet-stream" });
     fs.createReadStream(file).pipe(response);
   });
-  await new Promise((resolve) => server.listen(0, "127.0.0.1", resolve));
+  await new Promise((resolve) => server.listen(0, address, resolve));
   return { server, port: server.address().port };
 }
 
@@ -42,6 +43,12 @@ export function prepareKeys(build, work, allowedOrigins) {
     const match = /^export (\w+)="(.*)"$/.exec(line);
     if (match) env[match[1]] = match[2];
   }
+  return registerControl(build, work, allowedOrigins, env);
+}
+
+// The control registered and the origins allowed in a folder of their own;
+// returns `env` with the variables that point the host there.
+export function registerControl(build, work, allowedOrigins, env = {}) {
   env.XDG_DATA_HOME = path.join(work, "data");
   env.XDG_CONFIG_HOME = path.join(work, "config");
   fs.mkdirSync(path.join(env.XDG_CONFIG_HOME, "tarvona"), { recursive: true });
@@ -98,4 +105,14 @@ export function hostProcesses(build) {
 
 export function temporaryFolder() {
   return fs.mkdtempSync(path.join(os.tmpdir(), "tarvona-web-"));
+}
+
+// Polls `condition` until it holds; fails the test naming `what` after `timeout` ms.
+export async function until(condition, what, timeout = 10000) {
+  const end = Date.now() + timeout;
+  while (Date.now() < end) {
+    if (await condition()) return;
+    await new Promise((resolve) => setTimeout(resolve, 50));
+  }
+  assert.fail(`timed out waiting for ${what}`);
 }

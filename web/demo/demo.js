@@ -3,13 +3,26 @@ import { describeCertificate, pemToDer } from "./der.js";
 
 const PROG_ID = "TARVONAACTIVEX.TarvonaActiveXCtrl.1";
 const $ = (id) => document.getElementById(id);
+const NONE = "—";
 
 let ctrl = null;
 let session = null;
+let loggedIn = false;
 let chosenSerial = null;
 
 function log(text) {
   $("log").textContent += text + "\n";
+}
+
+// The status line says what is true now; a failure is marked as such.
+function status(text, failed = false) {
+  $("status").textContent = text;
+  $("status").classList.toggle("failed", failed);
+}
+
+// A result code in words, with the code beside them.
+function said(code) {
+  return `${TarvonaActiveX.describe(code)} (code ${code})`;
 }
 
 // Methods whose text parameters are PINs: never shown in the log.
@@ -23,10 +36,36 @@ async function call(method, ...params) {
   return result;
 }
 
-function setConnected(connected) {
-  $("login").disabled = !connected;
+// Every button is enabled exactly when its call can work.
+function updateButtons() {
+  const ready = ctrl !== null;
+  const connected = ready && session !== null;
+  $("connect").disabled = !ready || connected;
+  $("login").disabled = !connected || loggedIn;
   $("disconnect").disabled = !connected;
-  $("connect").disabled = connected;
+  $("sign").disabled = !connected || chosenSerial === null;
+  $("verify").disabled = !connected || chosenSerial === null || $("signature").textContent === NONE;
+  $("store-sign").disabled = !ready || $("store-serial").value.trim() === "";
+  $("store-choose").disabled = !ready;
+}
+
+function clearVerdict() {
+  $("verification").textContent = NONE;
+}
+
+function clearSignature() {
+  $("signature").textContent = NONE;
+  clearVerdict();
+}
+
+// What the page knew about the token goes with the connection.
+function forgetToken() {
+  session = null;
+  loggedIn = false;
+  chosenSerial = null;
+  $("token-serial").textContent = NONE;
+  $("certificates").textContent = "";
+  clearSignature();
 }
 
 async function hashSelection(text) {
@@ -34,6 +73,12 @@ async function hashSelection(text) {
   // over a DigestInfo the page builds.
   if ($("hash").value === "sha1") return { type: 0, data: TarvonaActiveX.toHex(text) };
   return { type: 3, data: await TarvonaActiveX.digestInfo("SHA-256", text) };
+}
+
+function choose(serial) {
+  chosenSerial = serial;
+  clearVerdict();
+  updateButtons();
 }
 
 async function listCertificates() {
@@ -50,70 +95,114 @@ async function listCertificates() {
     radio.type = "radio";
     radio.name = "certificate";
     radio.value = serial;
-    radio.addEventListener("change", () => {
-      chosenSerial = serial;
-      $("sign").disabled = false;
-    });
+    radio.addEventListener("change", () => choose(serial));
     row.insertCell().append(radio);
     row.insertCell().textContent = info.subject;
     row.insertCell().textContent = info.issuer;
     row.insertCell().textContent = serial;
     if (i === 0) {
       radio.checked = true;
-      chosenSerial = serial;
-      $("sign").disabled = false;
+      choose(serial);
     }
   }
+  return rows.rows.length;
 }
 
-$("connect").addEventListener("click", async () => {
+// Runs a button's work; a call the host rejects (it ended, say) is shown
+// in words rather than lost.
+function on(id, work) {
+  $(id).addEventListener("click", async () => {
+    try {
+      await work();
+    } catch (e) {
+      status(TarvonaActiveX.describe(e), true);
+      log(`${e.name}: ${e.message}`);
+    }
+    updateButtons();
+  });
+}
+
+on("connect", async () => {
   const result = await call("ConnectToken");
   if (result < 0x10000) {
-    $("status").textContent = `No token (result ${result}).`;
+    status(`Cannot connect: ${said(result)}`, true);
     return;
   }
   session = result;
-  setConnected(true);
-  $("token-serial").textContent = await call("RetrieveSerial", session);
-  $("status").textContent = "Connected. Log in to see the private keys and sign.";
+  const serial = await call("RetrieveSerial", session);
+  $("token-serial").textContent = serial;
+  status("Connected. Enter the PIN and log in to see the certificates and sign.");
 });
 
-$("login").addEventListener("click", async () => {
+on("login", async () => {
   const result = await call("Login", session, $("pin").value);
-  $("status").textContent = result === 0 ? "Logged in." : `Login refused (${result}).`;
-  if (result === 0) await listCertificates();
+  if (result !== 0) {
+    status(`Login refused: ${said(result)}`, true);
+    return;
+  }
+  loggedIn = true;
+  const count = await listCertificates();
+  status(count > 0 ? `Logged in. ${count === 1 ? "One certificate" : `${count} certificates`} on the token: choose one and sign.`
+    : "Logged in, but the token holds no certificate.");
 });
 
-$("disconnect").addEventListener("click", async () => {
-  await call("DisconnectToken", session);
-  setConnected(false);
-  $("status").textContent = "Disconnected.";
+on("disconnect", async () => {
+  const result = await call("DisconnectToken", session);
+  forgetToken();
+  status(result === 0 ? "Disconnected. Connect again to use the token." : `Disconnected: ${said(result)}`, result !== 0);
 });
 
-$("sign").addEventListener("click", async () => {
+on("sign", async () => {
+  clearSignature();
   const { type, data } = await hashSelection($("text").value);
   const signature = await call("SignByCertSerial", session, chosenSerial, type, data);
-  $("signature").textContent = signature || "(signing failed)";
-  $("verify").disabled = !signature;
+  if (signature) {
+    $("signature").textContent = signature;
+    status("Signed. Verify checks the signature against the text as it is now.");
+  } else {
+    status("The token gave no signature: log in again, or choose another certificate.", true);
+  }
 });
 
-$("verify").addEventListener("click", async () => {
+on("verify", async () => {
   const { type, data } = await hashSelection($("text").value);
   const result = await call("VerifyByCertSerial", session, chosenSerial, type, data, $("signature").textContent);
-  $("verification").textContent = result === 0 ? "valid (0)" : `not valid (${result})`;
+  $("verification").textContent = result === 0 ? "The signature is valid. (code 0)" : said(result);
 });
 
-$("store-sign").addEventListener("click", async () => {
+// The verdict belongs to the text and hash it was given for.
+for (const id of ["text", "hash"]) $(id).addEventListener("input", () => clearVerdict());
+$("store-serial").addEventListener("input", () => updateButtons());
+
+async function storeSign(source, serial) {
+  $("store-signature").textContent = NONE;
+  $("store-result").textContent = source === 0 ? "Choose a certificate in the dialog…" : "";
   const data = TarvonaActiveX.toHex($("text").value);
-  const signature = await call("SignByCSP", 0, 1, $("store-serial").value, 0, data);
-  $("store-signature").textContent = signature || "(no certificate with a key for that serial)";
-});
-
-try {
-  ctrl = await TarvonaActiveX.create(PROG_ID);
-  $("status").textContent = "Ready: connect to a token.";
-} catch (e) {
-  $("status").textContent = `${e.name}: ${e.message}`;
-  $("connect").disabled = true;
+  const signature = await call("SignByCSP", 0, source, serial, 0, data);
+  if (signature) {
+    $("store-signature").textContent = signature;
+    $("store-result").textContent = "Signed with the store's private key.";
+  } else if (source === 0) {
+    $("store-result").textContent = "No signature: no certificate was chosen (the dialog was cancelled, or there is no display or no certificate with a private key).";
+  } else {
+    $("store-result").textContent = "No signature: the store holds no certificate with a private key and this serial number. " +
+      "Check the leading 00 of the DER serial.";
+  }
 }
+
+on("store-sign", () => storeSign(1, $("store-serial").value.trim()));
+on("store-choose", () => storeSign(0, ""));
+
+updateButtons();
+try {
+  status("Starting the Tarvona host…");
+  ctrl = await TarvonaActiveX.create(PROG_ID, {
+    onStatus: (word) => status(TarvonaActiveX.describe(word)),
+  });
+  status("Ready: connect to a token.");
+} catch (e) {
+  status(TarvonaActiveX.describe(e), true);
+  log(`${e.name}: ${e.message}`);
+}
+updateButtons();
 window.tarvonaDemo = { call, get session() { return session; } };

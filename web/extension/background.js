@@ -6,6 +6,8 @@
 
 const api = typeof browser !== "undefined" ? browser : chrome;
 const HOST_NAME = "com.tarvona.host";
+// What Chromium and Firefox say when no usable host manifest names the host.
+const HOST_MISSING = /not found|no such native application|forbidden/i;
 
 function originOf(sender) {
   if (sender.origin) return sender.origin;
@@ -34,11 +36,19 @@ api.runtime.onConnect.addListener((tab) => {
         fail(message, "cannot start the Tarvona host: " + e.message);
         return;
       }
-      native.onMessage.addListener((reply) => tab.postMessage(reply));
-      native.onDisconnect.addListener(() => {
-        const why = api.runtime.lastError ? api.runtime.lastError.message : "the host ended";
+      let answered = false;
+      native.onMessage.addListener((reply) => {
+        answered = true;
+        tab.postMessage(reply);
+      });
+      native.onDisconnect.addListener((port) => {
+        // Chromium reports through lastError, Firefox through the port.
+        const failure = api.runtime.lastError || (port && port.error);
+        const why = failure ? failure.message : "the host ended";
         native = null;
-        tab.postMessage({ id: null, error: { name: "E_FAIL", message: why }, ended: true });
+        const error = { name: "E_FAIL", message: why };
+        if (!answered && HOST_MISSING.test(why)) error.reason = "host-missing";
+        tab.postMessage({ id: null, error, ended: true });
       });
     }
     const request = Object.assign({}, message);
