@@ -26,8 +26,8 @@ using tarvona::testing::SoftHsmTokens;
 // The token road only: no certificate store behind the control.
 class TokenControl : public CTarvonaActiveXCtrl {
  public:
-  explicit TokenControl(const tarvona::platform::LibraryLoader& loader =
-                            tarvona::platform::SystemLibraryLoader())
+  explicit TokenControl(
+      const tarvona::platform::LibraryLoader& loader = tarvona::platform::SystemLibraryLoader())
       : CTarvonaActiveXCtrl(loader, tarvona::testing::NoStore(), tarvona::testing::NoStore()) {}
 };
 

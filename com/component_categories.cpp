@@ -17,7 +17,6 @@ class CategoriesManager final : public ComObject<ICatRegister> {
  public:
   explicit CategoriesManager(Registry& registry) : registry_(registry) {}
 
-
   HRESULT RegisterCategories(ULONG count, const CATEGORYINFO* infos) noexcept override {
     if (count > 0 && infos == nullptr) return E_POINTER;
     return Guarded([&] {

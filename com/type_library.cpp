@@ -47,7 +47,6 @@ class TypeInfo final : public ComObject<ITypeInfo> {
  public:
   TypeInfo(TypeLib* lib, uint32_t index);
 
-
   HRESULT GetTypeAttr(TypeAttr* attr) noexcept override;
   HRESULT GetFuncDesc(uint32_t index, const FuncDesc** desc) noexcept override {
     if (desc == nullptr) return E_POINTER;
@@ -104,7 +103,6 @@ class TypeInfo final : public ComObject<ITypeInfo> {
 class TypeLib final : public ComObject<ITypeLib> {
  public:
   explicit TypeLib(TypeLibDesc desc) : desc_(std::move(desc)) {}
-
 
   uint32_t GetTypeInfoCount() noexcept override {
     return static_cast<uint32_t>(desc_.types.size());

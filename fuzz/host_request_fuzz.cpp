@@ -9,12 +9,12 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "com/registry.h"
 #include "host/com_activation.h"
 #include "host/host_session.h"
 #include "host/native_messaging.h"
 #include "host/origin_policy.h"
 #include "platform/dynamic_library.h"
-#include "com/registry.h"
 
 namespace {
 

@@ -78,7 +78,8 @@ void SetUp() {
   f.tokens.AddToken("alpha");
   f.tokens.ImportKeyPair("alpha", "rsa1024", {0x01});
   f.tokens.ImportKeyPair("alpha", "rsa2048", {0x02});
-  f.control = std::make_unique<CTarvonaActiveXCtrl>(f.loader, testing::NoStore(), testing::NoStore());
+  f.control =
+      std::make_unique<CTarvonaActiveXCtrl>(f.loader, testing::NoStore(), testing::NoStore());
   tarvona_faults_reset();
   f.session = f.control->ConnectToken();
   tarvona_trace_entry entry{};

@@ -16,8 +16,7 @@ struct ComActivator::Server {
   CanUnloadNowFn can_unload_now = nullptr;
 };
 
-ComActivator::ComActivator(const com::Registry& registry,
-                           const platform::LibraryLoader& loader)
+ComActivator::ComActivator(const com::Registry& registry, const platform::LibraryLoader& loader)
     : registry_(registry), loader_(loader) {}
 
 ComActivator::~ComActivator() = default;
@@ -25,8 +24,7 @@ ComActivator::~ComActivator() = default;
 HRESULT ComActivator::ClsidFromProgId(std::string_view prog_id, com::CLSID* clsid) const {
   std::string text;
   if (prog_id.empty() || prog_id.find('\\') != std::string_view::npos ||
-      registry_.QueryValue(std::string(prog_id) + "\\CLSID", "", &text) !=
-          com::ERROR_SUCCESS) {
+      registry_.QueryValue(std::string(prog_id) + "\\CLSID", "", &text) != com::ERROR_SUCCESS) {
     return com::REGDB_E_CLASSNOTREG;
   }
   auto parsed = com::ParseGuid(text);
@@ -58,13 +56,12 @@ HRESULT ComActivator::LoadServer(const std::string& path, Server** server) {
   return com::S_OK;
 }
 
-HRESULT ComActivator::CreateInstance(const com::CLSID& clsid, const com::IID& iid,
-                                     void** out) {
+HRESULT ComActivator::CreateInstance(const com::CLSID& clsid, const com::IID& iid, void** out) {
   if (out == nullptr) return com::E_POINTER;
   *out = nullptr;
   std::string path;
-  if (registry_.QueryValue("CLSID\\" + com::GuidToString(clsid) + "\\InprocServer32", "",
-                           &path) != com::ERROR_SUCCESS ||
+  if (registry_.QueryValue("CLSID\\" + com::GuidToString(clsid) + "\\InprocServer32", "", &path) !=
+          com::ERROR_SUCCESS ||
       path.empty()) {
     return com::REGDB_E_CLASSNOTREG;
   }

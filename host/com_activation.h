@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "com/com.h"
-#include "platform/dynamic_library.h"
 #include "com/registry.h"
+#include "platform/dynamic_library.h"
 
 namespace tarvona::host {
 
@@ -31,8 +31,7 @@ class ComActivator {
   // loaded (CO_E_DLLNOTFOUND when it cannot be, CO_E_ERRORINDLL when it
   // lacks the entry points), its DllGetClassObject gives an IClassFactory,
   // and that creates the object. Failures of the module pass through.
-  com::HRESULT CreateInstance(const com::CLSID& clsid, const com::IID& iid,
-                                   void** out);
+  com::HRESULT CreateInstance(const com::CLSID& clsid, const com::IID& iid, void** out);
   // CoFreeUnusedLibraries: frees every module whose DllCanUnloadNow says S_OK.
   void FreeUnusedLibraries();
 

@@ -1,20 +1,20 @@
 #include "host/host_session.h"
 
 #include <algorithm>
-#include <iterator>
 #include <atomic>
 #include <cmath>
+#include <iterator>
 #include <limits>
 #include <memory>
 #include <optional>
 #include <vector>
 
-#include "common/result_code.h"
-#include "encoding/base64.h"
-#include "host/png_writer.h"
 #include "com/hresult.h"
 #include "com/type_library.h"
 #include "com/variant.h"
+#include "common/result_code.h"
+#include "encoding/base64.h"
+#include "host/png_writer.h"
 
 namespace tarvona::host {
 namespace {
@@ -89,7 +89,7 @@ std::string CallError(HRESULT hr, const std::string& method,
     const com::ParamDesc& param = func->params[arg_error];
     const char* expected = param.type == com::VarType::kBstr ? "a string"
                            : param.type == com::VarType::kI2 ? "a 16-bit integer"
-                                                                  : "a 32-bit integer";
+                                                             : "a 32-bit integer";
     return "parameter " + std::to_string(arg_error + 1) + " (" + param.name + ") of " + method +
            " must be " + expected;
   }
@@ -204,8 +204,7 @@ json HostSession::Create(const json& request) {
   if (origins_ != nullptr) {
     const json& origin = request.contains("origin") ? request["origin"] : json();
     if (!origin.is_string() || !origins_->Allows(origin.get<std::string>())) {
-      return Error(com::E_ACCESSDENIED,
-                   "this page may not use the control: " + origin.dump());
+      return Error(com::E_ACCESSDENIED, "this page may not use the control: " + origin.dump());
     }
   }
   if (!prog_id.is_string()) return Error(com::E_INVALIDARG, "\"create\" takes a ProgID");
@@ -254,8 +253,8 @@ json HostSession::Call(const json& request) {
     if (name.is_string()) {
       method = name.get<std::string>();
       const char* names[] = {method.c_str()};
-      if (com::Failed(dispatch.GetIDsOfNames(com::IID_NULL, names, 1,
-                                                  com::LOCALE_USER_DEFAULT, &dispid))) {
+      if (com::Failed(
+              dispatch.GetIDsOfNames(com::IID_NULL, names, 1, com::LOCALE_USER_DEFAULT, &dispid))) {
         dispid = com::DISPID_UNKNOWN;
       }
     }
@@ -267,8 +266,7 @@ json HostSession::Call(const json& request) {
     if (!id.is_number_integer()) {
       return Error(com::DISP_E_MEMBERNOTFOUND, "unknown DISPID: " + id.dump());
     }
-    dispid =
-        static_cast<com::DISPID>(std::clamp<int64_t>(id.get<int64_t>(), INT32_MIN, INT32_MAX));
+    dispid = static_cast<com::DISPID>(std::clamp<int64_t>(id.get<int64_t>(), INT32_MIN, INT32_MAX));
     method = "DISPID " + std::to_string(dispid);
   } else {
     return Error(com::E_INVALIDARG, "a call names \"method\" or \"dispid\"");
@@ -365,7 +363,7 @@ json HostSession::Draw(const json& request) {
     return Error(hr, "the object does not draw");
   }
   com::MemorySurface surface(static_cast<int32_t>(width), static_cast<int32_t>(height),
-                                  {255, 255, 255});
+                             {255, 255, 255});
   const com::RectL bounds{0, 0, static_cast<int32_t>(width), static_cast<int32_t>(height)};
   if (HRESULT hr = control->Draw(&surface, &bounds); com::Failed(hr)) {
     return Error(hr, "drawing failed");
@@ -386,13 +384,13 @@ json HostSession::Pages(const json& object) {
   if (HRESULT hr = page_list->GetPages(&ids); com::Failed(hr)) {
     return Error(hr, "the object did not list its pages");
   }
-  std::unique_ptr<com::GUID, decltype(&com::CoTaskMemFree)> owned(
-      ids.elements, &com::CoTaskMemFree);
+  std::unique_ptr<com::GUID, decltype(&com::CoTaskMemFree)> owned(ids.elements,
+                                                                  &com::CoTaskMemFree);
   json pages = json::array();
   for (com::ULONG i = 0; i < ids.count; ++i) {
     ComPtr<com::IPropertyPageDialog> page;
-    HRESULT hr = activator_.CreateInstance(ids.elements[i], com::IPropertyPageDialog::kIid,
-                                           page.put_void());
+    HRESULT hr =
+        activator_.CreateInstance(ids.elements[i], com::IPropertyPageDialog::kIid, page.put_void());
     com::DialogTemplate dialog;
     com::IUnknown* edited[] = {hosted->dispatch.get()};
     if (com::Succeeded(hr)) hr = page->SetObjects(1, edited);

@@ -6,10 +6,10 @@
 #include <string>
 #include <string_view>
 
-#include "host/com_activation.h"
-#include "host/origin_policy.h"
 #include "com/com.h"
 #include "com/ole_control.h"
+#include "host/com_activation.h"
+#include "host/origin_policy.h"
 
 namespace tarvona::host {
 

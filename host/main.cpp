@@ -12,19 +12,18 @@
 //                          only.
 // Controls are created from the registration record in the user's classes
 // file ($XDG_DATA_HOME/tarvona/classes.reg), as tarvona-regsvr writes it.
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
-#include <csignal>
-
+#include "com/registry.h"
 #include "host/com_activation.h"
 #include "host/host_session.h"
 #include "host/line_reader.h"
 #include "host/native_messaging.h"
 #include "host/origin_policy.h"
 #include "platform/dynamic_library.h"
-#include "com/registry.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include <memory>
 #include <string>
 
-#include "platform/dynamic_library.h"
 #include "com/hresult.h"
+#include "platform/dynamic_library.h"
 
 int main(int argc, char** argv) {
   using tarvona::com::HRESULT;

@@ -11,14 +11,11 @@
 namespace tarvona::module {
 
 // The description is cut to 127 wide characters.
-com::HRESULT CreateComponentCategory(com::ComClassCreator& classes,
-                                          const com::CATID& catid,
-                                          std::u16string_view description);
-com::HRESULT RegisterCLSIDInCategory(com::ComClassCreator& classes,
-                                          const com::CLSID& clsid,
-                                          const com::CATID& catid);
-com::HRESULT UnRegisterCLSIDInCategory(com::ComClassCreator& classes,
-                                            const com::CLSID& clsid,
-                                            const com::CATID& catid);
+com::HRESULT CreateComponentCategory(com::ComClassCreator& classes, const com::CATID& catid,
+                                     std::u16string_view description);
+com::HRESULT RegisterCLSIDInCategory(com::ComClassCreator& classes, const com::CLSID& clsid,
+                                     const com::CATID& catid);
+com::HRESULT UnRegisterCLSIDInCategory(com::ComClassCreator& classes, const com::CLSID& clsid,
+                                       const com::CATID& catid);
 
 }  // namespace tarvona::module

@@ -21,9 +21,12 @@ com::FileRegistry g_registry;  // the user's HKEY_CLASSES_ROOT
 // The store road on Linux: the user's NSS database, and a dialog of our own
 // over it.
 capi::DialogPicker g_picker(capi::nss::UserCryptoPlatform());
-const module::ModuleEnvironment g_environment{
-    platform::SystemLibraryLoader(), capi::nss::UserCryptoPlatform(), g_picker, g_resources,
-    g_registry, com::SystemTypeLibLoader()};
+const module::ModuleEnvironment g_environment{platform::SystemLibraryLoader(),
+                                              capi::nss::UserCryptoPlatform(),
+                                              g_picker,
+                                              g_resources,
+                                              g_registry,
+                                              com::SystemTypeLibLoader()};
 module::TarvonaModule g_module(g_environment);
 
 // GetModuleFileName: this file's full name. Linux has no short names, so
@@ -33,8 +36,8 @@ std::string ModulePath() { return platform::OwnBinaryPath().string(); }
 com::HRESULT Registration(bool register_server) noexcept {
   return com::Guarded([&] {
     com::SystemClassCreator classes(g_registry);
-    const module::RegistrationServices services{g_registry, classes,
-                                                com::SystemTypeLibLoader(), ModulePath()};
+    const module::RegistrationServices services{g_registry, classes, com::SystemTypeLibLoader(),
+                                                ModulePath()};
     return register_server ? g_module.DllRegisterServer(services)
                            : g_module.DllUnregisterServer(services);
   });
@@ -48,8 +51,8 @@ TARVONA_EXPORT com::HRESULT DllRegisterServer() noexcept { return Registration(t
 
 TARVONA_EXPORT com::HRESULT DllUnregisterServer() noexcept { return Registration(false); }
 
-TARVONA_EXPORT com::HRESULT DllGetClassObject(const com::CLSID& clsid,
-                                                   const com::IID& iid, void** out) noexcept {
+TARVONA_EXPORT com::HRESULT DllGetClassObject(const com::CLSID& clsid, const com::IID& iid,
+                                              void** out) noexcept {
   return g_module.DllGetClassObject(clsid, iid, out);
 }
 

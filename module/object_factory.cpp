@@ -52,7 +52,7 @@ HRESULT ModuleState::GetTypeLib(const com::GUID& libid, uint16_t major, uint16_t
   std::lock_guard guard(type_lib_lock_);
   if (!type_lib_) {
     HRESULT hr = com::LoadRegTypeLib(libid, major, minor, lcid, environment.registry,
-                                          environment.type_libs, type_lib_.put());
+                                     environment.type_libs, type_lib_.put());
     if (com::Failed(hr)) return hr;
   }
   type_lib_->AddRef();
@@ -89,8 +89,7 @@ HRESULT ClassObject::QueryInterface(const IID& iid, void** out) noexcept {
   return S_OK;
 }
 
-HRESULT ClassObject::CreateInstance(com::IUnknown* outer, const IID& iid,
-                                    void** out) noexcept {
+HRESULT ClassObject::CreateInstance(com::IUnknown* outer, const IID& iid, void** out) noexcept {
   if (out == nullptr) return com::E_POINTER;
   *out = nullptr;
   if (outer != nullptr) return com::CLASS_E_NOAGGREGATION;

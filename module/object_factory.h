@@ -11,10 +11,10 @@
 #include "capi/certificate_picker.h"
 #include "capi/crypto_platform.h"
 #include "com/com.h"
-#include "platform/dynamic_library.h"
 #include "com/module_resources.h"
 #include "com/registry.h"
 #include "com/type_library.h"
+#include "platform/dynamic_library.h"
 
 namespace tarvona::module {
 
@@ -69,9 +69,8 @@ class ModuleState {
   bool UpdateRegistryAll(bool register_class, const RegistrationContext& context);
 
   // The library registered for that version, loaded once per module.
-  HRESULT GetTypeLib(const com::GUID& libid, uint16_t major, uint16_t minor,
-                     com::LCID lcid, const ModuleEnvironment& environment,
-                     com::ITypeLib** out) noexcept;
+  HRESULT GetTypeLib(const com::GUID& libid, uint16_t major, uint16_t minor, com::LCID lcid,
+                     const ModuleEnvironment& environment, com::ITypeLib** out) noexcept;
 
  private:
   friend class ClassObject;

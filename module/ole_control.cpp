@@ -89,8 +89,7 @@ HRESULT OleControl::GetTypeInfoCount(uint32_t* count) noexcept {
   return S_OK;
 }
 
-HRESULT OleControl::GetTypeInfo(uint32_t index, com::LCID lcid,
-                                com::ITypeInfo** info) noexcept {
+HRESULT OleControl::GetTypeInfo(uint32_t index, com::LCID lcid, com::ITypeInfo** info) noexcept {
   if (info == nullptr) return com::E_POINTER;
   *info = nullptr;
   if (index != 0) return com::DISP_E_BADINDEX;
@@ -110,8 +109,8 @@ HRESULT OleControl::GetIDsOfNames(const IID& iid, const char* const* names, uint
 }
 
 HRESULT OleControl::Invoke(com::DISPID member, const IID& iid, com::LCID, uint16_t flags,
-                           const com::DispParams* params, com::Variant* result,
-                           com::ExcepInfo*, uint32_t* arg_err) noexcept {
+                           const com::DispParams* params, com::Variant* result, com::ExcepInfo*,
+                           uint32_t* arg_err) noexcept {
   if (iid != com::IID_NULL) return com::DISP_E_UNKNOWNINTERFACE;
   if (params == nullptr || (params->count > 0 && params->args == nullptr)) {
     return com::E_POINTER;

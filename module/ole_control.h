@@ -9,8 +9,8 @@
 #include <cstdint>
 #include <span>
 
-#include "module/object_factory.h"
 #include "com/ole_control.h"
+#include "module/object_factory.h"
 
 namespace tarvona::module {
 
@@ -52,13 +52,12 @@ class OleControl : public com::IDispatch,
   // IDispatch: one type description; names and calls go to the dispatch
   // table of the derived class.
   HRESULT GetTypeInfoCount(uint32_t* count) noexcept final;
-  HRESULT GetTypeInfo(uint32_t index, com::LCID lcid,
-                      com::ITypeInfo** info) noexcept final;
-  HRESULT GetIDsOfNames(const IID& iid, const char* const* names, uint32_t count,
-                        com::LCID lcid, com::DISPID* ids) noexcept final;
+  HRESULT GetTypeInfo(uint32_t index, com::LCID lcid, com::ITypeInfo** info) noexcept final;
+  HRESULT GetIDsOfNames(const IID& iid, const char* const* names, uint32_t count, com::LCID lcid,
+                        com::DISPID* ids) noexcept final;
   HRESULT Invoke(com::DISPID member, const IID& iid, com::LCID lcid, uint16_t flags,
-                 const com::DispParams* params, com::Variant* result,
-                 com::ExcepInfo* excep, uint32_t* arg_err) noexcept final;
+                 const com::DispParams* params, com::Variant* result, com::ExcepInfo* excep,
+                 uint32_t* arg_err) noexcept final;
 
   // IPersistPropertyBag (GetClassID comes from the derived class).
   HRESULT InitNew() noexcept final;

@@ -22,8 +22,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: %s OUTPUT.cpp [--libid {GUID}]\n", argv[0]);
     return 2;
   }
-  const std::vector<uint8_t> section =
-      com::BuildResourceSection(module::ModuleResources(libid));
+  const std::vector<uint8_t> section = com::BuildResourceSection(module::ModuleResources(libid));
   std::string text =
       "// Written by tarvona-rc from module/resource_sources.cpp; do not edit.\n"
       "#include \"module/embedded_resources.h\"\n\n"

@@ -59,12 +59,10 @@ std::vector<com::Resource> ModuleResources(const com::GUID& libid) {
   auto text = [](std::string_view s) { return std::vector<uint8_t>(s.begin(), s.end()); };
   return {
       {std::string(com::RT_STRING), IDS_TARVONAACTIVEX, text("TarvonaActiveX Control")},
-      {std::string(com::RT_STRING), IDS_TARVONAACTIVEX_PPG,
-       text("TarvonaActiveX Property Page")},
+      {std::string(com::RT_STRING), IDS_TARVONAACTIVEX_PPG, text("TarvonaActiveX Property Page")},
       {std::string(com::RT_STRING), IDS_TARVONAACTIVEX_PPG_CAPTION, text("General")},
       {std::string(com::RT_BITMAP), IDB_TARVONAACTIVEX, com::EncodeDib(ToolboxPicture())},
-      {std::string(com::RT_TYPELIB), IDR_TYPELIB,
-       com::SerializeTypeLib(TarvonaTypeLibrary(libid))},
+      {std::string(com::RT_TYPELIB), IDR_TYPELIB, com::SerializeTypeLib(TarvonaTypeLibrary(libid))},
   };
 }
 

@@ -10,7 +10,8 @@ using com::S_OK;
 
 TarvonaControlObject::TarvonaControlObject(ModuleState& module,
                                            const ModuleEnvironment& environment)
-    : OleControl(module, environment), control_(environment.loader, environment.crypto, environment.picker) {
+    : OleControl(module, environment),
+      control_(environment.loader, environment.crypto, environment.picker) {
   InitializeIIDs(DIID__DTarvonaActiveX, DIID__DTarvonaActiveXEvents);
 }
 
@@ -33,14 +34,13 @@ void TarvonaControlObject::DoPropExchange(PropExchange& px) {
 
 void TarvonaControlObject::OnDraw(com::DrawingSurface& target, const com::RectL& bounds,
                                   const com::RectL&) {
-  std::optional<com::Bitmap> bitmap =
-      com::LoadBitmap(environment().resources, IDB_TARVONAACTIVEX);
+  std::optional<com::Bitmap> bitmap = com::LoadBitmap(environment().resources, IDB_TARVONAACTIVEX);
   if (bounds.bottom - bounds.top != kPictureSide || bounds.right - bounds.left != kPictureSide) {
     SetControlSize(kPictureSide, kPictureSide);
   }
   if (!bitmap) return;
   com::StretchBlt(target, 0, 0, kPictureSide, kPictureSide, *bitmap, 0, 0, bitmap->width(),
-                       bitmap->height());
+                  bitmap->height());
 }
 
 const CLSID* TarvonaControlObject::GetPropPageIDs(ULONG& count) {
@@ -73,8 +73,7 @@ HRESULT TarvonaControlObject::DispatchIdsOfNames(const char* const* names, uint3
   return hr;
 }
 
-HRESULT TarvonaControlObject::DispatchInvoke(com::DISPID member,
-                                             std::span<const com::Variant> args,
+HRESULT TarvonaControlObject::DispatchInvoke(com::DISPID member, std::span<const com::Variant> args,
                                              com::Variant& result, uint32_t* arg_err) {
   return com::HresultOf(
       tarvona::Invoke(control_, member, args, result, com::ConvertArgument, arg_err));

@@ -28,8 +28,7 @@ class TarvonaControlObject final : public OleControl {
               const com::RectL& invalid) override;
   const CLSID* GetPropPageIDs(ULONG& count) override;
   HRESULT GetTypeLib(com::LCID lcid, com::ITypeLib** lib) override;
-  HRESULT DispatchIdsOfNames(const char* const* names, uint32_t count,
-                             com::DISPID* ids) override;
+  HRESULT DispatchIdsOfNames(const char* const* names, uint32_t count, com::DISPID* ids) override;
   HRESULT DispatchInvoke(com::DISPID member, std::span<const com::Variant> args,
                          com::Variant& result, uint32_t* arg_err) override;
 

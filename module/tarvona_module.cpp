@@ -63,8 +63,7 @@ HRESULT TarvonaModule::DllRegisterServer(const RegistrationServices& services) {
     com::TLibAttr attr{};
     if (Failed(services.type_libs.LoadTypeLib(services.module_path, lib.put())) ||
         Failed(lib->GetLibAttr(&attr)) || attr.guid != LIBID_TARVONAACTIVEXLib ||
-        Failed(com::RegisterTypeLib(lib.get(), services.module_path, nullptr,
-                                         services.registry))) {
+        Failed(com::RegisterTypeLib(lib.get(), services.module_path, nullptr, services.registry))) {
       return com::SELFREG_E_TYPELIB;
     }
   }
@@ -91,7 +90,7 @@ HRESULT TarvonaModule::DllUnregisterServer(const RegistrationServices& services)
   hr = UnRegisterCLSIDInCategory(services.classes, CLSID_TarvonaActiveX, CATID_SafeForScripting);
   if (Failed(hr)) return hr;
   if (Failed(com::UnRegisterTypeLib(LIBID_TARVONAACTIVEXLib, kLibMajor, kLibMinor,
-                                         services.registry))) {
+                                    services.registry))) {
     return com::SELFREG_E_TYPELIB;
   }
   const RegistrationContext context{services.registry, services.module_path,

@@ -7,8 +7,8 @@
 
 #include <string>
 
-#include "module/object_factory.h"
 #include "com/component_categories.h"
+#include "module/object_factory.h"
 
 namespace tarvona::module {
 

@@ -60,8 +60,7 @@ HRESULT CTarvonaActiveXPropPage::GetDialog(com::DialogTemplate* dialog) noexcept
   });
 }
 
-HRESULT CTarvonaActiveXPropPage::SetObjects(ULONG count,
-                                            com::IUnknown* const* objects) noexcept {
+HRESULT CTarvonaActiveXPropPage::SetObjects(ULONG count, com::IUnknown* const* objects) noexcept {
   if (count > 0 && objects == nullptr) return com::E_POINTER;
   return com::Guarded([&] {
     std::vector<com::ComPtr<com::IUnknown>> held;

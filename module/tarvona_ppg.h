@@ -3,8 +3,8 @@
 #include <atomic>
 #include <vector>
 
-#include "module/object_factory.h"
 #include "com/ole_control.h"
+#include "module/object_factory.h"
 
 namespace tarvona::module {
 

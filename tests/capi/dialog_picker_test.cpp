@@ -1,10 +1,11 @@
 // The real selection dialog, tarvona-certpicker, driven by keyboard under a
 // private X server. A dialog that never takes its keys hangs its test until
 // ctest's time limit.
+#include "capi/dialog/dialog_picker.h"
+
 #include <chrono>
 #include <cstdlib>
 
-#include "capi/dialog/dialog_picker.h"
 #include "common/result_code.h"
 #include "control/tarvona_control.h"
 #include "encoding/hex.h"

@@ -48,8 +48,7 @@ TEST_P(FaultSurvivalTest, EveryMethodFailsCleanlyAndTheControlRecovers) {
       }
     }
     Variant result;
-    ASSERT_EQ(Invoke(*control_, method.dispid, args, result, com::ConvertArgument),
-              CallStatus::kOk)
+    ASSERT_EQ(Invoke(*control_, method.dispid, args, result, com::ConvertArgument), CallStatus::kOk)
         << method.name;
     if (method.name.find("CSP") != std::string_view::npos) continue;  // not the token road
     if (const auto* code = std::get_if<int32_t>(&result)) {

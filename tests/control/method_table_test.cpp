@@ -1,3 +1,5 @@
+#include "control/method_table.h"
+
 #include <gtest/gtest.h>
 
 #include <set>
@@ -5,7 +7,6 @@
 #include <vector>
 
 #include "com/variant.h"
-#include "control/method_table.h"
 #include "control/tarvona_control.h"
 #include "testing/softhsm_tokens.h"
 #include "testing/test_library_loader.h"
@@ -79,8 +80,7 @@ TEST_F(InvokeTest, ReturnsResultsOfTheMethodsType) {
 TEST_F(InvokeTest, RefusesWrongCountsAndUnconvertibleArguments) {
   uint32_t arg_error = 99;
   EXPECT_EQ(Call(3, {int32_t{1}}), CallStatus::kBadParamCount);
-  EXPECT_EQ(Call(3, {int32_t{1}, std::string("1"), std::string("x")}),
-            CallStatus::kBadParamCount);
+  EXPECT_EQ(Call(3, {int32_t{1}, std::string("1"), std::string("x")}), CallStatus::kBadParamCount);
   EXPECT_EQ(Call(99, {}), CallStatus::kMemberNotFound);
 
   EXPECT_EQ(Call(3, {std::string("abc"), std::string("1234")}, &arg_error),
@@ -90,9 +90,9 @@ TEST_F(InvokeTest, RefusesWrongCountsAndUnconvertibleArguments) {
   EXPECT_EQ(arg_error, 1u);
   EXPECT_EQ(Call(2, {int64_t{1} << 31}, &arg_error), CallStatus::kOverflow);
   EXPECT_EQ(Call(2, {std::string("99999999999")}), CallStatus::kOverflow);
-  EXPECT_EQ(Call(18, {int32_t{1}, int32_t{2}, int32_t{32768}, std::string(), std::string()},
-                 &arg_error),
-            CallStatus::kOverflow);
+  EXPECT_EQ(
+      Call(18, {int32_t{1}, int32_t{2}, int32_t{32768}, std::string(), std::string()}, &arg_error),
+      CallStatus::kOverflow);
   EXPECT_EQ(arg_error, 2u);
 }
 

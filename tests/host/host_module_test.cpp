@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "com/registry.h"
 #include "encoding/base64.h"
 #include "host/com_activation.h"
 #include "host/host_process.h"
 #include "module/resource_sources.h"
-#include "com/registry.h"
 #include "testing/softhsm_tokens.h"
 #include "tests/host/host_fixture.h"
 
@@ -61,11 +61,9 @@ TEST_F(ActivationTest, FollowsTheRecordToTheModuleAndFreesItWhenUnused) {
   host::ComActivator activator(registry, platform::SystemLibraryLoader());
   com::CLSID clsid{};
   EXPECT_EQ(activator.ClsidFromProgId("No.Such.Class", &clsid), com::REGDB_E_CLASSNOTREG);
-  ASSERT_EQ(activator.ClsidFromProgId("tarvonaactivex.tarvonaactivexctrl.1", &clsid),
-            com::S_OK);
+  ASSERT_EQ(activator.ClsidFromProgId("tarvonaactivex.tarvonaactivexctrl.1", &clsid), com::S_OK);
   com::ComPtr<com::IDispatch> control;
-  ASSERT_EQ(activator.CreateInstance(clsid, com::IID_IDispatch, control.put_void()),
-            com::S_OK);
+  ASSERT_EQ(activator.CreateInstance(clsid, com::IID_IDispatch, control.put_void()), com::S_OK);
   EXPECT_EQ(activator.loaded_modules(), 1u);
   activator.FreeUnusedLibraries();
   EXPECT_EQ(activator.loaded_modules(), 1u);  // the control still lives
@@ -75,8 +73,7 @@ TEST_F(ActivationTest, FollowsTheRecordToTheModuleAndFreesItWhenUnused) {
 
   // A record that names a missing file, or a file that is no server.
   const std::string server = "CLSID\\" + com::GuidToString(clsid) + "\\InprocServer32";
-  ASSERT_EQ(registry.SetValue(server, "", "/nonexistent/TarvonaActiveX.ocx"),
-            com::ERROR_SUCCESS);
+  ASSERT_EQ(registry.SetValue(server, "", "/nonexistent/TarvonaActiveX.ocx"), com::ERROR_SUCCESS);
   EXPECT_EQ(activator.CreateInstance(clsid, com::IID_IDispatch, control.put_void()),
             com::CO_E_DLLNOTFOUND);
   ASSERT_EQ(

@@ -44,17 +44,17 @@ TEST_F(ClassObjectTest, HandsOutOnlyItsTwoClassesAndOnlyWhileStarted) {
             com::CLASS_E_CLASSNOTAVAILABLE);
   module_->app().InitInstance();
   ComPtr<com::IClassFactory> factory;
-  EXPECT_EQ(module_->DllGetClassObject(CLSID_TarvonaActiveX, com::IID_IClassFactory,
-                                       factory.put_void()),
-            S_OK);
+  EXPECT_EQ(
+      module_->DllGetClassObject(CLSID_TarvonaActiveX, com::IID_IClassFactory, factory.put_void()),
+      S_OK);
 }
 
 TEST_F(ClassObjectTest, MayUnloadOnlyWithoutObjectsLocksOrHeldClassObjects) {
   EXPECT_EQ(module_->DllCanUnloadNow(), S_OK);
   ComPtr<com::IClassFactory> factory;
-  ASSERT_EQ(module_->DllGetClassObject(CLSID_TarvonaActiveX, com::IID_IClassFactory,
-                                       factory.put_void()),
-            S_OK);
+  ASSERT_EQ(
+      module_->DllGetClassObject(CLSID_TarvonaActiveX, com::IID_IClassFactory, factory.put_void()),
+      S_OK);
   EXPECT_EQ(module_->DllCanUnloadNow(), S_FALSE);
   ComPtr<com::IDispatch> control;
   ASSERT_EQ(factory->CreateInstance(nullptr, com::IID_IDispatch, control.put_void()), S_OK);
@@ -63,9 +63,9 @@ TEST_F(ClassObjectTest, MayUnloadOnlyWithoutObjectsLocksOrHeldClassObjects) {
   EXPECT_EQ(module_->DllCanUnloadNow(), S_FALSE);
   control.Reset();
   EXPECT_EQ(module_->DllCanUnloadNow(), S_FALSE);  // still locked
-  ASSERT_EQ(module_->DllGetClassObject(CLSID_TarvonaActiveX, com::IID_IClassFactory,
-                                       factory.put_void()),
-            S_OK);
+  ASSERT_EQ(
+      module_->DllGetClassObject(CLSID_TarvonaActiveX, com::IID_IClassFactory, factory.put_void()),
+      S_OK);
   factory->LockServer(false);
   factory.Reset();
   EXPECT_EQ(module_->DllCanUnloadNow(), S_OK);
@@ -135,16 +135,17 @@ TEST_F(ClassObjectTest, AControlIsCountedBeforeItsModulesLoadAndUntilTheyAreUnlo
   TarvonaModule* module = nullptr;
   CountingLoader counting(
       loader_, [&] { return module->state().live_objects(); }, events);
-  const ModuleEnvironment environment{counting,  tarvona::testing::NoStore(), tarvona::testing::NoStore(),
-                                      resources_, registry_,          type_libs_};
+  const ModuleEnvironment environment{
+      counting,  tarvona::testing::NoStore(), tarvona::testing::NoStore(), resources_, registry_,
+      type_libs_};
   TarvonaModule counted(environment);
   module = &counted;
 
   ComPtr<com::IClassFactory> factory;
   ComPtr<com::IDispatch> control;
-  ASSERT_EQ(counted.DllGetClassObject(CLSID_TarvonaActiveX, com::IID_IClassFactory,
-                                      factory.put_void()),
-            S_OK);
+  ASSERT_EQ(
+      counted.DllGetClassObject(CLSID_TarvonaActiveX, com::IID_IClassFactory, factory.put_void()),
+      S_OK);
   ASSERT_EQ(factory->CreateInstance(nullptr, com::IID_IDispatch, control.put_void()), S_OK);
   factory.Reset();
   EXPECT_EQ(events, (std::vector<std::string>{"load Tarvonav4.dll with 1 live",

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "com/ole_control.h"
 #include "control/method_table.h"
 #include "module/tarvona_ctrl.h"
-#include "com/ole_control.h"
 #include "tests/module/module_fixture.h"
 
 namespace tarvona::module::testing {
@@ -112,8 +112,7 @@ TEST_F(ControlObjectTest, DrawsBitmap202At30By30AtTheOriginWhateverTheBounds) {
   const com::Bitmap picture = ToolboxPicture();
   constexpr com::Rgb kPaper{1, 2, 3};
   for (const com::RectL bounds :
-       {com::RectL{0, 0, 30, 30}, com::RectL{10, 20, 40, 50},
-        com::RectL{0, 0, 100, 40}}) {
+       {com::RectL{0, 0, 30, 30}, com::RectL{10, 20, 40, 50}, com::RectL{0, 0, 100, 40}}) {
     com::MemorySurface surface(50, 45, kPaper);
     ASSERT_EQ(view_->Draw(&surface, &bounds), S_OK);
     for (int32_t y = 0; y < 45; ++y) {
@@ -173,8 +172,7 @@ TEST_F(ControlObjectTest, TellsItsIdentityStatusAndOnePropertyPage) {
 TEST_F(ControlObjectTest, DispatchesByNameAndDispidAsAutomationDoes) {
   const char* names[] = {"verifycertcrl", "CERTDATA", "SessionID", "nothing"};
   com::DISPID ids[4] = {};
-  EXPECT_EQ(dispatch_->GetIDsOfNames(com::IID_NULL, names, 4, 0, ids),
-            com::DISP_E_UNKNOWNNAME);
+  EXPECT_EQ(dispatch_->GetIDsOfNames(com::IID_NULL, names, 4, 0, ids), com::DISP_E_UNKNOWNNAME);
   EXPECT_EQ(std::vector<com::DISPID>(ids, ids + 4),
             (std::vector<com::DISPID>{24, 2, 0, com::DISPID_UNKNOWN}));
   EXPECT_EQ(dispatch_->GetIDsOfNames(com::IID_IDispatch, names, 1, 0, ids),
@@ -183,23 +181,23 @@ TEST_F(ControlObjectTest, DispatchesByNameAndDispidAsAutomationDoes) {
   const Variant args[] = {int32_t{0}, int32_t{2}, std::string("x")};
   com::DispParams params{args, 3, nullptr, 0};
   Variant result;
-  EXPECT_EQ(dispatch_->Invoke(24, com::IID_NULL, 0, com::DISPATCH_METHOD, &params,
-                              &result, nullptr, nullptr),
+  EXPECT_EQ(dispatch_->Invoke(24, com::IID_NULL, 0, com::DISPATCH_METHOD, &params, &result, nullptr,
+                              nullptr),
             S_OK);
   EXPECT_EQ(result, Variant(int32_t{1}));
-  EXPECT_EQ(dispatch_->Invoke(24, com::IID_NULL, 0, com::DISPATCH_PROPERTYPUT, &params,
-                              &result, nullptr, nullptr),
+  EXPECT_EQ(dispatch_->Invoke(24, com::IID_NULL, 0, com::DISPATCH_PROPERTYPUT, &params, &result,
+                              nullptr, nullptr),
             com::DISP_E_MEMBERNOTFOUND);
   const com::DISPID named[] = {0};
   com::DispParams with_names{args, 3, named, 1};
-  EXPECT_EQ(dispatch_->Invoke(24, com::IID_NULL, 0, com::DISPATCH_METHOD, &with_names,
-                              &result, nullptr, nullptr),
+  EXPECT_EQ(dispatch_->Invoke(24, com::IID_NULL, 0, com::DISPATCH_METHOD, &with_names, &result,
+                              nullptr, nullptr),
             com::DISP_E_NONAMEDARGS);
   uint32_t arg_err = 99;
   const Variant bad[] = {int32_t{0}, std::string("two"), std::string("x")};
   com::DispParams bad_params{bad, 3, nullptr, 0};
-  EXPECT_EQ(dispatch_->Invoke(24, com::IID_NULL, 0, com::DISPATCH_METHOD, &bad_params,
-                              nullptr, nullptr, &arg_err),
+  EXPECT_EQ(dispatch_->Invoke(24, com::IID_NULL, 0, com::DISPATCH_METHOD, &bad_params, nullptr,
+                              nullptr, &arg_err),
             com::DISP_E_TYPEMISMATCH);
   EXPECT_EQ(arg_err, 1u);  // natural order
 }

@@ -7,11 +7,11 @@
 #include <sstream>
 #include <string>
 
+#include "com/ole_control.h"
+#include "com/type_library.h"
 #include "control/method_table.h"
 #include "module/identity.h"
 #include "platform/dynamic_library.h"
-#include "com/ole_control.h"
-#include "com/type_library.h"
 #include "testing/softhsm_tokens.h"
 
 namespace tarvona::module {
@@ -136,8 +136,8 @@ TEST_F(ModuleFileTest, RegistersServesAControlAndUnregisters) {
   const com::Variant none[1];
   com::DispParams params{none, 0, nullptr, 0};
   com::Variant result;
-  ASSERT_EQ(control->Invoke(1, com::IID_NULL, 0, com::DISPATCH_METHOD, &params, &result,
-                            nullptr, nullptr),
+  ASSERT_EQ(control->Invoke(1, com::IID_NULL, 0, com::DISPATCH_METHOD, &params, &result, nullptr,
+                            nullptr),
             S_OK);
   EXPECT_EQ(result, com::Variant(int32_t{1003}));  // modules loaded, no token
   control.Reset();

@@ -3,12 +3,12 @@
 #include <memory>
 #include <string>
 
+#include "com/component_categories.h"
+#include "com/registry.h"
 #include "module/embedded_resources.h"
 #include "module/identity.h"
 #include "module/resource_sources.h"
 #include "module/tarvona_module.h"
-#include "com/component_categories.h"
-#include "com/registry.h"
 #include "tests/support/no_store.h"
 #include "tests/support/token_test_base.h"
 
@@ -35,7 +35,7 @@ class FailingRegistry final : public com::Registry {
     return Fails(key) ? com::ERROR_CANTWRITE : inner.CreateKey(key);
   }
   com::LSTATUS SetValue(std::string_view key, std::string_view name,
-                             std::string_view data) override {
+                        std::string_view data) override {
     return Fails(key) ? com::ERROR_CANTWRITE : inner.SetValue(key, name, data);
   }
   com::LSTATUS DeleteTree(std::string_view key) override {
@@ -43,7 +43,7 @@ class FailingRegistry final : public com::Registry {
   }
   com::LSTATUS KeyExists(std::string_view key) const override { return inner.KeyExists(key); }
   com::LSTATUS QueryValue(std::string_view key, std::string_view name,
-                               std::string* data) const override {
+                          std::string* data) const override {
     return inner.QueryValue(key, name, data);
   }
   com::LSTATUS EnumKeys(std::string_view key, std::vector<std::string>* names) const override {
@@ -88,7 +88,11 @@ class ModuleTest : public tarvona::testing::TokenTest {
  protected:
   ModuleTest()
       : resources_(com::ResourceSet::Parse(EmbeddedResources()).value()),
-        environment_{loader_, tarvona::testing::NoStore(), tarvona::testing::NoStore(), resources_, registry_,
+        environment_{loader_,
+                     tarvona::testing::NoStore(),
+                     tarvona::testing::NoStore(),
+                     resources_,
+                     registry_,
                      type_libs_},
         module_(std::make_unique<TarvonaModule>(environment_)) {}
 
@@ -102,8 +106,7 @@ class ModuleTest : public tarvona::testing::TokenTest {
     EXPECT_EQ(module_->DllGetClassObject(clsid, com::IID_IClassFactory, factory.put_void()),
               com::S_OK);
     if (factory) {
-      EXPECT_EQ(factory->CreateInstance(nullptr, Interface::kIid, object.put_void()),
-                com::S_OK);
+      EXPECT_EQ(factory->CreateInstance(nullptr, Interface::kIid, object.put_void()), com::S_OK);
     }
     return object;
   }

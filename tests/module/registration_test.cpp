@@ -116,8 +116,7 @@ TEST_F(RegistrationTest, AClassThatCannotBeWrittenStopsBeforeTheCategories) {
             com::ERROR_SUCCESS);
   EXPECT_EQ(registry_.QueryValue(std::string(kControlKey) + "\\ToolboxBitmap32", "", &data),
             com::ERROR_SUCCESS);
-  EXPECT_EQ(registry_.KeyExists(std::string(kControlKey) + "\\Control"),
-            com::ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(registry_.KeyExists(std::string(kControlKey) + "\\Control"), com::ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(classes_.creations, 0);
 }
 
@@ -131,8 +130,7 @@ TEST_F(RegistrationTest, ACategoryStepFailurePassesThroughWithLibraryAndClassesR
     EXPECT_EQ(module_->DllRegisterServer(Services()), classes_.refusal);
     EXPECT_EQ(registry_.KeyExists("TypeLib\\{0D30B34A-2E44-4F27-B3CC-5CBEEA2D0ED1}\\1.0"),
               com::ERROR_SUCCESS);
-    EXPECT_EQ(registry_.KeyExists(std::string(kPageKey) + "\\InprocServer32"),
-              com::ERROR_SUCCESS);
+    EXPECT_EQ(registry_.KeyExists(std::string(kPageKey) + "\\InprocServer32"), com::ERROR_SUCCESS);
     EXPECT_EQ(registry_.KeyExists("TARVONAACTIVEX.TarvonaActiveXCtrl.1\\CLSID"),
               com::ERROR_SUCCESS);
     const std::string joined = std::string(kControlKey) + "\\Implemented Categories\\";
@@ -171,8 +169,7 @@ TEST_F(RegistrationTest, UnregisteringLeavesOnlyTheCategoryDefinitions) {
 
 TEST_F(RegistrationTest, ASixteenBitServerKeyKeepsAllButTheInprocEntries) {
   ASSERT_EQ(module_->DllRegisterServer(Services()), S_OK);
-  ASSERT_EQ(registry_.CreateKey(std::string(kControlKey) + "\\InprocServer"),
-            com::ERROR_SUCCESS);
+  ASSERT_EQ(registry_.CreateKey(std::string(kControlKey) + "\\InprocServer"), com::ERROR_SUCCESS);
   ASSERT_EQ(module_->DllUnregisterServer(Services()), S_OK);
   std::vector<std::string> left;
   ASSERT_EQ(registry_.EnumKeys(kControlKey, &left), com::ERROR_SUCCESS);
@@ -191,8 +188,9 @@ TEST_F(RegistrationTest, WithoutACategoriesManagerUnregisteringRemovesNothing) {
 
 TEST_F(RegistrationTest, AMissingTypeNameStringGivesTheClsidAsName) {
   const com::ResourceSet no_strings;
-  const ModuleEnvironment environment{loader_,    tarvona::testing::NoStore(), tarvona::testing::NoStore(),
-                                      no_strings, registry_,          type_libs_};
+  const ModuleEnvironment environment{
+      loader_,   tarvona::testing::NoStore(), tarvona::testing::NoStore(), no_strings, registry_,
+      type_libs_};
   module_.reset();
   TarvonaModule module(environment);
   ASSERT_EQ(module.DllRegisterServer(Services()), S_OK);

@@ -33,8 +33,12 @@ class FileRegistration {
       : registry_(path),
         classes_(registry_),
         resources_(com::ResourceSet::Parse(EmbeddedResources()).value()),
-        environment_{platform::SystemLibraryLoader(), tarvona::testing::NoStore(),
-                     tarvona::testing::NoStore(), resources_, registry_, type_libs_},
+        environment_{platform::SystemLibraryLoader(),
+                     tarvona::testing::NoStore(),
+                     tarvona::testing::NoStore(),
+                     resources_,
+                     registry_,
+                     type_libs_},
         module_(environment_) {}
 
   HRESULT Register() { return module_.DllRegisterServer(Services()); }
@@ -66,8 +70,11 @@ class RegistryFileTest : public ::testing::Test {
     com::SystemClassCreator classes(registry);
     SourceTypeLibLoader type_libs;
     auto resources = com::ResourceSet::Parse(EmbeddedResources()).value();
-    const ModuleEnvironment environment{platform::SystemLibraryLoader(), tarvona::testing::NoStore(),
-                                        tarvona::testing::NoStore(), resources, registry,
+    const ModuleEnvironment environment{platform::SystemLibraryLoader(),
+                                        tarvona::testing::NoStore(),
+                                        tarvona::testing::NoStore(),
+                                        resources,
+                                        registry,
                                         type_libs};
     TarvonaModule module(environment);
     EXPECT_EQ(module.DllRegisterServer({registry, classes, type_libs, kModulePath}), S_OK);

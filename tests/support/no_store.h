@@ -21,8 +21,7 @@ class NoCertificateStore final : public capi::CryptoPlatform, public capi::Certi
   std::optional<std::vector<std::unique_ptr<capi::Certificate>>> OpenPersonalStore() override {
     return std::nullopt;
   }
-  int32_t ParseCertificate(std::span<const uint8_t>,
-                           std::unique_ptr<capi::Certificate>&) override {
+  int32_t ParseCertificate(std::span<const uint8_t>, std::unique_ptr<capi::Certificate>&) override {
     return kProviderUnavailable;
   }
   std::unique_ptr<capi::PrivateKeyProvider> AcquirePrivateKey(const capi::Certificate&) override {
