@@ -70,6 +70,8 @@ HRESULT OleControl::QueryInterface(const IID& iid, void** out) noexcept {
     *out = static_cast<platform::ISpecifyPropertyPages*>(this);
   } else if (iid == platform::IControlObject::kIid) {
     *out = static_cast<platform::IControlObject*>(this);
+  } else if (iid == platform::IControlCaller::kIid) {
+    *out = static_cast<platform::IControlCaller*>(this);
   } else {
     return platform::E_NOINTERFACE;
   }
@@ -166,6 +168,16 @@ HRESULT OleControl::GetPages(platform::CAUUID* pages) noexcept {
     *pages = {count, copy};
     return S_OK;
   });
+}
+
+HRESULT OleControl::SetCaller(const char* requester, int hangup) noexcept {
+  if (requester == nullptr) return platform::E_POINTER;
+  try {
+    OnSetCaller(requester, hangup);
+  } catch (...) {
+    return platform::E_OUTOFMEMORY;
+  }
+  return S_OK;
 }
 
 HRESULT OleControl::SetClientSite(platform::IControlSite* site) noexcept {

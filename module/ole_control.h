@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <span>
+#include <string_view>
 
 #include "module/object_factory.h"
 #include "platform/ole_control.h"
@@ -40,7 +41,8 @@ class PropExchange {
 class OleControl : public platform::IDispatch,
                    public platform::IPersistPropertyBag,
                    public platform::ISpecifyPropertyPages,
-                   public platform::IControlObject {
+                   public platform::IControlObject,
+                   public platform::IControlCaller {
  public:
   OleControl(const OleControl&) = delete;
   OleControl& operator=(const OleControl&) = delete;
@@ -73,6 +75,9 @@ class OleControl : public platform::IDispatch,
   HRESULT SetExtent(const platform::SizeL& himetric) noexcept final;
   HRESULT Draw(platform::DrawingSurface* target, const platform::RectL* bounds) noexcept final;
 
+  // IControlCaller: handed to OnSetCaller.
+  HRESULT SetCaller(const char* requester, int hangup) noexcept final;
+
   // The version found by the last load or reset.
   uint32_t loaded_version() const { return version_loaded_; }
 
@@ -93,6 +98,8 @@ class OleControl : public platform::IDispatch,
                       const platform::RectL& invalid) = 0;
   virtual const CLSID* GetPropPageIDs(ULONG& count) = 0;
   virtual HRESULT GetTypeLib(platform::LCID lcid, platform::ITypeLib** lib) = 0;
+  // Who the control works for (IControlCaller); ignored unless overridden.
+  virtual void OnSetCaller(std::string_view requester, int hangup) { (void)requester, (void)hangup; }
   virtual HRESULT DispatchIdsOfNames(const char* const* names, uint32_t count,
                                      platform::DISPID* ids) = 0;
   virtual HRESULT DispatchInvoke(platform::DISPID member, std::span<const platform::Variant> args,

@@ -32,6 +32,9 @@ class TarvonaControlObject final : public OleControl {
                              platform::DISPID* ids) override;
   HRESULT DispatchInvoke(platform::DISPID member, std::span<const platform::Variant> args,
                          platform::Variant& result, uint32_t* arg_err) override;
+  void OnSetCaller(std::string_view requester, int hangup) override {
+    control_.SetCaller(std::string(requester), hangup);
+  }
 
  private:
   ~TarvonaControlObject() override = default;

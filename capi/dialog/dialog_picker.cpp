@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <utility>
+#include <vector>
 #include <system_error>
 
 #include "capi/dialog/picker_protocol.h"
@@ -39,14 +41,29 @@ std::filesystem::path OwnFolder() {
   return binary.parent_path();
 }
 
+// Runs the program for `request` with `more` arguments first.
+std::optional<platform::ChildOutcome> RunDialog(const Request& request,
+                                                std::vector<std::string> arguments,
+                                                std::string_view input, size_t output_limit) {
+  arguments.insert(arguments.end(), {"--for", dialog::PurposeWord(request.purpose)});
+  if (!request.requester.empty()) arguments.insert(arguments.end(), {"--from", request.requester});
+  return platform::RunChild((OwnFolder() / DialogPicker::kProgramName).string(), arguments, input,
+                            output_limit, request.hangup);
+}
+
 }  // namespace
 
 std::optional<size_t> DialogPicker::Pick(std::span<const CertificateSummary> certificates) {
+  return PickFor(Request{}, certificates);
+}
+
+std::optional<size_t> DialogPicker::PickFor(const Request& request,
+                                            std::span<const CertificateSummary> certificates) {
   if (certificates.empty() || !HasDisplay()) return std::nullopt;
   std::string input;
   for (const CertificateSummary& summary : certificates) input += dialog::EncodeLine(summary);
   // The answer is an index: a few digits and a line end.
-  auto outcome = platform::RunChild((OwnFolder() / kProgramName).string(), {}, input, 64);
+  auto outcome = RunDialog(request, {}, input, 64);
   if (!outcome || outcome->exit_code != dialog::kExitChosen) return std::nullopt;
   const std::string& output = outcome->output;
   size_t index = 0;
@@ -57,6 +74,16 @@ std::optional<size_t> DialogPicker::Pick(std::span<const CertificateSummary> cer
     return std::nullopt;
   }
   return index;
+}
+
+std::optional<std::string> DialogPicker::AskPassword(const Request& request,
+                                                     std::string_view store, int attempt) {
+  if (!HasDisplay()) return std::nullopt;
+  auto outcome = RunDialog(
+      request, {"--password", std::string(store), "--attempt", std::to_string(attempt)}, {},
+      dialog::kPasswordLimit);
+  if (!outcome || outcome->exit_code != dialog::kExitChosen) return std::nullopt;
+  return std::move(outcome->output);
 }
 
 CertificatePicker& SystemCertificatePicker() {
