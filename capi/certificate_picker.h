@@ -1,19 +1,15 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 
-namespace tarvona::capi {
+#include "capi/crypto_platform.h"
 
-// What the selection dialog shows of one certificate.
-struct CertificateSummary {
-  std::string subject;  // the common name, or the whole name when it has none
-  std::string issuer;   // likewise
-  std::string expires;  // the last day of validity, YYYY-MM-DD (UTC)
-};
+namespace tarvona::capi {
 
 // What a store certificate is wanted for, as the dialogs tell the user.
 enum class Purpose {
@@ -31,21 +27,21 @@ struct Request {
   int hangup = -1;        // the host's input, whose hang-up ends the dialogs; -1 for none
 };
 
-// The store road's dialogs: lets the user choose one of the personal
-// store's certificates, and unlock the store. Hosts may supply their own;
-// tests supply a scripted one.
+// The store road's dialogs: lets the user choose one certificate of the
+// personal store, and unlock the store. Each platform shows its own dialog
+// over its own store; hosts may supply their own, tests a scripted one.
 class CertificatePicker {
  public:
   virtual ~CertificatePicker() = default;
-  // The position of the chosen certificate, or nullopt when the user chose
-  // none. Blocks while the user decides.
-  virtual std::optional<size_t> Pick(std::span<const CertificateSummary> certificates) = 0;
-  // The same, for `request`. Pickers that show neither who asks nor what
-  // for need not override.
-  virtual std::optional<size_t> PickFor(const Request& request,
-                                        std::span<const CertificateSummary> certificates) {
+  // The chosen certificate, or null when the user chose none or there is no
+  // store to choose from. Blocks while the user decides.
+  virtual std::unique_ptr<Certificate> Choose() = 0;
+  // The same, for `request`: for signing and decryption only certificates
+  // whose private key the store holds can serve. Pickers that show neither
+  // who asks nor what for, nor filter, need not override.
+  virtual std::unique_ptr<Certificate> ChooseFor(const Request& request) {
     (void)request;
-    return Pick(certificates);
+    return Choose();
   }
   // The password that unlocks the key store named `store` (as the user
   // knows it), or nullopt when the user gives none. `attempt` counts from
@@ -57,7 +53,28 @@ class CertificatePicker {
   }
 };
 
-// The platform's dialog. Lives for the whole process.
-CertificatePicker& SystemCertificatePicker();
+// A dialog that shows a list: the platform's personal store, in the store's
+// order, one summary per certificate; for signing and decryption only the
+// certificates whose private key the store holds.
+class ListPicker : public CertificatePicker {
+ public:
+  explicit ListPicker(CryptoPlatform& platform) : platform_(platform) {}
+  std::unique_ptr<Certificate> Choose() final;
+  std::unique_ptr<Certificate> ChooseFor(const Request& request) final;
+
+  // The position of the chosen certificate, or nullopt when the user chose
+  // none.
+  virtual std::optional<size_t> Pick(std::span<const CertificateSummary> certificates) = 0;
+  // The same, for `request`. Lists that show neither who asks nor what for
+  // need not override.
+  virtual std::optional<size_t> PickFor(const Request& request,
+                                        std::span<const CertificateSummary> certificates) {
+    (void)request;
+    return Pick(certificates);
+  }
+
+ private:
+  CryptoPlatform& platform_;
+};
 
 }  // namespace tarvona::capi

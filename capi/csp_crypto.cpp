@@ -133,19 +133,8 @@ int32_t CCspCrypto::Choose(capi::Purpose purpose, int32_t source, CertificateDat
 
 int32_t CCspCrypto::ChooseInDialog(capi::Purpose purpose,
                                    std::unique_ptr<Certificate>& certificate) {
-  auto store = platform_.OpenPersonalStore();
-  if (!store) return kStoreUnavailable;
-  // A certificate without its key could only fail after the user chose it.
-  if (purpose != capi::Purpose::kUse) {
-    std::erase_if(*store, [](const auto& candidate) { return !candidate->HoldsPrivateKey(); });
-  }
-  std::vector<capi::CertificateSummary> summaries;
-  summaries.reserve(store->size());
-  for (const auto& candidate : *store) summaries.push_back(candidate->Summary());
-  std::optional<size_t> choice = picker_.PickFor(RequestFor(purpose), summaries);
-  if (!choice || *choice >= store->size()) return kStoreUnavailable;
-  certificate = std::move((*store)[*choice]);
-  return kOk;
+  certificate = picker_.ChooseFor(RequestFor(purpose));
+  return certificate ? kOk : kStoreUnavailable;
 }
 
 int32_t CCspCrypto::FindBySerial(CertificateData serial,

@@ -14,27 +14,27 @@
 //                          at once, even within a call.
 // Controls are created from the registration record in the user's classes
 // file ($XDG_DATA_HOME/tarvona/classes.reg), as tarvona-regsvr writes it.
+#include <unistd.h>
+
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
-#include <csignal>
-#include <unistd.h>
-
+#include "com/registry.h"
 #include "host/com_activation.h"
 #include "host/host_session.h"
 #include "host/line_reader.h"
 #include "host/native_messaging.h"
 #include "host/origin_policy.h"
 #include "platform/dynamic_library.h"
-#include "platform/registry.h"
 
 namespace {
 
 constexpr size_t kMaxRequest = 1 << 20;
 
 int RunLines() {
-  const tarvona::platform::FileRegistry registry;
+  const tarvona::com::FileRegistry registry;
   tarvona::host::ComActivator activator(registry, tarvona::platform::SystemLibraryLoader());
   tarvona::host::HostSession session(activator);
   tarvona::host::LineReader reader(stdin, kMaxRequest);
@@ -72,7 +72,7 @@ std::string Bounded(std::string response, const std::string& request_text) {
 int RunNativeMessaging() {
   // A browser that has gone away shows as a failed write, not a signal.
   std::signal(SIGPIPE, SIG_IGN);
-  const tarvona::platform::FileRegistry registry;
+  const tarvona::com::FileRegistry registry;
   tarvona::host::ComActivator activator(registry, tarvona::platform::SystemLibraryLoader());
   // While the consent dialog waits for the user, the page says so. The
   // frame has no request id: pages that do not know it pass it by.

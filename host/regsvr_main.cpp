@@ -11,11 +11,11 @@
 #include <memory>
 #include <string>
 
+#include "com/hresult.h"
 #include "platform/dynamic_library.h"
-#include "platform/hresult.h"
 
 int main(int argc, char** argv) {
-  using tarvona::platform::HRESULT;
+  using tarvona::com::HRESULT;
   const bool unregister = argc == 3 && std::strcmp(argv[1], "-u") == 0;
   if (argc != 2 + (unregister ? 1 : 0) || argv[argc - 1][0] == '-') {
     std::fprintf(stderr, "usage: %s [-u] MODULE\n", argv[0]);
@@ -41,8 +41,8 @@ int main(int argc, char** argv) {
     return 3;
   }
   const HRESULT hr = call();
-  if (tarvona::platform::Failed(hr)) {
-    std::string_view name = tarvona::platform::HresultName(hr);
+  if (tarvona::com::Failed(hr)) {
+    std::string_view name = tarvona::com::HresultName(hr);
     std::fprintf(stderr, "%s in %s failed: 0x%08X%s%.*s%s\n", entry, module,
                  static_cast<unsigned>(hr), name.empty() ? "" : " (", static_cast<int>(name.size()),
                  name.data(), name.empty() ? "" : ")");

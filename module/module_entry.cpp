@@ -1,14 +1,12 @@
 // The module file's own part: the objects that live while it is loaded and
 // its four exports. Everything else of the file is hidden.
-#include <dlfcn.h>
-#include <limits.h>
-#include <stdlib.h>
-
-#include <memory>
 #include <string>
 
+#include "capi/dialog/dialog_picker.h"
+#include "capi/nss/nss_platform.h"
 #include "module/embedded_resources.h"
 #include "module/tarvona_module.h"
+#include "platform/own_path.h"
 
 namespace {
 
@@ -17,29 +15,29 @@ using namespace tarvona;
 // Constructed in this order when the file is loaded, destroyed in reverse
 // when it is unloaded. Constructing the module marks its class objects
 // registered; destroying it clears them before the class objects go.
-const platform::ResourceSet g_resources =
-    platform::ResourceSet::Parse(module::EmbeddedResources()).value_or(platform::ResourceSet());
-platform::FileRegistry g_registry;  // the user's HKEY_CLASSES_ROOT
-const module::ModuleEnvironment g_environment{platform::SystemLibraryLoader(), g_resources,
-                                              g_registry, platform::SystemTypeLibLoader()};
+const com::ResourceSet g_resources =
+    com::ResourceSet::Parse(module::EmbeddedResources()).value_or(com::ResourceSet());
+com::FileRegistry g_registry;  // the user's HKEY_CLASSES_ROOT
+// The store road on Linux: the user's NSS database, and a dialog of our own
+// over it.
+capi::DialogPicker g_picker(capi::nss::UserCryptoPlatform());
+const module::ModuleEnvironment g_environment{platform::SystemLibraryLoader(),
+                                              capi::nss::UserCryptoPlatform(),
+                                              g_picker,
+                                              g_resources,
+                                              g_registry,
+                                              com::SystemTypeLibLoader()};
 module::TarvonaModule g_module(g_environment);
 
 // GetModuleFileName: this file's full name. Linux has no short names, so
 // the record holds the full path.
-std::string ModulePath() {
-  Dl_info info{};
-  if (dladdr(reinterpret_cast<void*>(&ModulePath), &info) == 0 || info.dli_fname == nullptr) {
-    return {};
-  }
-  std::unique_ptr<char, decltype(&free)> resolved(realpath(info.dli_fname, nullptr), &free);
-  return resolved ? std::string(resolved.get()) : std::string(info.dli_fname);
-}
+std::string ModulePath() { return platform::OwnBinaryPath().string(); }
 
-platform::HRESULT Registration(bool register_server) noexcept {
-  return platform::Guarded([&] {
-    platform::SystemClassCreator classes(g_registry);
-    const module::RegistrationServices services{g_registry, classes,
-                                                platform::SystemTypeLibLoader(), ModulePath()};
+com::HRESULT Registration(bool register_server) noexcept {
+  return com::Guarded([&] {
+    com::SystemClassCreator classes(g_registry);
+    const module::RegistrationServices services{g_registry, classes, com::SystemTypeLibLoader(),
+                                                ModulePath()};
     return register_server ? g_module.DllRegisterServer(services)
                            : g_module.DllUnregisterServer(services);
   });
@@ -49,13 +47,13 @@ platform::HRESULT Registration(bool register_server) noexcept {
 
 #define TARVONA_EXPORT extern "C" __attribute__((visibility("default")))
 
-TARVONA_EXPORT platform::HRESULT DllRegisterServer() noexcept { return Registration(true); }
+TARVONA_EXPORT com::HRESULT DllRegisterServer() noexcept { return Registration(true); }
 
-TARVONA_EXPORT platform::HRESULT DllUnregisterServer() noexcept { return Registration(false); }
+TARVONA_EXPORT com::HRESULT DllUnregisterServer() noexcept { return Registration(false); }
 
-TARVONA_EXPORT platform::HRESULT DllGetClassObject(const platform::CLSID& clsid,
-                                                   const platform::IID& iid, void** out) noexcept {
+TARVONA_EXPORT com::HRESULT DllGetClassObject(const com::CLSID& clsid, const com::IID& iid,
+                                              void** out) noexcept {
   return g_module.DllGetClassObject(clsid, iid, out);
 }
 
-TARVONA_EXPORT platform::HRESULT DllCanUnloadNow() noexcept { return g_module.DllCanUnloadNow(); }
+TARVONA_EXPORT com::HRESULT DllCanUnloadNow() noexcept { return g_module.DllCanUnloadNow(); }

@@ -1,18 +1,15 @@
 #include "capi/dialog/dialog_picker.h"
 
-#include <dlfcn.h>
-#include <link.h>
-
 #include <charconv>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
-#include <system_error>
 
 #include "capi/dialog/picker_protocol.h"
 #include "platform/child_process.h"
+#include "platform/own_path.h"
 
 namespace tarvona::capi {
 namespace {
@@ -25,30 +22,14 @@ bool HasDisplay() {
   return false;
 }
 
-// The folder of the binary this code is linked into: the control's module,
-// or the program itself when the control is linked in statically.
-std::filesystem::path OwnFolder() {
-  Dl_info info{};
-  link_map* map = nullptr;
-  if (dladdr1(reinterpret_cast<void*>(&OwnFolder), &info, reinterpret_cast<void**>(&map),
-              RTLD_DL_LINKMAP) == 0) {
-    return {};
-  }
-  std::error_code error;
-  std::filesystem::path binary = map != nullptr && map->l_name != nullptr && map->l_name[0] != '\0'
-                                     ? std::filesystem::path(map->l_name)
-                                     : std::filesystem::read_symlink("/proc/self/exe", error);
-  return binary.parent_path();
-}
-
-// Runs the program for `request` with `more` arguments first.
+// Runs the program for `request`, after `arguments` of its own.
 std::optional<platform::ChildOutcome> RunDialog(const Request& request,
                                                 std::vector<std::string> arguments,
                                                 std::string_view input, size_t output_limit) {
   arguments.insert(arguments.end(), {"--for", dialog::PurposeWord(request.purpose)});
   if (!request.requester.empty()) arguments.insert(arguments.end(), {"--from", request.requester});
-  return platform::RunChild((OwnFolder() / DialogPicker::kProgramName).string(), arguments, input,
-                            output_limit, request.hangup);
+  return platform::RunChild((platform::OwnFolder() / DialogPicker::kProgramName).string(),
+                            arguments, input, output_limit, request.hangup);
 }
 
 }  // namespace
@@ -75,7 +56,6 @@ std::optional<size_t> DialogPicker::PickFor(const Request& request,
   }
   return index;
 }
-
 std::optional<std::string> DialogPicker::AskPassword(const Request& request,
                                                      std::string_view store, int attempt) {
   if (!HasDisplay()) return std::nullopt;
@@ -84,11 +64,6 @@ std::optional<std::string> DialogPicker::AskPassword(const Request& request,
       dialog::kPasswordLimit);
   if (!outcome || outcome->exit_code != dialog::kExitChosen) return std::nullopt;
   return std::move(outcome->output);
-}
-
-CertificatePicker& SystemCertificatePicker() {
-  static DialogPicker picker;
-  return picker;
 }
 
 }  // namespace tarvona::capi

@@ -11,9 +11,11 @@ namespace tarvona::capi {
 // hangs up. Without a display (neither DISPLAY nor WAYLAND_DISPLAY set)
 // they answer none at once instead of waiting; so they do for an empty
 // store, a missing program, or a dialog that cannot open.
-class DialogPicker final : public CertificatePicker {
+class DialogPicker final : public ListPicker {
  public:
   static constexpr char kProgramName[] = "tarvona-certpicker";
+
+  explicit DialogPicker(CryptoPlatform& platform) : ListPicker(platform) {}
 
   std::optional<size_t> Pick(std::span<const CertificateSummary> certificates) override;
   std::optional<size_t> PickFor(const Request& request,

@@ -55,7 +55,8 @@ class CspMethodsTest : public testing::StoreTest {
     database_.ImportKeyPair("rsa2048");
     database_.ImportKeyPair("rsa1024");
     database_.AddCertificate(DataFile("serial2a.cert.der"), "serial2a");
-    control_ = std::make_unique<CTarvonaActiveXCtrl>(no_modules_, picker_);
+    control_ = std::make_unique<CTarvonaActiveXCtrl>(no_modules_, capi::nss::UserCryptoPlatform(),
+                                                     picker_);
   }
   void TearDown() override {
     control_.reset();
@@ -77,7 +78,7 @@ class CspMethodsTest : public testing::StoreTest {
   }
 
   testing::DirectoryLoader no_modules_{"/nonexistent"};  // the store needs no token
-  testing::ScriptedPicker picker_;
+  testing::ScriptedPicker picker_{capi::nss::UserCryptoPlatform()};
   std::unique_ptr<CTarvonaActiveXCtrl> control_;
 };
 
@@ -219,6 +220,10 @@ TEST_F(CspMethodsTest, TheDialogShowsTheStoreInItsOrder) {
   std::string signature = control_->SignByCSP(0, kSourceDialog, "ignored", 0, kHello);
   EXPECT_TRUE(
       VerifiesWith(Pem("rsa2048"), Digest::kSha1, Bytes("Hello"), HexDecode(Flipped(signature))));
+  // Signing offers only the certificates whose key the store holds.
+  EXPECT_EQ(picker_.shown.size(), 2u);
+  picker_.answer = 2;
+  EXPECT_EQ(Verify(kSourceDialog, "", signature), kVerifyFailed);  // serial2a's key did not sign
   ASSERT_EQ(picker_.shown.size(), 3u);
   EXPECT_EQ(picker_.shown[0].subject, "Tarvona Test rsa1024");
   EXPECT_EQ(picker_.shown[2].subject, "Tarvona Test serial2a");

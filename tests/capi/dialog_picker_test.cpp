@@ -1,6 +1,8 @@
 // The real selection dialog, tarvona-certpicker, driven by keyboard under a
 // private X server. A dialog that never takes its keys hangs its test until
 // ctest's time limit.
+#include "capi/dialog/dialog_picker.h"
+
 #include <array>
 #include <chrono>
 #include <cstdlib>
@@ -21,7 +23,7 @@ TEST(DialogPickerTest, WithoutADisplayChoosesNoneAtOnce) {
   unsetenv("WAYLAND_DISPLAY");
   const capi::CertificateSummary shown[] = {{"a", "a", "2030-01-01"}, {"b", "b", "2030-01-01"}};
   auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(capi::SystemCertificatePicker().Pick(shown), std::nullopt);
+  EXPECT_EQ(capi::DialogPicker(capi::nss::UserCryptoPlatform()).Pick(shown), std::nullopt);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
 }
 
@@ -44,10 +46,11 @@ class XvfbDialogTest : public testing::StoreTest {
 
   testing::XvfbDisplay display_;
   testing::DirectoryLoader no_modules_{"/nonexistent"};
+  capi::DialogPicker picker_{capi::nss::UserCryptoPlatform()};
 };
 
 TEST_F(XvfbDialogTest, KeyboardChoosesTheSecondCertificate) {
-  CTarvonaActiveXCtrl control(no_modules_);
+  CTarvonaActiveXCtrl control(no_modules_, capi::nss::UserCryptoPlatform(), picker_);
   AnswerDialogWith("Down Return");
   std::string signature = control.SignByCSP(0, kSourceDialog, "", 0, testing::kHello);
   EXPECT_TRUE(KeysTyped());
@@ -57,7 +60,7 @@ TEST_F(XvfbDialogTest, KeyboardChoosesTheSecondCertificate) {
 }
 
 TEST_F(XvfbDialogTest, EscapeChoosesNothing) {
-  CTarvonaActiveXCtrl control(no_modules_);
+  CTarvonaActiveXCtrl control(no_modules_, capi::nss::UserCryptoPlatform(), picker_);
   AnswerDialogWith("Escape", "A program wants to use one of your certificates");
   EXPECT_EQ(control.VerifyByCSP(0, kSourceDialog, "", 0, testing::kHello, "00"), kStoreUnavailable);
   EXPECT_TRUE(KeysTyped());
@@ -88,7 +91,7 @@ TEST_F(XvfbDialogTest, TheDialogSaysWhoAsksAndOffersOnlyWhatCanServe) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.title);
-    CTarvonaActiveXCtrl control(no_modules_);
+    CTarvonaActiveXCtrl control(no_modules_, capi::nss::UserCryptoPlatform(), picker_);
     control.SetCaller(c.requester, -1);
     AnswerDialogWith("End Return", c.title);
     switch (c.call) {
@@ -131,7 +134,7 @@ TEST_F(XvfbDialogTest, ALockedStoreAsksForItsPasswordWithinTheCall) {
   auto sign = [&] {
     // Each signature starts locked.
     EXPECT_TRUE(capi::nss::Shutdown());
-    CCspCrypto csp(capi::SystemCryptoPlatform(), capi::SystemCertificatePicker());
+    CCspCrypto csp(capi::nss::UserCryptoPlatform(), picker_);
     csp.SetCaller("https://bank.example", -1);
     return csp.SignWithCertificate(kSourceSerial, std::span<const uint8_t>(serial), 0,
                                    testing::Bytes("Hello"), signature, length);
