@@ -98,7 +98,9 @@ class OleControl : public com::IDispatch,
   virtual const CLSID* GetPropPageIDs(ULONG& count) = 0;
   virtual HRESULT GetTypeLib(com::LCID lcid, com::ITypeLib** lib) = 0;
   // Who the control works for (IControlCaller); ignored unless overridden.
-  virtual void OnSetCaller(std::string_view requester, int hangup) { (void)requester, (void)hangup; }
+  virtual void OnSetCaller(std::string_view requester, int hangup) {
+    (void)requester, (void)hangup;
+  }
   virtual HRESULT DispatchIdsOfNames(const char* const* names, uint32_t count,
                                      com::DISPID* ids) = 0;
   virtual HRESULT DispatchInvoke(com::DISPID member, std::span<const com::Variant> args,

@@ -85,6 +85,9 @@ GtkWidget* MakeDialog(const std::string& title, const char* accept) {
       gtk_dialog_new_with_buttons(title.c_str(), nullptr, GTK_DIALOG_MODAL, "_Cancel",
                                   GTK_RESPONSE_CANCEL, accept, GTK_RESPONSE_OK, nullptr);
   gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK);
+  GtkWidget* accept_button =
+      gtk_dialog_get_widget_for_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK);
+  gtk_style_context_add_class(gtk_widget_get_style_context(accept_button), "suggested-action");
   gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER);
   gtk_window_set_keep_above(GTK_WINDOW(dialog), TRUE);
   GtkWidget* content = gtk_dialog_get_content_area(GTK_DIALOG(dialog));

@@ -56,12 +56,12 @@ std::optional<size_t> DialogPicker::PickFor(const Request& request,
   }
   return index;
 }
-std::optional<std::string> DialogPicker::AskPassword(const Request& request,
-                                                     std::string_view store, int attempt) {
+std::optional<std::string> DialogPicker::AskPassword(const Request& request, std::string_view store,
+                                                     int attempt) {
   if (!HasDisplay()) return std::nullopt;
-  auto outcome = RunDialog(
-      request, {"--password", std::string(store), "--attempt", std::to_string(attempt)}, {},
-      dialog::kPasswordLimit);
+  auto outcome =
+      RunDialog(request, {"--password", std::string(store), "--attempt", std::to_string(attempt)},
+                {}, dialog::kPasswordLimit);
   if (!outcome || outcome->exit_code != dialog::kExitChosen) return std::nullopt;
   return std::move(outcome->output);
 }

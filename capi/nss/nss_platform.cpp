@@ -192,7 +192,8 @@ char* PasswordFor(PK11SlotInfo* slot, PRBool, void* context) {
     unlocking->ended = true;
     return nullptr;
   }
-  std::optional<std::string> password = unlocking->ask(PK11_GetTokenName(slot), unlocking->attempts);
+  std::optional<std::string> password =
+      unlocking->ask(PK11_GetTokenName(slot), unlocking->attempts);
   if (!password) {
     unlocking->ended = true;
     return nullptr;

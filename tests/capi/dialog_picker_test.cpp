@@ -37,9 +37,9 @@ class XvfbDialogTest : public testing::StoreTest {
     database_.ImportKeyPair("rsa2048");
   }
 
-  void AnswerDialogWith(const std::string& keys,
-                        const std::string& title = "A program wants to sign with one of your "
-                                                   "certificates") {
+  void AnswerDialogWith(const std::string& keys, const std::string& title =
+                                                     "A program wants to sign with one of your "
+                                                     "certificates") {
     display_.AnswerWindow(title, keys);
   }
   bool KeysTyped() { return display_.KeysTyped(); }
@@ -74,15 +74,16 @@ TEST_F(XvfbDialogTest, TheDialogSaysWhoAsksAndOffersOnlyWhatCanServe) {
   const auto hello = testing::Bytes("Hello");
   const std::string for_rsa2048 =
       HexEncode(testing::Reversed(testing::EncryptTo(testing::Pem("rsa2048"), hello)));
-  const std::string by_rsa4096 = HexEncode(
-      testing::Reversed(testing::SignWith(testing::KeyPath("rsa4096"), testing::Digest::kSha1, hello)));
+  const std::string by_rsa4096 = HexEncode(testing::Reversed(
+      testing::SignWith(testing::KeyPath("rsa4096"), testing::Digest::kSha1, hello)));
   enum class Call { kSign, kDecrypt, kVerify };
   const struct {
     std::string requester;
     Call call;
     std::string title;
   } cases[] = {
-      {"https://bank.example", Call::kSign, "bank.example wants to sign with one of your certificates"},
+      {"https://bank.example", Call::kSign,
+       "bank.example wants to sign with one of your certificates"},
       {"http://localhost:8000", Call::kDecrypt,
        "http://localhost:8000 wants to decrypt with one of your certificates"},
       {"https://bank.example:8443", Call::kVerify,
@@ -96,9 +97,9 @@ TEST_F(XvfbDialogTest, TheDialogSaysWhoAsksAndOffersOnlyWhatCanServe) {
     AnswerDialogWith("End Return", c.title);
     switch (c.call) {
       case Call::kSign:
-        EXPECT_TRUE(testing::VerifiesWith(
-            testing::Pem("rsa2048"), testing::Digest::kSha1, hello,
-            testing::Reversed(HexDecode(control.SignByCSP(0, kSourceDialog, "", 0, testing::kHello)))));
+        EXPECT_TRUE(testing::VerifiesWith(testing::Pem("rsa2048"), testing::Digest::kSha1, hello,
+                                          testing::Reversed(HexDecode(control.SignByCSP(
+                                              0, kSourceDialog, "", 0, testing::kHello)))));
         break;
       case Call::kDecrypt:
         EXPECT_EQ(control.DecryptByCSP(0, kSourceDialog, "", 0, for_rsa2048), testing::kHello);

@@ -108,8 +108,8 @@ TEST(ChildProcessTest, ChildEndsWhenTheCallersInputHangsUp) {
       close(ends[1]);
     });
     // Answers by itself only when nobody hangs up: waits for ever otherwise.
-    const std::string script = c.answered ? "touch \"$1\"; echo answer"
-                                          : "touch \"$1\"; exec sleep 1000";
+    const std::string script =
+        c.answered ? "touch \"$1\"; echo answer" : "touch \"$1\"; exec sleep 1000";
     const std::string arguments[] = {"-c", script, "sh", started};
     auto outcome = RunChild("/bin/sh", arguments, "", 100, ends[0]);
     caller.join();
