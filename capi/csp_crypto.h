@@ -53,9 +53,9 @@ class CCspCrypto {
   int32_t ChooseCertificate(int32_t source, CertificateData data,
                             std::unique_ptr<capi::Certificate>& certificate);
 
-  // Sign and decrypt offer only certificates whose private key the store
-  // holds in the dialog, and ask for the store's password within the call
-  // when it is locked (cancelled: 1303, as for an unreachable key).
+  // Signing and decryption: the dialog offers only the certificates whose
+  // private key the store holds, and a store locked by a password asks for
+  // it within the call (no password given: 1303, as for an unreachable key).
 
   // Sources 0 and 1. Hash types 0, 1, 2 are SHA-1, MD2, MD5. The signature
   // is written to the start of `signature` and its length to
