@@ -2,10 +2,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/result_code.h"
@@ -34,7 +36,16 @@ class Certificate {
   // least significant first.
   virtual std::vector<uint8_t> SerialNumber() const = 0;
   virtual CertificateSummary Summary() const = 0;
+  // True when the store holds the certificate's private key, as far as it
+  // can tell without unlocking anything. Platforms that cannot tell say
+  // true.
+  virtual bool HoldsPrivateKey() const { return true; }
 };
+
+// Asks the user for the password of the key store named `store`; `attempt`
+// counts from 1. nullopt when the user gives none.
+using PasswordPrompt =
+    std::function<std::optional<std::string>(std::string_view store, int attempt)>;
 
 // A certificate's public key in the default provider.
 class PublicKey {
@@ -95,6 +106,14 @@ class CryptoPlatform {
 
   // Null when the certificate has no private key the user can reach.
   virtual std::unique_ptr<PrivateKeyProvider> AcquirePrivateKey(const Certificate& certificate) = 0;
+  // The same where the key store may be locked: `ask` gets its password
+  // from the user, within the call. Platforms without locked stores need
+  // not override.
+  virtual std::unique_ptr<PrivateKeyProvider> AcquirePrivateKeyAsking(
+      const Certificate& certificate, const PasswordPrompt& ask) {
+    (void)ask;
+    return AcquirePrivateKey(certificate);
+  }
 
   // Null when the default provider cannot be had, even after creating the
   // user's key database.

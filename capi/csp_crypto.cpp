@@ -100,11 +100,25 @@ CCspCrypto::CCspCrypto(capi::CryptoPlatform& platform, capi::CertificatePicker& 
 
 CCspCrypto::~CCspCrypto() = default;
 
+void CCspCrypto::SetCaller(std::string requester, int hangup) {
+  requester_ = std::move(requester);
+  hangup_ = hangup;
+}
+
+capi::Request CCspCrypto::RequestFor(capi::Purpose purpose) const {
+  return {purpose, requester_, hangup_};
+}
+
 int32_t CCspCrypto::ChooseCertificate(int32_t source, CertificateData data,
                                       std::unique_ptr<Certificate>& certificate) {
+  return Choose(capi::Purpose::kUse, source, data, certificate);
+}
+
+int32_t CCspCrypto::Choose(capi::Purpose purpose, int32_t source, CertificateData data,
+                           std::unique_ptr<Certificate>& certificate) {
   switch (source) {
     case kSourceDialog:
-      return ChooseInDialog(certificate);
+      return ChooseInDialog(purpose, certificate);
     case kSourceSerial:
       return FindBySerial(data, certificate);
     case kSourcePem:
@@ -117,8 +131,9 @@ int32_t CCspCrypto::ChooseCertificate(int32_t source, CertificateData data,
   }
 }
 
-int32_t CCspCrypto::ChooseInDialog(std::unique_ptr<Certificate>& certificate) {
-  certificate = picker_.Choose();
+int32_t CCspCrypto::ChooseInDialog(capi::Purpose purpose,
+                                   std::unique_ptr<Certificate>& certificate) {
+  certificate = picker_.ChooseFor(RequestFor(purpose));
   return certificate ? kOk : kStoreUnavailable;
 }
 
@@ -159,14 +174,26 @@ int32_t CCspCrypto::Import(int32_t source, std::span<const uint8_t> data,
   return platform_.ParseCertificate(der, certificate);
 }
 
+std::unique_ptr<capi::PrivateKeyProvider> CCspCrypto::AcquirePrivateKey(
+    capi::Purpose purpose, const Certificate& certificate) {
+  // The key may ask again while it is used, after this returns.
+  return platform_.AcquirePrivateKeyAsking(
+      certificate, [request = RequestFor(purpose), &picker = picker_](std::string_view store,
+                                                                      int attempt) {
+        return picker.AskPassword(request, store, attempt);
+      });
+}
+
 int32_t CCspCrypto::SignWithCertificate(int32_t source, CertificateData serial, int32_t hash_type,
                                         std::span<const uint8_t> data, std::span<uint8_t> signature,
                                         size_t& signature_length) {
   // Signing needs the private key, which only the store holds.
   if (source != kSourceDialog && source != kSourceSerial) return kInvalidArgument;
   std::unique_ptr<Certificate> certificate;
-  if (int32_t rc = ChooseCertificate(source, serial, certificate); rc != kOk) return rc;
-  auto provider = platform_.AcquirePrivateKey(*certificate);
+  if (int32_t rc = Choose(capi::Purpose::kSign, source, serial, certificate); rc != kOk) {
+    return rc;
+  }
+  auto provider = AcquirePrivateKey(capi::Purpose::kSign, *certificate);
   if (!provider) return kKeyUnavailable;
   auto algorithm = HashAlgorithmOf(hash_type);
   if (!algorithm) return kDigestFailed;
@@ -220,8 +247,10 @@ int32_t CCspCrypto::DecryptWithCertificate(int32_t source, CertificateData seria
                                            std::span<uint8_t> output, size_t& output_length) {
   if (source != kSourceDialog && source != kSourceSerial) return kInvalidArgument;
   std::unique_ptr<Certificate> certificate;
-  if (int32_t rc = ChooseCertificate(source, serial, certificate); rc != kOk) return rc;
-  auto provider = platform_.AcquirePrivateKey(*certificate);
+  if (int32_t rc = Choose(capi::Purpose::kDecrypt, source, serial, certificate); rc != kOk) {
+    return rc;
+  }
+  auto provider = AcquirePrivateKey(capi::Purpose::kDecrypt, *certificate);
   if (!provider) return kKeyUnavailable;
   if (!IsBlockForModulus(ciphertext, provider->Modulus())) return kDecryptFailed;
   auto plaintext = provider->Decrypt(ciphertext);

@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <string>
 
 #include "capi/certificate_picker.h"
 #include "capi/crypto_platform.h"
@@ -40,11 +41,21 @@ class CCspCrypto {
   CCspCrypto(const CCspCrypto&) = delete;
   CCspCrypto& operator=(const CCspCrypto&) = delete;
 
+  // Who the operations work for: the dialogs they show name `requester` (a
+  // web origin; empty for a program, the default) and close as soon as
+  // `hangup` (the host's input; -1 for none) hangs up.
+  void SetCaller(std::string requester, int hangup);
+
   // 0 with the certificate; 1004, 1011, 1301, 1302, 1304, or 1305 when no
   // provider can parse a given certificate. The caller has checked `source`
-  // against those its operation accepts.
+  // against those its operation accepts. The dialog (source 0) offers every
+  // certificate of the store.
   int32_t ChooseCertificate(int32_t source, CertificateData data,
                             std::unique_ptr<capi::Certificate>& certificate);
+
+  // Signing and decryption: the dialog offers only the certificates whose
+  // private key the store holds, and a store locked by a password asks for
+  // it within the call (no password given: 1303, as for an unreachable key).
 
   // Sources 0 and 1. Hash types 0, 1, 2 are SHA-1, MD2, MD5. The signature
   // is written to the start of `signature` and its length to
@@ -68,7 +79,12 @@ class CCspCrypto {
                                  size_t& output_length);
 
  private:
-  int32_t ChooseInDialog(std::unique_ptr<capi::Certificate>& certificate);
+  int32_t Choose(capi::Purpose purpose, int32_t source, CertificateData data,
+                 std::unique_ptr<capi::Certificate>& certificate);
+  int32_t ChooseInDialog(capi::Purpose purpose, std::unique_ptr<capi::Certificate>& certificate);
+  capi::Request RequestFor(capi::Purpose purpose) const;
+  std::unique_ptr<capi::PrivateKeyProvider> AcquirePrivateKey(capi::Purpose purpose,
+                                                              const capi::Certificate& certificate);
   int32_t FindBySerial(CertificateData serial, std::unique_ptr<capi::Certificate>& certificate);
   int32_t Import(int32_t source, std::span<const uint8_t> data,
                  std::unique_ptr<capi::Certificate>& certificate);
@@ -80,6 +96,8 @@ class CCspCrypto {
 
   capi::CryptoPlatform& platform_;
   capi::CertificatePicker& picker_;
+  std::string requester_;
+  int hangup_ = -1;
 };
 
 }  // namespace tarvona

@@ -102,6 +102,20 @@ class IControlObject : public IUnknown {
   ~IControlObject() = default;
 };
 
+// What a container that knows tells a control about who it works for: a
+// browser's host names the page's origin. The control's dialogs name the
+// requester and close as soon as `hangup`, a descriptor of this process
+// (the host's input), hangs up; -1 for none. This platform's own.
+class IControlCaller : public IUnknown {
+ public:
+  static constexpr IID kIid = {
+      0x2B7E5D31, 0x9C4A, 0x4F0E, {0xA6, 0x1D, 0x53, 0xC8, 0x7E, 0x02, 0x94, 0xBF}};
+  virtual HRESULT SetCaller(const char* requester, int hangup) noexcept = 0;
+
+ protected:
+  ~IControlCaller() = default;
+};
+
 struct DialogItem {
   std::string window_class;  // "STATIC", ...
   std::string text;

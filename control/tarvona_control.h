@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "capi/certificate_picker.h"
 #include "capi/crypto_platform.h"
@@ -78,6 +79,13 @@ class CTarvonaActiveXCtrl {
                            int32_t reserved, std::string_view ciphertext);
 
   int32_t session_handle() const { return handle_.value(); }
+
+  // Who the control works for, as its container tells it (never script):
+  // the store road's dialogs name `requester` (a web origin; empty for a
+  // program) and close as soon as `hangup` (the host's input) hangs up.
+  void SetCaller(std::string requester, int hangup) {
+    csp_.SetCaller(std::move(requester), hangup);
+  }
 
  private:
   // The session check: true when SessionID names this object.

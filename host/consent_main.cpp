@@ -24,19 +24,45 @@ int main(int argc, char** argv) {
     std::puts("deny");
     return 1;
   }
-  GtkWidget* dialog = gtk_message_dialog_new(
-      nullptr, GTK_DIALOG_MODAL, GTK_MESSAGE_QUESTION, GTK_BUTTONS_NONE,
-      "Allow %s to use your security tokens and certificates?", origin.c_str());
-  gtk_message_dialog_format_secondary_text(
-      GTK_MESSAGE_DIALOG(dialog),
-      "The page will be able to list your certificates, ask for your PIN and sign with your keys.");
-  gtk_dialog_add_buttons(GTK_DIALOG(dialog), "_Deny", kDeny, "Allow _once", kOnce,
-                         "_Always allow", kAlways, nullptr);
-  // Deny is what Return does: consent is never the default.
-  gtk_dialog_set_default_response(GTK_DIALOG(dialog), kDeny);
-  gtk_window_set_title(GTK_WINDOW(dialog), "Tarvona");
+  GtkWidget* dialog = gtk_dialog_new_with_buttons("Tarvona", nullptr, GTK_DIALOG_MODAL, "_Deny",
+                                                  kDeny, "Allow _once", kOnce, "_Always allow",
+                                                  kAlways, nullptr);
   gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER);
   gtk_window_set_keep_above(GTK_WINDOW(dialog), TRUE);
+  gtk_window_set_resizable(GTK_WINDOW(dialog), FALSE);
+
+  GtkWidget* content = gtk_dialog_get_content_area(GTK_DIALOG(dialog));
+  gtk_container_set_border_width(GTK_CONTAINER(content), 12);
+  GtkWidget* row = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 12);
+  GtkWidget* icon = gtk_image_new_from_icon_name("dialog-question", GTK_ICON_SIZE_DIALOG);
+  gtk_widget_set_valign(icon, GTK_ALIGN_START);
+  gtk_box_pack_start(GTK_BOX(row), icon, FALSE, FALSE, 0);
+  GtkWidget* texts = gtk_box_new(GTK_ORIENTATION_VERTICAL, 6);
+  GtkWidget* question = gtk_label_new(nullptr);
+  // The origin is text, never markup.
+  char* markup = g_markup_printf_escaped(
+      "<b>Allow %s to use your security tokens and certificates?</b>", origin.c_str());
+  gtk_label_set_markup(GTK_LABEL(question), markup);
+  g_free(markup);
+  GtkWidget* detail = gtk_label_new(
+      "The page will be able to list your certificates, ask for your PIN and sign with your "
+      "keys.");
+  for (GtkWidget* label : {question, detail}) {
+    gtk_label_set_xalign(GTK_LABEL(label), 0);
+    gtk_label_set_line_wrap(GTK_LABEL(label), TRUE);
+    gtk_label_set_max_width_chars(GTK_LABEL(label), 50);
+    gtk_box_pack_start(GTK_BOX(texts), label, FALSE, FALSE, 0);
+  }
+  gtk_box_pack_start(GTK_BOX(row), texts, TRUE, TRUE, 0);
+  gtk_box_pack_start(GTK_BOX(content), row, TRUE, TRUE, 0);
+
+  // Deny is what Return does, and it looks the part: consent is never the
+  // default.
+  gtk_dialog_set_default_response(GTK_DIALOG(dialog), kDeny);
+  GtkWidget* deny = gtk_dialog_get_widget_for_response(GTK_DIALOG(dialog), kDeny);
+  gtk_style_context_add_class(gtk_widget_get_style_context(deny), "suggested-action");
+  gtk_widget_show_all(dialog);
+  gtk_widget_grab_focus(deny);
   const int response = gtk_dialog_run(GTK_DIALOG(dialog));
   gtk_widget_destroy(dialog);
   std::puts(response == kAlways ? "always" : response == kOnce ? "once" : "deny");

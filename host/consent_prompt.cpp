@@ -21,8 +21,8 @@ bool HasDisplay() {
 // the browser's message pipes: it could not read or write frames.
 class DesktopPrompt final : public ConsentPrompt {
  public:
-  explicit DesktopPrompt(std::function<void()> before_showing)
-      : before_showing_(std::move(before_showing)) {}
+  DesktopPrompt(std::function<void()> before_showing, int hangup)
+      : before_showing_(std::move(before_showing)), hangup_(hangup) {}
 
   Answer Ask(std::string_view origin) override {
     if (!HasDisplay()) return Answer::kDeny;
@@ -31,7 +31,7 @@ class DesktopPrompt final : public ConsentPrompt {
     const std::string program = (folder / "tarvona-consent").string();
     const std::string arguments[] = {std::string(origin)};
     if (before_showing_) before_showing_();
-    auto outcome = platform::RunChild(program, arguments, {}, 16);
+    auto outcome = platform::RunChild(program, arguments, {}, 16, hangup_);
     if (!outcome) return Answer::kDeny;
     std::string_view word(outcome->output);
     if (word.starts_with("always")) return Answer::kAllowAlways;
@@ -41,12 +41,14 @@ class DesktopPrompt final : public ConsentPrompt {
 
  private:
   std::function<void()> before_showing_;
+  int hangup_;
 };
 
 }  // namespace
 
-std::unique_ptr<ConsentPrompt> DesktopConsentPrompt(std::function<void()> before_showing) {
-  return std::make_unique<DesktopPrompt>(std::move(before_showing));
+std::unique_ptr<ConsentPrompt> DesktopConsentPrompt(std::function<void()> before_showing,
+                                                    int hangup) {
+  return std::make_unique<DesktopPrompt>(std::move(before_showing), hangup);
 }
 
 }  // namespace tarvona::host

@@ -144,8 +144,8 @@ class HostSession::Site final : public com::ComObject<com::IControlSite> {
   ~Site() = default;
 };
 
-HostSession::HostSession(ComActivator& activator, OriginPolicy* origins)
-    : activator_(activator), origins_(origins) {}
+HostSession::HostSession(ComActivator& activator, OriginPolicy* origins, int hangup)
+    : activator_(activator), origins_(origins), hangup_(hangup) {}
 
 HostSession::~HostSession() {
   objects_.clear();
@@ -201,11 +201,13 @@ HostSession::Hosted* HostSession::Find(const json& object) {
 
 json HostSession::Create(const json& request) {
   const json& prog_id = request["create"];
+  std::string origin;
   if (origins_ != nullptr) {
-    const json& origin = request.contains("origin") ? request["origin"] : json();
-    if (!origin.is_string() || !origins_->Allows(origin.get<std::string>())) {
-      return Error(com::E_ACCESSDENIED, "this page may not use the control: " + origin.dump());
+    const json& given = request.contains("origin") ? request["origin"] : json();
+    if (!given.is_string() || !origins_->Allows(given.get<std::string>())) {
+      return Error(com::E_ACCESSDENIED, "this page may not use the control: " + given.dump());
     }
+    origin = given.get<std::string>();
   }
   if (!prog_id.is_string()) return Error(com::E_INVALIDARG, "\"create\" takes a ProgID");
   const std::string name = prog_id.get<std::string>();
@@ -226,6 +228,11 @@ json HostSession::Create(const json& request) {
   }
   ComPtr<com::IPersistPropertyBag> persist;
   if (com::Succeeded(Ask(*hosted.dispatch, &persist))) persist->InitNew();
+  // The page it works for, which the control's dialogs name.
+  ComPtr<com::IControlCaller> caller;
+  if (origins_ != nullptr && com::Succeeded(Ask(*hosted.dispatch, &caller))) {
+    caller->SetCaller(origin.c_str(), hangup_);
+  }
 
   int64_t id = next_object_++;
   objects_.emplace(id, std::move(hosted));

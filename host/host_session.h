@@ -31,9 +31,12 @@ namespace tarvona::host {
 // With an origin policy (browsers), "create" also carries the page's
 // "origin", and only origins the policy allows may create controls; the
 // store methods refuse certificate source 4 (a local file path) with 1004.
+// Each control created for a page learns the origin it works for, and
+// `hangup` (the host's input): its dialogs name the page and close as soon
+// as the browser hangs up.
 class HostSession {
  public:
-  explicit HostSession(ComActivator& activator, OriginPolicy* origins = nullptr);
+  explicit HostSession(ComActivator& activator, OriginPolicy* origins = nullptr, int hangup = -1);
   ~HostSession();
   HostSession(const HostSession&) = delete;
   HostSession& operator=(const HostSession&) = delete;
@@ -64,6 +67,7 @@ class HostSession {
 
   ComActivator& activator_;
   OriginPolicy* origins_;
+  int hangup_;
   std::map<int64_t, Hosted> objects_;
   int64_t next_object_ = 1;
 };

@@ -9,9 +9,13 @@
 //                          controls; while the consent dialog asks the
 //                          user, the host sends {"id":null,"status":
 //                          "waiting-for-permission"}. stdout carries frames
-//                          only.
+//                          only. When the browser hangs up (tab closed,
+//                          page left), every dialog the host shows closes
+//                          at once, even within a call.
 // Controls are created from the registration record in the user's classes
 // file ($XDG_DATA_HOME/tarvona/classes.reg), as tarvona-regsvr writes it.
+#include <unistd.h>
+
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -72,11 +76,16 @@ int RunNativeMessaging() {
   tarvona::host::ComActivator activator(registry, tarvona::platform::SystemLibraryLoader());
   // While the consent dialog waits for the user, the page says so. The
   // frame has no request id: pages that do not know it pass it by.
+  // The browser hangs up the host's input when the page goes; the dialogs
+  // watch it, without reading it, and close then.
   tarvona::host::OriginPolicy origins(
-      tarvona::host::OriginPolicy::DefaultAllowListPath(), tarvona::host::DesktopConsentPrompt([] {
-        tarvona::host::WriteFrame(stdout, R"({"id":null,"status":"waiting-for-permission"})");
-      }));
-  tarvona::host::HostSession session(activator, &origins);
+      tarvona::host::OriginPolicy::DefaultAllowListPath(),
+      tarvona::host::DesktopConsentPrompt(
+          [] {
+            tarvona::host::WriteFrame(stdout, R"({"id":null,"status":"waiting-for-permission"})");
+          },
+          STDIN_FILENO));
+  tarvona::host::HostSession session(activator, &origins, STDIN_FILENO);
   std::string request;
   for (;;) {
     switch (tarvona::host::ReadFrame(stdin, request)) {

@@ -18,8 +18,10 @@ class ConsentPrompt {
 // The desktop dialog when a display is available; without one, every
 // answer is "deny" at once, never a hang. `before_showing` runs just before
 // the dialog appears (the browser road tells the page it is waiting for the
-// user's answer).
-std::unique_ptr<ConsentPrompt> DesktopConsentPrompt(std::function<void()> before_showing = {});
+// user's answer). When `hangup` (the host's input) hangs up, the dialog
+// closes at once and the answer is "deny": nobody is left to allow.
+std::unique_ptr<ConsentPrompt> DesktopConsentPrompt(std::function<void()> before_showing = {},
+                                                    int hangup = -1);
 
 // Which page origins may create controls: those on the user's allow-list
 // ($XDG_CONFIG_HOME/tarvona/allowed-origins, one origin per line, "#"

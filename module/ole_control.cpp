@@ -70,6 +70,8 @@ HRESULT OleControl::QueryInterface(const IID& iid, void** out) noexcept {
     *out = static_cast<com::ISpecifyPropertyPages*>(this);
   } else if (iid == com::IControlObject::kIid) {
     *out = static_cast<com::IControlObject*>(this);
+  } else if (iid == com::IControlCaller::kIid) {
+    *out = static_cast<com::IControlCaller*>(this);
   } else {
     return com::E_NOINTERFACE;
   }
@@ -165,6 +167,16 @@ HRESULT OleControl::GetPages(com::CAUUID* pages) noexcept {
     *pages = {count, copy};
     return S_OK;
   });
+}
+
+HRESULT OleControl::SetCaller(const char* requester, int hangup) noexcept {
+  if (requester == nullptr) return com::E_POINTER;
+  try {
+    OnSetCaller(requester, hangup);
+  } catch (...) {
+    return com::E_OUTOFMEMORY;
+  }
+  return S_OK;
 }
 
 HRESULT OleControl::SetClientSite(com::IControlSite* site) noexcept {

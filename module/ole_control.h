@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <span>
+#include <string_view>
 
 #include "com/ole_control.h"
 #include "module/object_factory.h"
@@ -40,7 +41,8 @@ class PropExchange {
 class OleControl : public com::IDispatch,
                    public com::IPersistPropertyBag,
                    public com::ISpecifyPropertyPages,
-                   public com::IControlObject {
+                   public com::IControlObject,
+                   public com::IControlCaller {
  public:
   OleControl(const OleControl&) = delete;
   OleControl& operator=(const OleControl&) = delete;
@@ -72,6 +74,9 @@ class OleControl : public com::IDispatch,
   HRESULT SetExtent(const com::SizeL& himetric) noexcept final;
   HRESULT Draw(com::DrawingSurface* target, const com::RectL* bounds) noexcept final;
 
+  // IControlCaller: handed to OnSetCaller.
+  HRESULT SetCaller(const char* requester, int hangup) noexcept final;
+
   // The version found by the last load or reset.
   uint32_t loaded_version() const { return version_loaded_; }
 
@@ -92,6 +97,10 @@ class OleControl : public com::IDispatch,
                       const com::RectL& invalid) = 0;
   virtual const CLSID* GetPropPageIDs(ULONG& count) = 0;
   virtual HRESULT GetTypeLib(com::LCID lcid, com::ITypeLib** lib) = 0;
+  // Who the control works for (IControlCaller); ignored unless overridden.
+  virtual void OnSetCaller(std::string_view requester, int hangup) {
+    (void)requester, (void)hangup;
+  }
   virtual HRESULT DispatchIdsOfNames(const char* const* names, uint32_t count,
                                      com::DISPID* ids) = 0;
   virtual HRESULT DispatchInvoke(com::DISPID member, std::span<const com::Variant> args,

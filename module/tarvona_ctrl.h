@@ -31,6 +31,9 @@ class TarvonaControlObject final : public OleControl {
   HRESULT DispatchIdsOfNames(const char* const* names, uint32_t count, com::DISPID* ids) override;
   HRESULT DispatchInvoke(com::DISPID member, std::span<const com::Variant> args,
                          com::Variant& result, uint32_t* arg_err) override;
+  void OnSetCaller(std::string_view requester, int hangup) override {
+    control_.SetCaller(std::string(requester), hangup);
+  }
 
  private:
   ~TarvonaControlObject() override = default;

@@ -66,6 +66,14 @@ std::string NssDatabase::MakeSelfSigned(const std::string& name, const std::stri
   return base + ".cert.der";
 }
 
+void NssDatabase::SetPassword(const std::string& password) {
+  // certutil reads an empty file as no answer, a bare line as the empty password.
+  const std::string empty = WriteFile("old-password", {'\n'});
+  const std::string wanted =
+      WriteFile("new-password", std::vector<uint8_t>(password.begin(), password.end()));
+  RunTool({"certutil", "-W", "-d", "sql:" + directory_, "-f", empty, "-@", wanted});
+}
+
 std::string NssDatabase::WriteFile(const std::string& name,
                                    const std::vector<uint8_t>& bytes) const {
   std::string path = directory_ + "/" + name;

@@ -27,6 +27,9 @@ class NssDatabase {
   // `serial` as OpenSSL takes them ("/CN=Other", "0x1001").
   std::string MakeSelfSigned(const std::string& name, const std::string& subject,
                              const std::string& serial) const;
+  // Protects the database with a primary password, as a user may; import
+  // key pairs first.
+  void SetPassword(const std::string& password);
   // Writes a file into the folder and returns its path.
   std::string WriteFile(const std::string& name, const std::vector<uint8_t>& bytes) const;
 

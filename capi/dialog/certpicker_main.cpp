@@ -1,12 +1,16 @@
-// tarvona-certpicker: the certificate selection dialog, run by the control as
-// a child process (see picker_protocol.h). The list starts on the first
-// certificate; Return or double-click takes the one under the cursor, Escape
-// cancels.
+// tarvona-certpicker: the certificate selection dialog and the key store's
+// password prompt, run by the control as a child process (see
+// picker_protocol.h). Both say who asks and what for. The list starts on
+// the first certificate; Return or double-click takes the one under the
+// cursor. In the prompt, Return unlocks. Escape cancels either.
 #include <gtk/gtk.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "capi/dialog/picker_protocol.h"
@@ -14,9 +18,83 @@
 namespace {
 
 using tarvona::capi::CertificateSummary;
+using tarvona::capi::Purpose;
 namespace protocol = tarvona::capi::dialog;
 
 enum Column { kSubject, kIssuer, kExpires, kColumnCount };
+
+struct Options {
+  Purpose purpose = Purpose::kUse;
+  std::string requester;
+  bool password = false;
+  std::string store;  // the key store to unlock
+  int attempt = 1;
+};
+
+// nullopt on anything not in the protocol.
+std::optional<Options> ParseOptions(int argc, char** argv) {
+  Options options;
+  for (int i = 1; i < argc; i += 2) {
+    if (i + 1 >= argc) return std::nullopt;
+    std::string_view name = argv[i];
+    std::string_view value = argv[i + 1];
+    if (name == "--for") {
+      auto purpose = protocol::PurposeNamed(value);
+      if (!purpose) return std::nullopt;
+      options.purpose = *purpose;
+    } else if (name == "--from") {
+      options.requester = value;
+    } else if (name == "--password") {
+      options.password = true;
+      options.store = value;
+    } else if (name == "--attempt") {
+      options.attempt = std::atoi(argv[i + 1]);
+    } else {
+      return std::nullopt;
+    }
+  }
+  return options;
+}
+
+// An icon and, beside it, the request in bold above `detail`.
+GtkWidget* MakeHeading(const char* icon, const Options& options, const std::string& detail) {
+  GtkWidget* row = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 12);
+  GtkWidget* image = gtk_image_new_from_icon_name(icon, GTK_ICON_SIZE_DIALOG);
+  gtk_widget_set_valign(image, GTK_ALIGN_START);
+  gtk_box_pack_start(GTK_BOX(row), image, FALSE, FALSE, 0);
+  GtkWidget* texts = gtk_box_new(GTK_ORIENTATION_VERTICAL, 6);
+  GtkWidget* request = gtk_label_new(nullptr);
+  // The origin is text, never markup.
+  char* markup = g_markup_printf_escaped(
+      "<b>%s.</b>", protocol::RequestLine(options.purpose, options.requester).c_str());
+  gtk_label_set_markup(GTK_LABEL(request), markup);
+  g_free(markup);
+  GtkWidget* more = gtk_label_new(detail.c_str());
+  for (GtkWidget* label : {request, more}) {
+    gtk_label_set_xalign(GTK_LABEL(label), 0);
+    gtk_label_set_line_wrap(GTK_LABEL(label), TRUE);
+    gtk_label_set_max_width_chars(GTK_LABEL(label), 60);
+    gtk_box_pack_start(GTK_BOX(texts), label, FALSE, FALSE, 0);
+  }
+  gtk_box_pack_start(GTK_BOX(row), texts, TRUE, TRUE, 0);
+  return row;
+}
+
+GtkWidget* MakeDialog(const std::string& title, const char* accept) {
+  GtkWidget* dialog =
+      gtk_dialog_new_with_buttons(title.c_str(), nullptr, GTK_DIALOG_MODAL, "_Cancel",
+                                  GTK_RESPONSE_CANCEL, accept, GTK_RESPONSE_OK, nullptr);
+  gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK);
+  GtkWidget* accept_button =
+      gtk_dialog_get_widget_for_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK);
+  gtk_style_context_add_class(gtk_widget_get_style_context(accept_button), "suggested-action");
+  gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER);
+  gtk_window_set_keep_above(GTK_WINDOW(dialog), TRUE);
+  GtkWidget* content = gtk_dialog_get_content_area(GTK_DIALOG(dialog));
+  gtk_container_set_border_width(GTK_CONTAINER(content), 12);
+  gtk_box_set_spacing(GTK_BOX(content), 12);
+  return dialog;
+}
 
 void OnRowActivated(GtkTreeView*, GtkTreePath*, GtkTreeViewColumn*, gpointer dialog) {
   gtk_dialog_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK);
@@ -58,30 +136,32 @@ int SelectedRow(GtkWidget* list) {
   return index;
 }
 
-}  // namespace
+int Answer(std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  return std::fflush(stdout) == 0 ? protocol::kExitChosen : protocol::kExitFailed;
+}
 
-int main(int argc, char** argv) {
+int ChooseCertificate(const Options& options) {
   std::vector<CertificateSummary> certificates;
   for (std::string line; std::getline(std::cin, line);) {
     auto summary = protocol::DecodeLine(line);
     if (!summary) return protocol::kExitFailed;
     certificates.push_back(std::move(*summary));
   }
-  if (certificates.empty() || !gtk_init_check(&argc, &argv)) return protocol::kExitFailed;
+  if (certificates.empty() || !gtk_init_check(nullptr, nullptr)) return protocol::kExitFailed;
 
-  GtkWidget* dialog =
-      gtk_dialog_new_with_buttons("Select a certificate", nullptr, GTK_DIALOG_MODAL, "_Cancel",
-                                  GTK_RESPONSE_CANCEL, "_OK", GTK_RESPONSE_OK, nullptr);
-  gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK);
-  gtk_window_set_default_size(GTK_WINDOW(dialog), 640, 320);
-  gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER);
-
+  // The title says it too, for window lists and for those who read titles.
+  const std::string request = protocol::RequestLine(options.purpose, options.requester);
+  GtkWidget* dialog = MakeDialog(request, "_OK");
+  gtk_window_set_default_size(GTK_WINDOW(dialog), 640, 360);
   GtkWidget* content = gtk_dialog_get_content_area(GTK_DIALOG(dialog));
-  gtk_container_set_border_width(GTK_CONTAINER(content), 8);
-  gtk_box_set_spacing(GTK_BOX(content), 8);
-  GtkWidget* prompt = gtk_label_new("Select the certificate you want to use.");
-  gtk_label_set_xalign(GTK_LABEL(prompt), 0);
-  gtk_box_pack_start(GTK_BOX(content), prompt, FALSE, FALSE, 0);
+  gtk_box_pack_start(GTK_BOX(content),
+                     MakeHeading("dialog-password", options,
+                                 options.purpose == Purpose::kUse
+                                     ? "Select the certificate to use."
+                                     : "Select the certificate to use. Only certificates whose "
+                                       "private key you hold are listed."),
+                     FALSE, FALSE, 0);
   GtkWidget* scroller = gtk_scrolled_window_new(nullptr, nullptr);
   gtk_scrolled_window_set_shadow_type(GTK_SCROLLED_WINDOW(scroller), GTK_SHADOW_IN);
   GtkWidget* list = MakeList(certificates);
@@ -95,6 +175,45 @@ int main(int argc, char** argv) {
   int chosen = response == GTK_RESPONSE_OK ? SelectedRow(list) : -1;
   gtk_widget_destroy(dialog);
   if (chosen < 0) return protocol::kExitCancelled;
-  std::printf("%d\n", chosen);
-  return std::fflush(stdout) == 0 ? protocol::kExitChosen : protocol::kExitFailed;
+  return Answer(std::to_string(chosen) + "\n");
+}
+
+int AskPassword(const Options& options) {
+  if (!gtk_init_check(nullptr, nullptr)) return protocol::kExitFailed;
+  GtkWidget* dialog = MakeDialog("Password for " + options.store, "_Unlock");
+  gtk_window_set_resizable(GTK_WINDOW(dialog), FALSE);
+  GtkWidget* content = gtk_dialog_get_content_area(GTK_DIALOG(dialog));
+  std::string detail = "Enter the password of your certificate store “" + options.store + "”.";
+  if (options.attempt > 1) detail = "The password was wrong. " + detail;
+  gtk_box_pack_start(GTK_BOX(content), MakeHeading("dialog-password", options, detail), FALSE,
+                     FALSE, 0);
+  GtkWidget* entry = gtk_entry_new();
+  gtk_entry_set_visibility(GTK_ENTRY(entry), FALSE);
+  gtk_entry_set_input_purpose(GTK_ENTRY(entry), GTK_INPUT_PURPOSE_PASSWORD);
+  // Characters of up to four bytes: the answer stays within the limit.
+  gtk_entry_set_max_length(GTK_ENTRY(entry), protocol::kPasswordLimit / 4);
+  gtk_entry_set_activates_default(GTK_ENTRY(entry), TRUE);
+  gtk_box_pack_start(GTK_BOX(content), entry, FALSE, FALSE, 0);
+
+  gtk_widget_show_all(dialog);
+  gtk_widget_grab_focus(entry);
+  int response = gtk_dialog_run(GTK_DIALOG(dialog));
+  int status = protocol::kExitCancelled;
+  if (response == GTK_RESPONSE_OK) status = Answer(gtk_entry_get_text(GTK_ENTRY(entry)));
+  gtk_widget_destroy(dialog);
+  return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  auto options = ParseOptions(argc, argv);
+  if (!options) {
+    std::fprintf(stderr,
+                 "usage: %s [--for sign|decrypt|use] [--from ORIGIN] "
+                 "[--password STORE --attempt N]\n",
+                 argv[0]);
+    return protocol::kExitFailed;
+  }
+  return options->password ? AskPassword(*options) : ChooseCertificate(*options);
 }

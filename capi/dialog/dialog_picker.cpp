@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "capi/dialog/picker_protocol.h"
 #include "platform/child_process.h"
@@ -20,14 +22,29 @@ bool HasDisplay() {
   return false;
 }
 
+// Runs the program for `request`, after `arguments` of its own.
+std::optional<platform::ChildOutcome> RunDialog(const Request& request,
+                                                std::vector<std::string> arguments,
+                                                std::string_view input, size_t output_limit) {
+  arguments.insert(arguments.end(), {"--for", dialog::PurposeWord(request.purpose)});
+  if (!request.requester.empty()) arguments.insert(arguments.end(), {"--from", request.requester});
+  return platform::RunChild((platform::OwnFolder() / DialogPicker::kProgramName).string(),
+                            arguments, input, output_limit, request.hangup);
+}
+
 }  // namespace
 
 std::optional<size_t> DialogPicker::Pick(std::span<const CertificateSummary> certificates) {
+  return PickFor(Request{}, certificates);
+}
+
+std::optional<size_t> DialogPicker::PickFor(const Request& request,
+                                            std::span<const CertificateSummary> certificates) {
   if (certificates.empty() || !HasDisplay()) return std::nullopt;
   std::string input;
   for (const CertificateSummary& summary : certificates) input += dialog::EncodeLine(summary);
   // The answer is an index: a few digits and a line end.
-  auto outcome = platform::RunChild((platform::OwnFolder() / kProgramName).string(), {}, input, 64);
+  auto outcome = RunDialog(request, {}, input, 64);
   if (!outcome || outcome->exit_code != dialog::kExitChosen) return std::nullopt;
   const std::string& output = outcome->output;
   size_t index = 0;
@@ -38,6 +55,15 @@ std::optional<size_t> DialogPicker::Pick(std::span<const CertificateSummary> cer
     return std::nullopt;
   }
   return index;
+}
+std::optional<std::string> DialogPicker::AskPassword(const Request& request, std::string_view store,
+                                                     int attempt) {
+  if (!HasDisplay()) return std::nullopt;
+  auto outcome =
+      RunDialog(request, {"--password", std::string(store), "--attempt", std::to_string(attempt)},
+                {}, dialog::kPasswordLimit);
+  if (!outcome || outcome->exit_code != dialog::kExitChosen) return std::nullopt;
+  return std::move(outcome->output);
 }
 
 }  // namespace tarvona::capi

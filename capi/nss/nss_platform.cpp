@@ -4,6 +4,7 @@
 #include "capi/nss/nss_platform.h"
 
 #include <prtime.h>
+#include <string.h>
 
 #include <algorithm>
 #include <climits>
@@ -112,6 +113,10 @@ class NssCertificate final : public Certificate {
     return summary;
   }
 
+  // NSS marks certificates whose key a token holds as the user's own; it
+  // knows so without the store's password.
+  bool HoldsPrivateKey() const override { return CERT_IsUserCert(certificate_.get()) != PR_FALSE; }
+
   CERTCertificate* get() const { return certificate_.get(); }
 
  private:
@@ -168,9 +173,40 @@ class NssDefaultProvider final : public DefaultProvider {
   }
 };
 
+// The password prompt of one private key, handed to NSS as the key's
+// window context: NSS asks through it whenever the key's store must be
+// unlocked, while the key is found and while it is used.
+struct Unlocking {
+  static constexpr int kAttempts = 3;
+  PasswordPrompt ask;
+  int attempts = 0;
+  bool ended = false;  // cancelled, or out of attempts: NSS asks no more
+};
+
+// NSS's password callback, for the whole process. Calls that bring no
+// prompt (listing the store, say) unlock nothing.
+char* PasswordFor(PK11SlotInfo* slot, PRBool, void* context) {
+  auto* unlocking = static_cast<Unlocking*>(context);
+  if (unlocking == nullptr || !unlocking->ask || unlocking->ended) return nullptr;
+  if (++unlocking->attempts > Unlocking::kAttempts) {
+    unlocking->ended = true;
+    return nullptr;
+  }
+  std::optional<std::string> password =
+      unlocking->ask(PK11_GetTokenName(slot), unlocking->attempts);
+  if (!password) {
+    unlocking->ended = true;
+    return nullptr;
+  }
+  char* copy = PORT_Strdup(password->c_str());
+  explicit_bzero(password->data(), password->size());
+  return copy;
+}
+
 class NssPrivateKeyProvider final : public PrivateKeyProvider {
  public:
-  explicit NssPrivateKeyProvider(PrivateKeyPtr key) : key_(std::move(key)) {}
+  NssPrivateKeyProvider(std::unique_ptr<Unlocking> unlocking, PrivateKeyPtr key)
+      : unlocking_(std::move(unlocking)), key_(std::move(key)) {}
 
   std::optional<Bytes> Hash(HashAlgorithm algorithm, std::span<const uint8_t> data) override {
     return HashWithNss(algorithm, data);
@@ -219,6 +255,7 @@ class NssPrivateKeyProvider final : public PrivateKeyProvider {
   }
 
  private:
+  std::unique_ptr<Unlocking> unlocking_;  // outlives the key, which points to it
   PrivateKeyPtr key_;
 };
 
@@ -301,11 +338,20 @@ class NssCryptoPlatform final : public CryptoPlatform {
   }
 
   std::unique_ptr<PrivateKeyProvider> AcquirePrivateKey(const Certificate& certificate) override {
+    return AcquirePrivateKeyAsking(certificate, {});
+  }
+
+  // A store with a primary password is unlocked within the call; NSS keeps
+  // it unlocked for the rest of the process.
+  std::unique_ptr<PrivateKeyProvider> AcquirePrivateKeyAsking(const Certificate& certificate,
+                                                              const PasswordPrompt& ask) override {
     const auto* nss_certificate = dynamic_cast<const NssCertificate*>(&certificate);
     if (nss_certificate == nullptr) return nullptr;
-    PrivateKeyPtr key(PK11_FindKeyByAnyCert(nss_certificate->get(), nullptr));
+    auto unlocking = std::make_unique<Unlocking>(Unlocking{ask});
+    PK11_SetPasswordFunc(PasswordFor);
+    PrivateKeyPtr key(PK11_FindKeyByAnyCert(nss_certificate->get(), unlocking.get()));
     if (!key || SECKEY_GetPrivateKeyType(key.get()) != rsaKey) return nullptr;
-    return std::make_unique<NssPrivateKeyProvider>(std::move(key));
+    return std::make_unique<NssPrivateKeyProvider>(std::move(unlocking), std::move(key));
   }
 
   std::unique_ptr<DefaultProvider> AcquireDefaultProvider() override {

@@ -220,6 +220,10 @@ TEST_F(CspMethodsTest, TheDialogShowsTheStoreInItsOrder) {
   std::string signature = control_->SignByCSP(0, kSourceDialog, "ignored", 0, kHello);
   EXPECT_TRUE(
       VerifiesWith(Pem("rsa2048"), Digest::kSha1, Bytes("Hello"), HexDecode(Flipped(signature))));
+  // Signing offers only the certificates whose key the store holds.
+  EXPECT_EQ(picker_.shown.size(), 2u);
+  picker_.answer = 2;
+  EXPECT_EQ(Verify(kSourceDialog, "", signature), kVerifyFailed);  // serial2a's key did not sign
   ASSERT_EQ(picker_.shown.size(), 3u);
   EXPECT_EQ(picker_.shown[0].subject, "Tarvona Test rsa1024");
   EXPECT_EQ(picker_.shown[2].subject, "Tarvona Test serial2a");

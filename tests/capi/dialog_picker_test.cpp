@@ -3,6 +3,7 @@
 // ctest's time limit.
 #include "capi/dialog/dialog_picker.h"
 
+#include <array>
 #include <chrono>
 #include <cstdlib>
 
@@ -36,8 +37,10 @@ class XvfbDialogTest : public testing::StoreTest {
     database_.ImportKeyPair("rsa2048");
   }
 
-  void AnswerDialogWith(const std::string& keys) {
-    display_.AnswerWindow("Select a certificate", keys);
+  void AnswerDialogWith(const std::string& keys, const std::string& title =
+                                                     "A program wants to sign with one of your "
+                                                     "certificates") {
+    display_.AnswerWindow(title, keys);
   }
   bool KeysTyped() { return display_.KeysTyped(); }
 
@@ -58,9 +61,102 @@ TEST_F(XvfbDialogTest, KeyboardChoosesTheSecondCertificate) {
 
 TEST_F(XvfbDialogTest, EscapeChoosesNothing) {
   CTarvonaActiveXCtrl control(no_modules_, capi::nss::UserCryptoPlatform(), picker_);
-  AnswerDialogWith("Escape");
+  AnswerDialogWith("Escape", "A program wants to use one of your certificates");
   EXPECT_EQ(control.VerifyByCSP(0, kSourceDialog, "", 0, testing::kHello, "00"), kStoreUnavailable);
   EXPECT_TRUE(KeysTyped());
+}
+
+// The dialog names the site that asks and what for, and offers for signing
+// and decryption only the certificates whose key the store holds: the last
+// one listed is then rsa2048, not rsa4096 (stored without its key).
+TEST_F(XvfbDialogTest, TheDialogSaysWhoAsksAndOffersOnlyWhatCanServe) {
+  database_.AddCertificate(testing::DataFile("rsa4096.cert.der"), "rsa4096");
+  const auto hello = testing::Bytes("Hello");
+  const std::string for_rsa2048 =
+      HexEncode(testing::Reversed(testing::EncryptTo(testing::Pem("rsa2048"), hello)));
+  const std::string by_rsa4096 = HexEncode(testing::Reversed(
+      testing::SignWith(testing::KeyPath("rsa4096"), testing::Digest::kSha1, hello)));
+  enum class Call { kSign, kDecrypt, kVerify };
+  const struct {
+    std::string requester;
+    Call call;
+    std::string title;
+  } cases[] = {
+      {"https://bank.example", Call::kSign,
+       "bank.example wants to sign with one of your certificates"},
+      {"http://localhost:8000", Call::kDecrypt,
+       "http://localhost:8000 wants to decrypt with one of your certificates"},
+      {"https://bank.example:8443", Call::kVerify,
+       "bank.example:8443 wants to use one of your certificates"},
+      {"", Call::kVerify, "A program wants to use one of your certificates"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.title);
+    CTarvonaActiveXCtrl control(no_modules_, capi::nss::UserCryptoPlatform(), picker_);
+    control.SetCaller(c.requester, -1);
+    AnswerDialogWith("End Return", c.title);
+    switch (c.call) {
+      case Call::kSign:
+        EXPECT_TRUE(testing::VerifiesWith(testing::Pem("rsa2048"), testing::Digest::kSha1, hello,
+                                          testing::Reversed(HexDecode(control.SignByCSP(
+                                              0, kSourceDialog, "", 0, testing::kHello)))));
+        break;
+      case Call::kDecrypt:
+        EXPECT_EQ(control.DecryptByCSP(0, kSourceDialog, "", 0, for_rsa2048), testing::kHello);
+        break;
+      case Call::kVerify:
+        EXPECT_EQ(control.VerifyByCSP(0, kSourceDialog, "", 0, testing::kHello, by_rsa4096), kOk);
+        break;
+    }
+    EXPECT_TRUE(KeysTyped());
+  }
+}
+
+// A store locked by a primary password is unlocked within the call: the
+// prompt takes the right password, asks again after a wrong one, and ends
+// the call with the store's answer for an unreachable key (1303) when
+// cancelled or after three wrong ones.
+TEST_F(XvfbDialogTest, ALockedStoreAsksForItsPasswordWithinTheCall) {
+  database_.SetPassword("secret");
+  const std::string right = "xdotool type --delay 20 secret && xdotool key Return";
+  const std::string wrong = "xdotool type --delay 20 guess && xdotool key Return";
+  const struct {
+    std::vector<std::string> answers;
+    bool signs;
+  } cases[] = {
+      {{right}, true},
+      {{wrong, right}, true},
+      {{"xdotool key Escape"}, false},
+      {{wrong, wrong, wrong}, false},
+  };
+  const std::vector<uint8_t> serial = HexDecode("1001");  // rsa1024
+  std::array<uint8_t, 1000> signature{};
+  size_t length = 0;
+  auto sign = [&] {
+    // Each signature starts locked.
+    EXPECT_TRUE(capi::nss::Shutdown());
+    CCspCrypto csp(capi::nss::UserCryptoPlatform(), picker_);
+    csp.SetCaller("https://bank.example", -1);
+    return csp.SignWithCertificate(kSourceSerial, std::span<const uint8_t>(serial), 0,
+                                   testing::Bytes("Hello"), signature, length);
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.answers.size());
+    display_.AnswerWindows("Password for NSS Certificate DB", c.answers);
+    int32_t rc = sign();
+    EXPECT_TRUE(KeysTyped());
+    if (c.signs) {
+      ASSERT_EQ(rc, kOk);
+      EXPECT_TRUE(testing::VerifiesWith(
+          testing::Pem("rsa1024"), testing::Digest::kSha1, testing::Bytes("Hello"),
+          testing::Reversed(std::span<const uint8_t>(signature).first(length))));
+    } else {
+      EXPECT_EQ(rc, kKeyUnavailable);
+    }
+  }
+  // No display: the same code, and no prompt to wait for.
+  unsetenv("DISPLAY");
+  EXPECT_EQ(sign(), kKeyUnavailable);
 }
 
 }  // namespace

@@ -1,4 +1,9 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -6,10 +11,12 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host/native_messaging.h"
 #include "host/origin_policy.h"
+#include "testing/nss_database.h"
 #include "testing/softhsm_tokens.h"
 #include "tests/host/host_fixture.h"
 #include "tests/support/xvfb_display.h"
@@ -167,6 +174,112 @@ TEST_F(ConsentDialogTest, TheHostSaysItWaitsForTheUserBeforeAnswering) {
   ASSERT_EQ(frames.size(), 2u);
   EXPECT_EQ(json::parse(frames[0]), json::parse(R"({"id":null,"status":"waiting-for-permission"})"));
   EXPECT_EQ(json::parse(frames[1])["error"]["name"], "E_ACCESSDENIED");
+}
+
+// Every dialog the host shows belongs to its page: when the browser hangs
+// up (tab closed, page left) or the host dies, the dialog closes at once,
+// even while the host waits inside a call; nothing the user could no
+// longer see is remembered.
+class HostDialogsTest : public testing::RegisteredModuleTest {
+ protected:
+  void SetUp() override {
+    if (!testing::XvfbDisplay::Available()) GTEST_SKIP() << "needs Xvfb and xdotool";
+    ASSERT_TRUE(display_.Start()) << "Xvfb did not start";
+    // The user's store, locked, under a home of the test's own.
+    database_.ImportKeyPair("rsa1024");
+    database_.SetPassword("secret");
+    std::filesystem::create_directories(home_ + "/.pki");
+    std::filesystem::create_directory_symlink(database_.directory(), home_ + "/.pki/nssdb");
+    setenv("HOME", home_.c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (home_ + "/.config").c_str(), 1);
+  }
+  void TearDown() override {
+    unsetenv("XDG_CONFIG_HOME");
+    setenv("HOME", saved_home_.c_str(), 1);
+    std::filesystem::remove_all(home_);
+  }
+
+  // Starts the host as a browser does, its input a pipe held open.
+  void StartHost(const std::string& frames) {
+    int input[2];
+    ASSERT_EQ(pipe(input), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, input[0], 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addclose(&actions, input[1]);
+    const char* argv[] = {TARVONA_HOST_PATH, "chrome-extension://x/", nullptr};
+    ASSERT_EQ(posix_spawn(&host_, argv[0], &actions, nullptr, const_cast<char**>(argv), environ),
+              0);
+    posix_spawn_file_actions_destroy(&actions);
+    close(input[0]);
+    to_host_ = input[1];
+    ASSERT_EQ(write(to_host_, frames.data(), frames.size()), static_cast<ssize_t>(frames.size()));
+  }
+  void HangUp() { close(std::exchange(to_host_, -1)); }
+  int HostStatus() {
+    int status = -1;
+    waitpid(host_, &status, 0);
+    if (to_host_ >= 0) HangUp();
+    return status;
+  }
+
+  std::string AllowList() const { return home_ + "/.config/tarvona/allowed-origins"; }
+
+  testing::XvfbDisplay display_;
+  testing::NssDatabase database_;
+  std::string home_ = [] {
+    char folder[] = "/tmp/tarvona-home-XXXXXX";
+    return std::string(mkdtemp(folder));
+  }();
+  const std::string saved_home_ = std::getenv("HOME") ? std::getenv("HOME") : "/";
+  pid_t host_ = -1;
+  int to_host_ = -1;
+};
+
+TEST_F(HostDialogsTest, DialogsCloseWhenTheHostEnds) {
+  const std::string create = Frame(
+      R"({"id":1,"create":"TARVONAACTIVEX.TarvonaActiveXCtrl.1","origin":"https://bank.example"})");
+  const struct {
+    const char* dialog;
+    std::string frames;
+    std::string title;
+  } dialogs[] = {
+      {"consent", create, "Tarvona"},
+      {"picker", create + Frame(R"({"id":2,"object":1,"method":"SignByCSP","params":[0,0,"",0,"48656C6C6F"]})"),
+       "bank.example wants to sign with one of your certificates"},
+      {"password", create + Frame(R"({"id":2,"object":1,"method":"SignByCSP","params":[0,1,"1001",0,"48656C6C6F"]})"),
+       "Password for NSS Certificate DB"},
+  };
+  for (const auto& d : dialogs) {
+    for (bool killed : {false, true}) {
+      SCOPED_TRACE(std::string(d.dialog) + (killed ? ", host killed" : ", input hung up"));
+      std::filesystem::remove_all(home_ + "/.config");
+      if (d.title != "Tarvona") {
+        std::filesystem::create_directories(home_ + "/.config/tarvona");
+        std::ofstream(AllowList()) << "https://bank.example\n";
+      }
+      StartHost(d.frames);
+      ASSERT_TRUE(testing::XvfbDisplay::Shows(d.title));
+      if (killed) {
+        kill(host_, SIGKILL);
+      } else {
+        HangUp();
+      }
+      const bool closed = testing::XvfbDisplay::Closed(d.title);
+      EXPECT_TRUE(closed);
+      if (!closed) kill(host_, SIGKILL);  // not to wait for an answer that never comes
+      int status = HostStatus();
+      if (killed) {
+        EXPECT_TRUE(WIFSIGNALED(status));
+      } else {
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+      }
+      if (d.title == "Tarvona") {
+        EXPECT_FALSE(std::filesystem::exists(AllowList()));  // no "Always allow" taken
+      }
+    }
+  }
 }
 
 TEST(ConsentPromptTest, WithoutADisplayDeniesAtOnce) {

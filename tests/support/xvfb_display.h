@@ -49,10 +49,25 @@ class XvfbDisplay {
   // Focuses the window titled exactly `title` once it shows and types the
   // keys: the window may be gone before the last key is released.
   void AnswerWindow(const std::string& title, const std::string& keys) {
-    typist_ = Spawn({"sh", "-c",
-                     "timeout 20 xdotool search --sync --onlyvisible --name '^" + title +
-                         "$' windowfocus --sync && xdotool key --delay 50 " + keys});
+    typist_ = Spawn({"sh", "-c", Focus(title) + " && xdotool key --delay 50 " + keys});
   }
+
+  // Answers windows titled `title` one after another: each answer is a
+  // shell command ("xdotool type secret && xdotool key Return") run once
+  // the next window has focus, and the window must be gone before the next
+  // one counts.
+  void AnswerWindows(const std::string& title, const std::vector<std::string>& answers) {
+    std::string script = "true";
+    for (const std::string& answer : answers) {
+      script += " && " + Focus(title) + " && " + answer + " && " + Gone(title);
+    }
+    typist_ = Spawn({"sh", "-c", script});
+  }
+
+  // Waits until a window titled `title` shows; false when none does.
+  static bool Shows(const std::string& title) { return Run(Focus(title)); }
+  // Waits until no window titled `title` shows; false when one stays.
+  static bool Closed(const std::string& title) { return Run(Gone(title)); }
 
   // True once the typist has found the window and typed every key.
   bool KeysTyped() {
@@ -64,6 +79,23 @@ class XvfbDisplay {
   }
 
  private:
+  static std::string Named(const std::string& title) {
+    return "--onlyvisible --name '^" + title + "$'";
+  }
+  static std::string Focus(const std::string& title) {
+    return "timeout 20 xdotool search --sync " + Named(title) + " windowfocus --sync";
+  }
+  static std::string Gone(const std::string& title) {
+    return "timeout 20 sh -c \"while xdotool search " + Named(title) +
+           " >/dev/null; do sleep 0.1; done\"";
+  }
+  static bool Run(const std::string& script) {
+    pid_t pid = Spawn({"sh", "-c", script});
+    int status = 0;
+    return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) &&
+           WEXITSTATUS(status) == 0;
+  }
+
   static pid_t Spawn(std::vector<std::string> arguments) {
     std::vector<char*> argv;
     for (std::string& argument : arguments) argv.push_back(argument.data());
