@@ -10,8 +10,9 @@
 //                          user, the host sends {"id":null,"status":
 //                          "waiting-for-permission"}. stdout carries frames
 //                          only.
-// Controls are created from the registration record in the user's classes
-// file ($XDG_DATA_HOME/tarvona/classes.reg), as tarvona-regsvr writes it.
+// Controls are created from the registration record, as tarvona-regsvr
+// writes it: the user's classes file ($XDG_DATA_HOME/tarvona/classes.reg)
+// first, then the machine's (/var/lib/tarvona/classes.reg).
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -24,14 +25,14 @@
 #include "host/native_messaging.h"
 #include "host/origin_policy.h"
 #include "platform/dynamic_library.h"
-#include "platform/registry.h"
+#include "platform/classes_root.h"
 
 namespace {
 
 constexpr size_t kMaxRequest = 1 << 20;
 
 int RunLines() {
-  const tarvona::platform::FileRegistry registry;
+  const tarvona::platform::ClassesRoot registry;
   tarvona::host::ComActivator activator(registry, tarvona::platform::SystemLibraryLoader());
   tarvona::host::HostSession session(activator);
   tarvona::host::LineReader reader(stdin, kMaxRequest);
@@ -69,7 +70,7 @@ std::string Bounded(std::string response, const std::string& request_text) {
 int RunNativeMessaging() {
   // A browser that has gone away shows as a failed write, not a signal.
   std::signal(SIGPIPE, SIG_IGN);
-  const tarvona::platform::FileRegistry registry;
+  const tarvona::platform::ClassesRoot registry;
   tarvona::host::ComActivator activator(registry, tarvona::platform::SystemLibraryLoader());
   // While the consent dialog waits for the user, the page says so. The
   // frame has no request id: pages that do not know it pass it by.

@@ -9,6 +9,7 @@
 
 #include "module/embedded_resources.h"
 #include "module/tarvona_module.h"
+#include "platform/classes_root.h"
 
 namespace {
 
@@ -19,7 +20,7 @@ using namespace tarvona;
 // registered; destroying it clears them before the class objects go.
 const platform::ResourceSet g_resources =
     platform::ResourceSet::Parse(module::EmbeddedResources()).value_or(platform::ResourceSet());
-platform::FileRegistry g_registry;  // the user's HKEY_CLASSES_ROOT
+platform::ClassesRoot g_registry;  // HKEY_CLASSES_ROOT: the user's classes over the machine's
 const module::ModuleEnvironment g_environment{platform::SystemLibraryLoader(), g_resources,
                                               g_registry, platform::SystemTypeLibLoader()};
 module::TarvonaModule g_module(g_environment);
@@ -35,10 +36,15 @@ std::string ModulePath() {
   return resolved ? std::string(resolved.get()) : std::string(info.dli_fname);
 }
 
+// Registration writes and removes the record of one place, the user's
+// classes file (the machine's under `tarvona-regsvr --system`), seeing
+// nothing of the other: the merged view would let the machine's keys stand
+// in for missing ones of the user's.
 platform::HRESULT Registration(bool register_server) noexcept {
   return platform::Guarded([&] {
-    platform::SystemClassCreator classes(g_registry);
-    const module::RegistrationServices services{g_registry, classes,
+    platform::FileRegistry record;
+    platform::SystemClassCreator classes(record);
+    const module::RegistrationServices services{record, classes,
                                                 platform::SystemTypeLibLoader(), ModulePath()};
     return register_server ? g_module.DllRegisterServer(services)
                            : g_module.DllUnregisterServer(services);
