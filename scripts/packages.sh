@@ -14,6 +14,11 @@ TARVONA_PACKAGES=(
 # tests). Node.js 20 or later must be there already (playwright-core).
 TARVONA_BROWSER_PACKAGES=(chromium firefox-esr)
 
+# What scripts/package.sh and the package's test need on top: Chromium packs
+# the extension, dpkg-dev reads what the programs link, lintian checks the
+# package.
+TARVONA_PACKAGE_PACKAGES=(dpkg-dev lintian)
+
 tarvona_install_packages() {
   local missing=()
   for p in "${TARVONA_PACKAGES[@]}"; do
