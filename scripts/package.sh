@@ -9,7 +9,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/packages.sh
-TARVONA_PACKAGES+=("${TARVONA_PACKAGE_PACKAGES[@]}" chromium)
+TARVONA_PACKAGES=("${TARVONA_PACKAGE_PACKAGES[@]}")
 tarvona_install_packages
 
 build=build-package

@@ -13,7 +13,20 @@ if [ "$(id -u)" -ne 0 ]; then
   echo "skipped: the package test installs the package system-wide, as root" >&2
   exit 77
 fi
-if dpkg-query -W -f='${Status}' tarvona 2>/dev/null | grep -q "installed"; then
+# Installed, or removed with its configuration files left.
+installed() {
+  local status
+  status=$(dpkg-query -W -f='${Status}' tarvona 2>/dev/null) && [[ "$status" != *not-installed* ]]
+}
+purge() { DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq tarvona >"$1" 2>&1; }
+# A run killed outright (a timeout's SIGKILL) leaves its package and this
+# mark behind; the next run takes the package away first. A package
+# installed without the mark is someone's own, and stays.
+mark=/run/tarvona-package-test
+if installed && [ -e "$mark" ]; then
+  purge /dev/null || dpkg --purge tarvona >/dev/null
+fi
+if installed; then
   echo "tarvona is installed on this machine; the test installs and purges its own" >&2
   exit 1
 fi
@@ -25,10 +38,11 @@ p11_module=""
 p11_folder=""
 cleanup() {
   status=$?
-  if dpkg-query -W -f='${Status}' tarvona 2>/dev/null | grep -q "installed"; then
-    DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq tarvona >/dev/null 2>&1 ||
-      dpkg --purge tarvona >/dev/null 2>&1 || true
+  set +e
+  if installed; then
+    purge /dev/null || dpkg --purge tarvona >/dev/null 2>&1 || true
   fi
+  installed || rm -f "$mark"
   [ -n "$p11_module" ] && rm -f "$p11_module"
   [ -n "$p11_folder" ] && rmdir "$p11_folder" "$(dirname "$p11_folder")" 2>/dev/null
   rm -rf "$work"
@@ -48,11 +62,14 @@ step "lintian: no error, and no warning but those overridden with their reason"
 lintian --fail-on error,warning "$deb" >"$work/lintian.log" 2>&1 ||
   { grep -v "running with root privileges" "$work/lintian.log" >&2; exit 1; }
 
-# The package's folders that exist already belong to others and stay.
-dpkg-deb -c "$deb" | awk '{print substr($6, 2)}' | sed 's#/$##' | grep -v '^$' >"$work/contents"
+# What the package holds and the machine's record; the package's folders
+# that exist already belong to others as well and stay.
+{ dpkg-deb -c "$deb" | awk '{print substr($6, 2)}' | sed 's#/$##' | grep -v '^$'
+  echo /var/lib/tarvona; } >"$work/contents"
 while read -r path; do [ -e "$path" ] && echo "$path"; done <"$work/contents" >"$work/before"
 
 step "install"
+touch "$mark"
 DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "$deb" >"$work/apt.log" 2>&1 ||
   { cat "$work/apt.log" >&2; exit 1; }
 record=/var/lib/tarvona/classes.reg
@@ -81,13 +98,12 @@ mkdir -p "$work/home"
 
 step "purge"
 dpkg -L tarvona | grep -vx "/\." >"$work/listed"
-DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq tarvona >"$work/apt.log" 2>&1 ||
-  { cat "$work/apt.log" >&2; exit 1; }
-if dpkg-query -W -f='${Status}' tarvona 2>/dev/null | grep -qv "not-installed"; then
+purge "$work/apt.log" || { cat "$work/apt.log" >&2; exit 1; }
+if installed; then
   echo "dpkg still knows tarvona: $(dpkg-query -W -f='${Status}' tarvona)" >&2
   exit 1
 fi
-left=$({ cat "$work/contents" "$work/listed"; echo /var/lib/tarvona; } | sort -u |
+left=$(cat "$work/contents" "$work/listed" | sort -u |
   while read -r path; do
     [ -e "$path" ] || [ -L "$path" ] || continue
     grep -qxF "$path" "$work/before" || echo "$path"
