@@ -42,6 +42,11 @@ void tarvona_fault_token_info(int generation, const char *label,
  * records handles as the caller passed them. */
 void tarvona_fault_large_handles(int generation, int on);
 
+/* With `length` non-zero, C_GetAttributeValue answers every length query
+ * (an entry with a null value) of the generation with `length`, as a module
+ * that reports a wrong or unbounded length would; 0 turns it off. */
+void tarvona_fault_attribute_length(int generation, CK_ULONG length);
+
 /* One traced call, as the control made it. Fields a function does not have
  * stay 0. Output capacity is 0 for a length query (null output buffer).
  * C_SetPIN puts the old PIN in bytes, the new one straight after it.
@@ -65,6 +70,9 @@ struct tarvona_trace_entry {
                                 first template entry's value */
   CK_ULONG bytes_len;
   CK_ATTRIBUTE_TYPE attribute; /* first template entry's type */
+  CK_BBOOL no_output;          /* single-part and final calls given a null
+                                  output buffer: a length query, which leaves
+                                  the operation active */
 };
 
 /* Calls recorded since the last reset or clear, oldest first. */

@@ -23,6 +23,8 @@ void OverrideTokenInfo(int generation, CK_TOKEN_INFO* info) noexcept;
 // Whether the generation presents large object handles
 // (tarvona_fault_large_handles), and the two directions of its mapping.
 bool LargeHandles(int generation) noexcept;
+// Applies tarvona_fault_attribute_length to the entries of a length query.
+void OverrideAttributeLengths(int generation, CK_ATTRIBUTE_PTR attributes, CK_ULONG count) noexcept;
 
 inline constexpr CK_OBJECT_HANDLE kLargeHandleBase = 0x55D6B3D20000;
 
@@ -95,11 +97,13 @@ struct OneShot {  // (session, input, input length, output, output capacity)
                      CK_ULONG_PTR out_len) {
     e.length = length;
     e.length2 = Capacity(out, out_len);
+    e.no_output = out == nullptr;
   }
 };
 struct Final {  // (session, output, output capacity)
   static void Before(Entry& e, CK_SESSION_HANDLE, CK_BYTE_PTR out, CK_ULONG_PTR out_len) {
     e.length2 = Capacity(out, out_len);
+    e.no_output = out == nullptr;
   }
 };
 struct Update {  // (session, part, part length)
@@ -350,6 +354,10 @@ CK_RV Observe(int generation, Run run, Args... args) noexcept {
     if (rv == CKR_OK) {
       if constexpr (kSameMember<kMember, &List::C_GetTokenInfo>) {
         OverrideTokenInfo(generation, std::get<1>(std::tuple<Args...>(args...)));
+      }
+      if constexpr (kSameMember<kMember, &List::C_GetAttributeValue>) {
+        const std::tuple<Args...> all(args...);
+        OverrideAttributeLengths(generation, std::get<2>(all), std::get<3>(all));
       }
       Results<kMember>::After(entry, args...);
     }

@@ -52,6 +52,8 @@ std::atomic<bool> large_handles_v5{false};
 std::atomic<bool>& LargeHandlesOf(int generation) {
   return generation == 4 ? large_handles_v4 : large_handles_v5;
 }
+std::atomic<CK_ULONG> attribute_length_v4{0};
+std::atomic<CK_ULONG> attribute_length_v5{0};
 
 // Generation 0 means both.
 std::vector<int> Generations(int generation) {
@@ -97,6 +99,17 @@ bool LargeHandles(int generation) noexcept {
   return (generation == 4 || generation == 5) && LargeHandlesOf(generation).load();
 }
 
+void OverrideAttributeLengths(int generation, CK_ATTRIBUTE_PTR attributes,
+                              CK_ULONG count) noexcept {
+  const CK_ULONG length = generation == 4   ? attribute_length_v4.load()
+                          : generation == 5 ? attribute_length_v5.load()
+                                            : 0;
+  if (length == 0 || attributes == nullptr) return;
+  for (CK_ULONG i = 0; i < count; ++i) {
+    if (attributes[i].pValue == nullptr) attributes[i].ulValueLen = length;
+  }
+}
+
 void OverrideTokenInfo(int generation, CK_TOKEN_INFO* info) noexcept {
   std::lock_guard lock(state.mutex);
   for (const TokenOverride& o : state.overrides) {
@@ -119,6 +132,13 @@ TARVONA_EXPORT void tarvona_faults_reset(void) {
   faults::state.trace.clear();
   faults::large_handles_v4 = false;
   faults::large_handles_v5 = false;
+  faults::attribute_length_v4 = 0;
+  faults::attribute_length_v5 = 0;
+}
+
+TARVONA_EXPORT void tarvona_fault_attribute_length(int generation, CK_ULONG length) {
+  if (generation == 0 || generation == 4) faults::attribute_length_v4 = length;
+  if (generation == 0 || generation == 5) faults::attribute_length_v5 = length;
 }
 
 TARVONA_EXPORT void tarvona_fault_large_handles(int generation, int on) {

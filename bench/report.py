@@ -1,8 +1,9 @@
 """Turns the benchmark JSON of one run into a Markdown table of ratios.
 
-Every figure that has a reference is given as a ratio to a reference
-measured in the same run (medians of the repetitions), because absolute
-times on shared machines vary.
+Every figure that has a reference is given against a reference measured in
+alternation with it (bench/paired.h): the median of the per-pair ratios or
+differences, with their quartiles, because absolute times on shared
+machines vary and load shifts while a benchmark runs.
 """
 import datetime
 import json
@@ -13,8 +14,11 @@ import sys
 
 
 def load(folder):
+    """Median rows of repeated benchmarks, and the single rows of paired
+    ones (which run once: their pairs are the repetitions)."""
     medians = {}
     counters = {}
+    pairs = {}
     context = None
     for name in sorted(os.listdir(folder)):
         if not name.endswith(".json"):
@@ -23,13 +27,16 @@ def load(folder):
             data = json.load(f)
         context = context or data["context"]
         for b in data["benchmarks"]:
+            if "rate" in b and b.get("run_type") == "iteration":
+                pairs[b["run_name"]] = b
+                continue
             if b.get("aggregate_name") != "median":
                 continue
             key = b["run_name"]
             medians[key] = b
             counters[key] = {k: v for k, v in b.items()
                              if k == "C_FindObjects" or k.startswith("peak_kib")}
-    return medians, counters, context
+    return medians, counters, pairs, context
 
 
 def cpu_model():
@@ -45,7 +52,7 @@ def cpu_model():
 
 def main():
     folder, command, repetitions = sys.argv[1], sys.argv[2], sys.argv[3]
-    medians, counters, context = load(folder)
+    medians, counters, pairs, context = load(folder)
     commit = subprocess.run(["git", "rev-parse", "--short", "HEAD"], capture_output=True,
                             text=True).stdout.strip() or "unknown"
     dirty = subprocess.run(["git", "status", "--porcelain"], capture_output=True,
@@ -53,24 +60,38 @@ def main():
     print(f"# Benchmarks, {datetime.date.today().isoformat()}\n")
     print(f"- Machine: {cpu_model()}, {context['num_cpus']} CPUs, "
           f"{platform.system()} {platform.release()}")
-    print(f"- Commit: {commit}{' (with local changes)' if dirty else ''}")
-    print(f"- Command: `{command}` (medians of {repetitions} repetitions each)\n")
+    print(f"- Commit: {commit}"
+          f"{' (with local changes: not a recorded result)' if dirty else ''}")
+    print(f"- Command: `{command}`. Ratios and added times: median of pairs measured in "
+          f"alternation, [quartiles], from wall time and from the CPU time of the threads "
+          f"concerned (which a busy machine's waits do not enter); other times: medians of "
+          f"{repetitions} repetitions\n")
 
-    def rate(name):
-        return medians[name]["bytes_per_second"] if name in medians else None
+    def paired(stem):
+        """The paired row of `stem`, whatever suffixes its options added."""
+        for name, b in pairs.items():
+            if name == stem or name.startswith(stem + "/"):
+                return b
+        return None
+
+    def spread(b, counter, digits):
+        return (f"{b[counter]:,.{digits}f} [{b[counter + '_q1']:,.{digits}f}–"
+                f"{b[counter + '_q3']:,.{digits}f}]")
 
     print("## Codecs: throughput against OpenSSL\n")
-    print("| codec | size | ours (MB/s) | OpenSSL (MB/s) | ours / OpenSSL |")
-    print("|---|---:|---:|---:|---:|")
+    print("| codec | size | ours (MB/s) | OpenSSL (MB/s) | ours / OpenSSL [quartiles] "
+          "| by CPU time [quartiles] |")
+    print("|---|---:|---:|---:|---:|---:|")
     for codec in ["HexEncode", "HexDecode", "Base64Encode", "Base64Decode", "PemWrap",
                   "PemUnwrap"]:
         for size in ["64", "1024", "1048576"]:
-            ours = rate(f"BM_{codec}/{size}")
-            ref = rate(f"BM_{codec}_OpenSsl/{size}")
-            if ours is None or ref is None:
+            b = paired(f"BM_{codec}/{size}")
+            if b is None:
                 continue
-            print(f"| {codec} | {size} | {ours / 1e6:,.0f} | {ref / 1e6:,.0f} | "
-                  f"{ours / ref:.2f} |")
+            ours = b["bytes_per_run"] / b["subject_us"]  # bytes per µs = MB/s
+            ref = b["bytes_per_run"] / b["reference_us"]
+            print(f"| {codec} | {size} | {ours:,.0f} | {ref:,.0f} | {spread(b, 'rate', 2)} | "
+                  f"{spread(b, 'cpu_rate', 2)} |")
 
     def time_us(name):
         b = medians.get(name)
@@ -79,18 +100,22 @@ def main():
         scale = {"ns": 1e-3, "us": 1, "ms": 1e3, "s": 1e6}[b["time_unit"]]
         return b["real_time"] * scale
 
-    raw = time_us("BM_Sign_RawModule")
-    if raw:
+    sign = paired("BM_Sign_VsRaw")
+    if sign:
         print("\n## Token: RSA-2048 signatures (SoftHSM2)\n")
-        print("| road | µs per signature | signatures/s | rate / raw module |")
-        print("|---|---:|---:|---:|")
-        for label, name in [("raw C_SignInit + C_Sign", "BM_Sign_RawModule"),
-                            ("Sign, control in-process", "BM_Sign_Control"),
+        print("| road | µs per signature | signatures/s | rate / raw module [quartiles] "
+              "| by CPU time [quartiles] |")
+        print("|---|---:|---:|---:|---:|")
+        raw = sign["reference_us"]
+        print(f"| raw C_SignInit + C_Sign | {raw:,.0f} | {1e6 / raw:,.0f} | 1 | 1 |")
+        for label, stem in [("Sign, control in-process", "BM_Sign_VsRaw"),
                             ("SignByCertSerial, control in-process",
-                             "BM_SignByCertSerial_Control")]:
-            t = time_us(name)
-            if t:
-                print(f"| {label} | {t:,.0f} | {1e6 / t:,.0f} | {raw / t:.3f} |")
+                             "BM_SignByCertSerial_VsRaw")]:
+            b = paired(stem)
+            if b:
+                t = b["subject_us"]
+                print(f"| {label} | {t:,.0f} | {1e6 / t:,.0f} | {spread(b, 'rate', 3)} | "
+                      f"{spread(b, 'cpu_rate', 3)} |")
 
     listing = [(int(k.split("/")[1]), k) for k in medians if k.startswith("BM_EnumCertificate")]
     if listing:
@@ -111,18 +136,22 @@ def main():
               f"{cold / warm:.1f} |")
         print(f"| warm: again on a connected control | {warm:,.0f} | 1.0 |")
 
-    crl = time_us("BM_VerifyCertCrl_InProcess/real_time")
-    if crl is not None and time_us("BM_VerifyCertCrl_Host/framed:0/real_time"):
+    host = [(label, paired(f"BM_{stem}_Host/framed:0"), paired(f"BM_{stem}_Host/framed:1"))
+            for label, stem in [("VerifyCertCRL (no token work)", "VerifyCertCrl"),
+                                ("Sign, RSA-2048 on SoftHSM2", "Sign")]]
+    if all(lines and frames for _, lines, frames in host):
         print("\n## Host round trip\n")
-        print("| call | in-process µs | --lines µs | frames µs | added by the host, µs (lines / frames) |")
-        print("|---|---:|---:|---:|---:|")
-        for label, stem in [("VerifyCertCRL (no token work)", "VerifyCertCrl"),
-                            ("Sign, RSA-2048 on SoftHSM2", "Sign")]:
-            inproc = time_us(f"BM_{stem}_InProcess/real_time")
-            lines = time_us(f"BM_{stem}_Host/framed:0/real_time")
-            frames = time_us(f"BM_{stem}_Host/framed:1/real_time")
-            print(f"| {label} | {inproc:,.2f} | {lines:,.1f} | {frames:,.1f} | "
-                  f"{lines - inproc:,.1f} / {frames - inproc:,.1f} |")
+        print("Added: the hosted call less the same call in-process, per pair. CPU added: "
+              "the same in CPU time of both processes; a busy machine makes every hand-over "
+              "between the processes wait for a CPU, which shows in the first, not the second.\n")
+        print("| call | framing | in-process µs | hosted µs | added by the host, µs "
+              "[quartiles] | CPU added, µs [quartiles] |")
+        print("|---|---|---:|---:|---:|---:|")
+        for label, lines, frames in host:
+            for framing, b in [("--lines", lines), ("frames", frames)]:
+                print(f"| {label} | {framing} | {b['reference_us']:,.2f} | "
+                      f"{b['subject_us']:,.1f} | {spread(b, 'added_us', 1)} | "
+                      f"{spread(b, 'cpu_added_us', 1)} |")
 
     memory = counters.get("BM_HostPeakMemory/iterations:1/real_time")
     peak_heap = massif_peak(sys.argv[1], "tarvona-host")

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Builds the benchmarks (release), runs them all, and writes a dated table
-# with the machine and commit to bench/results/DATE.md.
+# with the machine and commit to bench/results/DATE.md. Only a clean tree
+# gives a recorded result: with local changes the table, marked as such,
+# goes to build-bench/results.md instead.
 #   bench/run.sh [--quick]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -9,6 +11,13 @@ TARVONA_PACKAGES+=(python3 valgrind)
 tarvona_install_packages
 
 build=build-bench
+if [ -n "$(git status --porcelain)" ]; then
+  report="$build/results.md"
+  echo "bench/run.sh: local changes, so the table goes to $report, not bench/results/" >&2
+else
+  mkdir -p bench/results
+  report="bench/results/$(date +%F).md"
+fi
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" --target codec_bench token_bench host_bench tarvona-demo tarvona-regsvr \
   TarvonaActiveX
@@ -34,7 +43,8 @@ scripts/demo-keys.sh "$work/keys" >/dev/null
     "$build/bin/tarvona-demo" >/dev/null 2>&1
 )
 
-mkdir -p bench/results
-report="bench/results/$(date +%F).md"
-python3 bench/report.py "$out" "bench/run.sh${*:+ $*}" "$repetitions" >"$report"
+# Written beside the JSON first: the report looks for local changes, and
+# must not find its own output.
+python3 bench/report.py "$out" "bench/run.sh${*:+ $*}" "$repetitions" >"$out/table.md"
+cp "$out/table.md" "$report"
 cat "$report"

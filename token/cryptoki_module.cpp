@@ -14,26 +14,35 @@ using GetAuxFunctionListFn = CK_RV (*)(void**);
 
 // Two controls in one process bind the same module instance (the loader
 // hands out the same library twice). C_Finalize would end the sessions of
-// both, so the instance is finalised only when its last binding unloads.
-// Keyed by function list: one per module instance.
+// both, so the instance is finalised only when its last binding unloads,
+// and only if a binding's own C_Initialize started it: an instance another
+// component of the process initialised (CKR_CRYPTOKI_ALREADY_INITIALIZED)
+// is that component's to finalise. Keyed by function list: one per module
+// instance.
+struct Users {
+  int count = 0;
+  bool started_here = false;
+};
 std::mutex g_users_mutex;
-std::map<CK_FUNCTION_LIST_PTR, int> g_users;
+std::map<CK_FUNCTION_LIST_PTR, Users> g_users;
 
-void AddUser(CK_FUNCTION_LIST_PTR functions) {
+void AddUser(CK_FUNCTION_LIST_PTR functions, bool started_here) {
   std::lock_guard lock(g_users_mutex);
-  ++g_users[functions];
+  Users& users = g_users[functions];
+  ++users.count;
+  users.started_here = users.started_here || started_here;
 }
 
-// True when no other binding uses the instance any more.
+// True when the instance should be finalised: this binding was its last
+// user and a binding started it.
 bool ReleaseUser(CK_FUNCTION_LIST_PTR functions, bool was_user) {
+  if (!was_user) return false;
   std::lock_guard lock(g_users_mutex);
   auto found = g_users.find(functions);
-  if (found == g_users.end()) return true;
-  if (was_user && --found->second == 0) {
-    g_users.erase(found);
-    return true;
-  }
-  return false;
+  if (found == g_users.end() || --found->second.count > 0) return false;
+  const bool started_here = found->second.started_here;
+  g_users.erase(found);
+  return started_here;
 }
 
 }  // namespace
@@ -69,22 +78,22 @@ int32_t CCryptokiModule::Load(std::string_view file_name) {
     }
   }
   CK_RV rv = functions_->C_Initialize(nullptr);
-  if (rv != CKR_OK && rv != CKR_CRYPTOKI_ALREADY_INITIALIZED) {
+  if (int32_t rc = ResultOf(Operation::kLoad, rv); rc != kOk) {
     Unload();
-    return kModuleNotReady;
+    return rc;
   }
   if (!initialized_) {
     initialized_ = true;
-    AddUser(functions_);
+    AddUser(functions_, rv == CKR_OK);
   }
   return kOk;
 }
 
 void CCryptokiModule::Unload() {
   // C_Finalize also ends the open session. While another binding still uses
-  // the instance, only this binding's session is closed. Either way the
-  // handle is forgotten: a later Connect must never close a session that
-  // reuses its number.
+  // the instance, or when another component started it, only this
+  // binding's session is closed. Either way the handle is forgotten: a
+  // later Connect must never close a session that reuses its number.
   if (functions_ != nullptr) {
     if (ReleaseUser(functions_, initialized_)) {
       functions_->C_Finalize(nullptr);
@@ -111,12 +120,14 @@ int32_t CCryptokiModule::ScanSlots(Visit visit) {
   }
   // Ten slots at most: a module with more present tokens reports
   // CKR_BUFFER_TOO_SMALL, which counts as a failed scan.
-  std::array<CK_SLOT_ID, 10> slots{};
-  CK_ULONG count = slots.size();
-  if (functions_->C_GetSlotList(CK_TRUE, slots.data(), &count) != CKR_OK || count == 0) {
-    return kNoToken;
+  constexpr CK_ULONG kMostSlots = 10;
+  std::array<CK_SLOT_ID, kMostSlots> slots{};
+  CK_ULONG count = kMostSlots;
+  if (CK_RV rv = functions_->C_GetSlotList(CK_TRUE, slots.data(), &count); rv != CKR_OK) {
+    return ResultOf(Operation::kSlots, rv);
   }
-  if (count > slots.size()) return kNoToken;  // a module that overstates its count
+  // No token, or a module that overstates its count.
+  if (count == 0 || count > kMostSlots) return FailureOf(Operation::kSlots);
   for (CK_ULONG i = 0; i < count; ++i) {
     CK_TOKEN_INFO info{};
     if (functions_->C_GetTokenInfo(slots[i], &info) != CKR_OK) continue;
@@ -145,6 +156,19 @@ int32_t CCryptokiModule::Connect() {
   });
   if (rc != kOk) return rc;
   return tried && opened ? kOk : kNoToken;
+}
+
+void CCryptokiModule::ReplaceSession() {
+  // The fresh session is opened first, so a logged-in user stays logged in.
+  // Object handles belong to the application, not the session, so the
+  // numbers script holds stay valid.
+  CK_SESSION_HANDLE fresh = 0;
+  if (functions_->C_OpenSession(slot_id_, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr,
+                                &fresh) != CKR_OK) {
+    return;
+  }
+  functions_->C_CloseSession(session_);
+  session_ = fresh;
 }
 
 int32_t CCryptokiModule::Disconnect() {

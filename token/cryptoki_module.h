@@ -10,6 +10,7 @@
 
 #include "platform/dynamic_library.h"
 #include "token/cryptoki.h"
+#include "token/cryptoki_call.h"
 #include "token/object_numbers.h"
 
 namespace tarvona {
@@ -112,12 +113,16 @@ class CCryptokiModule {
   int32_t FindByIndex(CK_OBJECT_CLASS object_class, int32_t index, CK_OBJECT_HANDLE& object);
   int32_t FindKeyById(CK_OBJECT_CLASS key_class, std::span<const uint8_t> id,
                       CK_OBJECT_HANDLE& key);
-  // Finishes an operation whose Init call returned `init` with its
-  // single-part call (C_Digest, C_Sign, C_Encrypt and C_Decrypt share one
-  // shape); `failure` when either call failed.
-  int32_t RunSinglePart(int32_t failure, CK_RV init, CK_C_Digest run,
+  // The one road of C_Digest, C_Sign, C_Encrypt and C_Decrypt (they share
+  // one shape): `init()` starts the operation, `run` finishes it into
+  // `output`. The answer is mapped by `operation`.
+  template <typename Init>
+  int32_t RunSinglePart(Operation operation, Init init, CK_C_Digest run,
                         std::span<const uint8_t> data, std::vector<uint8_t>& output);
-  void FinishRefusedOperation(CK_C_Digest run, std::span<const uint8_t> data, CK_ULONG needed);
+  void FinishRefusedOperation(CK_C_Digest run, const CkInput& input, CK_ULONG needed);
+  // Swaps the session for a fresh one on the same slot, ending whatever
+  // operation the old one held; keeps the old one if none can be opened.
+  void ReplaceSession();
 
   const platform::LibraryLoader& loader_;
   std::unique_ptr<platform::DynamicLibrary> library_;

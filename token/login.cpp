@@ -2,53 +2,37 @@
 #include <array>
 
 #include "common/result_code.h"
-#include "token/cryptoki_bytes.h"
+#include "token/cryptoki_call.h"
 #include "token/cryptoki_module.h"
 
 namespace tarvona {
-namespace {
-
-int32_t LoginResult(CK_RV rv) {
-  switch (rv) {
-    case CKR_OK:
-    case CKR_USER_ALREADY_LOGGED_IN:
-      return kOk;
-    case CKR_PIN_INCORRECT:
-      return kPinIncorrect;
-    case CKR_USER_ANOTHER_ALREADY_LOGGED_IN:
-      return kAnotherUserLoggedIn;
-    case CKR_PIN_LOCKED:
-      return kPinLocked;
-    default:
-      return kLoginFailed;
-  }
-}
-
-}  // namespace
 
 int32_t CCryptokiModule::Login(bool security_officer, std::string_view pin) {
   if (!HasSession()) return kModuleNotReady;
-  CK_RV rv = functions_->C_Login(session_, security_officer ? CKU_SO : CKU_USER, InputText(pin),
-                                 pin.size());
-  return LoginResult(rv);
+  const auto given = InputText(pin);
+  if (!given) return FailureOf(Operation::kLogin);
+  return ResultOf(Operation::kLogin,
+                  functions_->C_Login(session_, security_officer ? CKU_SO : CKU_USER, given->data,
+                                      given->length));
 }
 
 int32_t CCryptokiModule::Logout() {
   if (!HasSession()) return kModuleNotReady;
-  CK_RV rv = functions_->C_Logout(session_);
-  if (rv == CKR_OK) return kOk;
-  return rv == CKR_USER_NOT_LOGGED_IN ? kUserNotLoggedIn : kLogoutFailed;
+  return ResultOf(Operation::kLogout, functions_->C_Logout(session_));
 }
 
 int32_t CCryptokiModule::ChangePin(CK_USER_TYPE user, std::string_view old_pin,
                                    std::string_view new_pin) {
   if (!HasSession()) return kModuleNotReady;
+  const auto old_given = InputText(old_pin);
+  const auto new_given = InputText(new_pin);
+  if (!old_given || !new_given) return FailureOf(Operation::kSetPin);
   Logout();
   if (int32_t rc = Login(user == CKU_SO, old_pin); rc != kOk) return rc;
-  CK_RV rv = functions_->C_SetPIN(session_, InputText(old_pin), old_pin.size(),
-                                  InputText(new_pin), new_pin.size());
+  CK_RV rv = functions_->C_SetPIN(session_, old_given->data, old_given->length, new_given->data,
+                                  new_given->length);
   Logout();
-  return rv == CKR_OK ? kOk : kSetPinFailed;
+  return ResultOf(Operation::kSetPin, rv);
 }
 
 int32_t CCryptokiModule::ChangeSOPin(std::string_view old_pin, std::string_view new_pin) {
@@ -61,11 +45,13 @@ int32_t CCryptokiModule::ChangeUserPin(std::string_view old_pin, std::string_vie
 
 int32_t CCryptokiModule::UnblockUserPin(std::string_view so_pin, std::string_view new_user_pin) {
   if (!HasSession()) return kModuleNotReady;
+  const auto new_given = InputText(new_user_pin);
+  if (!new_given) return FailureOf(Operation::kInitPin);
   Logout();
   if (int32_t rc = Login(true, so_pin); rc != kOk) return rc;
-  CK_RV rv = functions_->C_InitPIN(session_, InputText(new_user_pin), new_user_pin.size());
+  CK_RV rv = functions_->C_InitPIN(session_, new_given->data, new_given->length);
   Logout();
-  return rv == CKR_OK ? kOk : kInitPinFailed;
+  return ResultOf(Operation::kInitPin, rv);
 }
 
 int32_t CCryptokiModule::InitializeToken(std::string_view so_pin, std::string_view user_pin,
@@ -76,20 +62,23 @@ int32_t CCryptokiModule::InitializeToken(std::string_view so_pin, std::string_vi
   std::copy_n(label.begin(), std::min(label.size(), field.size()), field.begin());
 
   if (!HasSession()) return kModuleNotReady;
+  const auto so_given = InputText(so_pin);
+  if (!so_given) return FailureOf(Operation::kInitToken);
   functions_->C_CloseAllSessions(slot_id_);
-  if (functions_->C_InitToken(slot_id_, InputText(so_pin), so_pin.size(), field.data()) !=
-      CKR_OK) {
+  CK_RV rv = functions_->C_InitToken(slot_id_, so_given->data, so_given->length, field.data());
+  if (rv != CKR_OK) {
     // The session was closed with all the others: forget its handle, so the
     // next operation reports the missing session instead of using a dead one.
     SetSession(0);
-    return kPinIncorrect;
+    return ResultOf(Operation::kInitToken, rv);
   }
   CK_SESSION_HANDLE fresh = 0;
-  if (functions_->C_OpenSession(slot_id_, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr,
-                                &fresh) != CKR_OK) {
+  rv = functions_->C_OpenSession(slot_id_, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr,
+                                 &fresh);
+  if (rv != CKR_OK) {
     SetSession(0);
     slot_id_ = kNoSlot;
-    return kTokenInitFailed;
+    return ResultOf(Operation::kAfterInitToken, rv);
   }
   SetSession(fresh);
   int32_t rc = UnblockUserPin(so_pin, user_pin);

@@ -1,7 +1,7 @@
 #include <algorithm>
 
 #include "common/result_code.h"
-#include "token/cryptoki_bytes.h"
+#include "token/cryptoki_call.h"
 #include "token/cryptoki_module.h"
 #include "token/der_serial.h"
 
@@ -42,27 +42,37 @@ class ObjectSearch {
   CK_BBOOL token_ = CK_TRUE;
 };
 
-// Reads attributes by the two-call rule: lengths first, then the values
-// into buffers of exactly those lengths. A length the module cannot give
-// (CK_UNAVAILABLE_INFORMATION) fails the read instead of sizing a buffer.
+// Attribute values are sized from what the module reports; none the
+// control reads (a certificate, an ID, a serial number) comes near this.
+constexpr CK_ULONG kMaxAttributeSize = 64 * 1024;
+
+// Reads attributes by the two-call rule: lengths first (a null value is how
+// Cryptoki asks for a length; it starts nothing), then the values into
+// buffers of exactly those lengths, each pointing at memory even when
+// empty. A length the module cannot give (CK_UNAVAILABLE_INFORMATION) or
+// one above the bound fails the read instead of sizing a buffer.
 template <size_t N>
 CK_RV ReadAttributes(CK_FUNCTION_LIST_PTR functions, CK_SESSION_HANDLE session,
                      CK_OBJECT_HANDLE object, const CK_ATTRIBUTE_TYPE (&types)[N],
                      std::vector<uint8_t> (&values)[N]) {
+  constexpr CK_ULONG kCount = N;
   CK_ATTRIBUTE attributes[N];
   for (size_t i = 0; i < N; ++i) attributes[i] = {types[i], nullptr, 0};
-  if (CK_RV rv = functions->C_GetAttributeValue(session, object, attributes, N); rv != CKR_OK) {
+  if (CK_RV rv = functions->C_GetAttributeValue(session, object, attributes, kCount);
+      rv != CKR_OK) {
     return rv;
   }
+  CK_BYTE none = 0;
   for (size_t i = 0; i < N; ++i) {
     if (attributes[i].ulValueLen == CK_UNAVAILABLE_INFORMATION) return CKR_ATTRIBUTE_SENSITIVE;
-    values[i].assign(attributes[i].ulValueLen, 0);
-    attributes[i].pValue = values[i].data();
+    if (attributes[i].ulValueLen > kMaxAttributeSize) return CKR_DEVICE_MEMORY;
+    values[i].assign(FromCkLength(attributes[i].ulValueLen), 0);
+    attributes[i].pValue = values[i].empty() ? &none : values[i].data();
   }
-  CK_RV rv = functions->C_GetAttributeValue(session, object, attributes, N);
+  CK_RV rv = functions->C_GetAttributeValue(session, object, attributes, kCount);
   // A module may write less than it announced.
   for (size_t i = 0; i < N && rv == CKR_OK; ++i) {
-    values[i].resize(std::min<CK_ULONG>(attributes[i].ulValueLen, values[i].size()));
+    values[i].resize(std::min(FromCkLength(attributes[i].ulValueLen), values[i].size()));
   }
   return rv;
 }

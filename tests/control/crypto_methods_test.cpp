@@ -1,3 +1,4 @@
+#include <functional>
 #include <string>
 
 #include "control/method_table.h"
@@ -121,6 +122,60 @@ TEST_F(CryptoMethodsTest, SerialRoadFindsTheKeyPairThroughTheCertificate) {
             kInvalidArgument);
   EXPECT_EQ(control_->VerifyByCertSerial(handle_ + 1, kRsa2048Serial, 0, "", signature),
             kModuleNotReady);
+}
+
+// Text that decodes to no bytes or to one byte reaches the token as a
+// zero-length input or an output area too small for any result; neither may
+// leave a Cryptoki operation active, or the session refuses every later
+// search and operation.
+TEST_F(CryptoMethodsTest, EmptyAndShortTextLeaveTheSessionUsable) {
+  const std::string signature = control_->Sign(handle_, private_key_, 0, "00");
+  const std::pair<const char*, std::function<void(const std::string&)>> methods[] = {
+      {"Hash", [&](const std::string& t) { control_->Hash(handle_, 0, t); }},
+      {"Sign", [&](const std::string& t) { control_->Sign(handle_, private_key_, 0, t); }},
+      {"Verify data",
+       [&](const std::string& t) { control_->Verify(handle_, public_key_, 0, t, signature); }},
+      {"Verify signature",
+       [&](const std::string& t) { control_->Verify(handle_, public_key_, 0, "00", t); }},
+      {"Encrypt", [&](const std::string& t) { control_->Encrypt(handle_, public_key_, 0, t); }},
+      {"Decrypt", [&](const std::string& t) { control_->Decrypt(handle_, private_key_, 0, t); }},
+      {"SignByCertSerial",
+       [&](const std::string& t) { control_->SignByCertSerial(handle_, kRsa2048Serial, 0, t); }},
+      {"VerifyByCertSerial data",
+       [&](const std::string& t) {
+         control_->VerifyByCertSerial(handle_, kRsa2048Serial, 0, t, signature);
+       }},
+      {"VerifyByCertSerial signature",
+       [&](const std::string& t) {
+         control_->VerifyByCertSerial(handle_, kRsa2048Serial, 0, "00", t);
+       }},
+  };
+  const std::string sha1_of_00 = HexEncode(DigestOf(Digest::kSha1, std::vector<uint8_t>{0x00}));
+  for (const auto& [name, call] : methods) {
+    for (const std::string text : {"", "A", "ABC"}) {
+      SCOPED_TRACE(std::string(name) + " of \"" + text + "\"");
+      tarvona_trace_clear();
+      call(text);
+      for (const char* single_part : {"C_Digest", "C_Sign", "C_Encrypt", "C_Decrypt"}) {
+        for (const auto& entry : TracedEntries(single_part)) EXPECT_FALSE(entry.no_output);
+      }
+      EXPECT_EQ(control_->Hash(handle_, 0, "00"), sha1_of_00);
+      EXPECT_NE(control_->EnumCertificate(handle_, 0), kObjectNotFound);
+    }
+  }
+}
+
+TEST_F(CryptoMethodsTest, AnOperationTheModuleWillNotFinishEndsWithItsSession) {
+  // The token refuses the room it asked for, so the signature cannot be run
+  // to its end.
+  tarvona_fault_inject(0, "C_Sign", CKR_BUFFER_TOO_SMALL, 1, 2);
+  EXPECT_EQ(control_->Sign(handle_, private_key_, 0, "00"), "");
+  auto calls = TracedCalls();
+  EXPECT_EQ(std::vector<std::string>(calls.end() - 2, calls.end()),
+            (std::vector<std::string>{"C_OpenSession", "C_CloseSession"}));
+  // Still logged in, with the same keys.
+  EXPECT_EQ(control_->Sign(handle_, private_key_, 0, "00").size(), 512u);
+  EXPECT_EQ(control_->Hash(handle_, 0, "00").size(), 40u);
 }
 
 TEST_F(CryptoMethodsTest, KeySizesMeetTheCapacities) {

@@ -114,6 +114,31 @@ TEST_F(ObjectMethodsTest, SerialAttributesThatCannotBeReadSafelyGiveNothing) {
   EXPECT_NE(control_->SignByCertSerial(handle_, kRsa2048Serial, 0, "00"), "");
 }
 
+TEST_F(ObjectMethodsTest, AttributeLengthsAreBoundedBeforeAnyBufferIsSized) {
+  LogIn();
+  const int32_t cert = control_->EnumCertificate(handle_, 0);
+  // The length a module reports for each attribute it is asked about.
+  const std::pair<CK_ULONG, bool> lengths[] = {
+      {64 * 1024, true},
+      {64 * 1024 + 1, false},
+      {CK_ULONG{1} << 40, false},
+      {CK_UNAVAILABLE_INFORMATION, false},
+  };
+  for (const auto& [length, readable] : lengths) {
+    SCOPED_TRACE(length);
+    tarvona_fault_attribute_length(0, length);
+    tarvona_trace_clear();
+    const std::string pem = control_->GetAttribute(handle_, cert, 1);
+    EXPECT_EQ(PemUnwrap(pem),
+              readable ? testing::ReadFile(DataFile("rsa2048.cert.der")) : std::vector<uint8_t>{});
+    // Refused: the value is never asked for.
+    EXPECT_EQ(TracedEntries("C_GetAttributeValue").size(), readable ? 2u : 1u);
+    EXPECT_EQ(control_->SignByCertSerial(handle_, kRsa2048Serial, 0, "00").empty(), !readable);
+    EXPECT_EQ(control_->VerifyByCertSerial(handle_, kRsa2048Serial, 0, "00", "00"),
+              readable ? kVerifyFailed : kObjectNotFound);
+  }
+}
+
 TEST(ObjectHandleTest, HandlesThatFitKeepTheirPatternOthersGetStandIns) {
   ObjectNumbers numbers;
   EXPECT_EQ(numbers.ToScript(7), 7);

@@ -1,10 +1,12 @@
+#include "token/token_pair.h"
+
 #include <algorithm>
 #include <array>
 #include <string>
 
+#include "adaptor/adaptor_core.h"
 #include "common/result_code.h"
 #include "tests/support/token_test_base.h"
-#include "token/token_pair.h"
 
 namespace tarvona {
 namespace {
@@ -213,6 +215,24 @@ TEST_F(TokenPairTest, ASessionEndedByUnloadIsNeverClosedAgain) {
   ASSERT_EQ(module.Connect(), kOk);
   EXPECT_TRUE(TracedEntries("C_CloseSession").empty());
   EXPECT_EQ(module.Login(false, testing::kUserPin), kOk);  // the new session is alive
+}
+
+TEST_F(TokenPairTest, AModuleAnotherComponentStartedIsNeverFinalised) {
+  tokens_.AddToken("alpha");
+  // Another user of the same module in the process initialises it first.
+  CK_FUNCTION_LIST_PTR other = nullptr;
+  ASSERT_EQ(tarvona_adaptor_get_function_list(4, &other), CKR_OK);
+  ASSERT_EQ(other->C_Initialize(nullptr), CKR_OK);
+  {
+    CCryptokiModule module(loader_);
+    ASSERT_EQ(module.Load(CTokenPair::kFirstModuleFile), kOk);
+    ASSERT_EQ(module.Connect(), kOk);
+  }
+  EXPECT_TRUE(TracedEntries("C_Finalize").empty());
+  EXPECT_EQ(TracedEntries("C_CloseSession").size(), 1u);  // its own session only
+  CK_ULONG slots = 0;
+  EXPECT_EQ(other->C_GetSlotList(CK_TRUE, nullptr, &slots), CKR_OK);
+  EXPECT_EQ(other->C_Finalize(nullptr), CKR_OK);
 }
 
 TEST_F(TokenPairTest, UnloadingOneOfTwoBindingsLeavesTheOtherWorking) {
