@@ -20,6 +20,7 @@
 #include "encoding/hex.h"
 #include "host/host_process.h"
 #include "testing/softhsm_tokens.h"
+#include "tests/support/no_store.h"
 
 extern char** environ;
 
@@ -113,7 +114,8 @@ auto CpuOf(const HostedControl& hosted) {
 // cpu_added_us the CPU time it adds.
 void BM_VerifyCertCrl_Host(benchmark::State& state) {
   Prepare();
-  tarvona::CTarvonaActiveXCtrl control;
+  tarvona::CTarvonaActiveXCtrl control(tarvona::platform::SystemLibraryLoader(),
+                                       tarvona::testing::NoStore(), tarvona::testing::NoStore());
   HostedControl hosted(state.range(0) == 1);
   json params = {0, 0, ""};
   tarvona::bench::RunPairs(
@@ -123,7 +125,8 @@ void BM_VerifyCertCrl_Host(benchmark::State& state) {
 
 void BM_Sign_Host(benchmark::State& state) {
   Prepare();
-  tarvona::CTarvonaActiveXCtrl control;
+  tarvona::CTarvonaActiveXCtrl control(tarvona::platform::SystemLibraryLoader(),
+                                       tarvona::testing::NoStore(), tarvona::testing::NoStore());
   int32_t handle = control.ConnectToken();
   control.Login(handle, kUserPin);
   int32_t key = control.EnumPrivateKey(handle, 0);

@@ -14,6 +14,7 @@
 #include "encoding/hex.h"
 #include "testing/softhsm_tokens.h"
 #include "testing/test_library_loader.h"
+#include "tests/support/no_store.h"
 #include "token/cryptoki.h"
 
 namespace {
@@ -21,6 +22,14 @@ namespace {
 using tarvona::CTarvonaActiveXCtrl;
 using tarvona::testing::kUserPin;
 using tarvona::testing::SoftHsmTokens;
+
+// The token road only: no certificate store behind the control.
+class TokenControl : public CTarvonaActiveXCtrl {
+ public:
+  explicit TokenControl(
+      const tarvona::platform::LibraryLoader& loader = tarvona::platform::SystemLibraryLoader())
+      : CTarvonaActiveXCtrl(loader, tarvona::testing::NoStore(), tarvona::testing::NoStore()) {}
+};
 
 constexpr char kSerial[] = "00C0FFEE01";  // rsa2048's certificate
 const std::string kData = tarvona::HexEncode(std::vector<uint8_t>(20, 0x5A));
@@ -99,7 +108,7 @@ class ControlBench {
 
  private:
   SoftHsmTokens& tokens_ = Tokens();  // before the control loads SoftHSM
-  CTarvonaActiveXCtrl control_;
+  TokenControl control_;
   int32_t handle_ = 0;
 };
 
@@ -150,7 +159,7 @@ void BM_EnumCertificate_Listing(benchmark::State& state) {
   {
     // Counted once through the traced modules: the calls grow with n².
     tarvona::testing::DirectoryLoader traced(tarvona::testing::FaultModulesDir());
-    CTarvonaActiveXCtrl control(traced);
+    TokenControl control(traced);
     int32_t handle = control.ConnectToken();
     tarvona_faults_reset();
     list(control, handle);
@@ -162,7 +171,7 @@ void BM_EnumCertificate_Listing(benchmark::State& state) {
     state.counters["C_FindObjects"] = static_cast<double>(finds);
     tarvona_faults_reset();
   }
-  CTarvonaActiveXCtrl control;
+  TokenControl control;
   int32_t handle = control.ConnectToken();
   for (auto _ : state) {
     if (list(control, handle) != n) state.SkipWithError("wrong count");
@@ -172,14 +181,14 @@ void BM_EnumCertificate_Listing(benchmark::State& state) {
 void BM_ConnectToken_Cold(benchmark::State& state) {
   Tokens();
   for (auto _ : state) {
-    CTarvonaActiveXCtrl control;  // loads and initialises both modules
+    TokenControl control;  // loads and initialises both modules
     benchmark::DoNotOptimize(control.ConnectToken());
   }
 }
 
 void BM_ConnectToken_Warm(benchmark::State& state) {
   Tokens();
-  CTarvonaActiveXCtrl control;
+  TokenControl control;
   for (auto _ : state) benchmark::DoNotOptimize(control.ConnectToken());
 }
 

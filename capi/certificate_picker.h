@@ -1,30 +1,38 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <span>
-#include <string>
+
+#include "capi/crypto_platform.h"
 
 namespace tarvona::capi {
 
-// What the selection dialog shows of one certificate.
-struct CertificateSummary {
-  std::string subject;  // the common name, or the whole name when it has none
-  std::string issuer;   // likewise
-  std::string expires;  // the last day of validity, YYYY-MM-DD (UTC)
-};
-
-// Lets the user choose one of the personal store's certificates. Hosts may
-// supply their own; tests supply a scripted one.
+// Lets the user choose one certificate of the personal store. Each platform
+// shows its own dialog over its own store; hosts may supply their own,
+// tests a scripted one.
 class CertificatePicker {
  public:
   virtual ~CertificatePicker() = default;
-  // The position of the chosen certificate, or nullopt when the user chose
-  // none. Blocks while the user decides.
-  virtual std::optional<size_t> Pick(std::span<const CertificateSummary> certificates) = 0;
+  // The chosen certificate, or null when the user chose none or there is no
+  // store to choose from. Blocks while the user decides.
+  virtual std::unique_ptr<Certificate> Choose() = 0;
 };
 
-// The platform's dialog. Lives for the whole process.
-CertificatePicker& SystemCertificatePicker();
+// A dialog that shows a list: the platform's personal store, in the store's
+// order, one summary per certificate.
+class ListPicker : public CertificatePicker {
+ public:
+  explicit ListPicker(CryptoPlatform& platform) : platform_(platform) {}
+  std::unique_ptr<Certificate> Choose() final;
+
+  // The position of the chosen certificate, or nullopt when the user chose
+  // none.
+  virtual std::optional<size_t> Pick(std::span<const CertificateSummary> certificates) = 0;
+
+ private:
+  CryptoPlatform& platform_;
+};
 
 }  // namespace tarvona::capi

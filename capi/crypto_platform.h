@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "capi/certificate_picker.h"
 #include "common/result_code.h"
 
 // What the certificate store road needs of the platform: the current user's
@@ -19,6 +18,13 @@
 namespace tarvona::capi {
 
 enum class HashAlgorithm { kSha1, kMd2, kMd5 };
+
+// What a selection dialog shows of one certificate.
+struct CertificateSummary {
+  std::string subject;  // the common name, or the whole name when it has none
+  std::string issuer;   // likewise
+  std::string expires;  // the last day of validity, YYYY-MM-DD (UTC)
+};
 
 // One certificate; released when destroyed.
 class Certificate {
@@ -94,9 +100,5 @@ class CryptoPlatform {
   // user's key database.
   virtual std::unique_ptr<DefaultProvider> AcquireDefaultProvider() = 0;
 };
-
-// The platform's own: the user's NSS database on Linux. Lives for the whole
-// process.
-CryptoPlatform& SystemCryptoPlatform();
 
 }  // namespace tarvona::capi

@@ -118,15 +118,8 @@ int32_t CCspCrypto::ChooseCertificate(int32_t source, CertificateData data,
 }
 
 int32_t CCspCrypto::ChooseInDialog(std::unique_ptr<Certificate>& certificate) {
-  auto store = platform_.OpenPersonalStore();
-  if (!store) return kStoreUnavailable;
-  std::vector<capi::CertificateSummary> summaries;
-  summaries.reserve(store->size());
-  for (const auto& candidate : *store) summaries.push_back(candidate->Summary());
-  std::optional<size_t> choice = picker_.Pick(summaries);
-  if (!choice || *choice >= store->size()) return kStoreUnavailable;
-  certificate = std::move((*store)[*choice]);
-  return kOk;
+  certificate = picker_.Choose();
+  return certificate ? kOk : kStoreUnavailable;
 }
 
 int32_t CCspCrypto::FindBySerial(CertificateData serial,

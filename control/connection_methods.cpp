@@ -6,8 +6,9 @@
 namespace tarvona {
 
 CTarvonaActiveXCtrl::CTarvonaActiveXCtrl(const platform::LibraryLoader& loader,
+                                         capi::CryptoPlatform& crypto,
                                          capi::CertificatePicker& picker)
-    : tokens_(loader), csp_(capi::SystemCryptoPlatform(), picker) {}
+    : tokens_(loader), csp_(crypto, picker) {}
 
 CTarvonaActiveXCtrl::~CTarvonaActiveXCtrl() = default;
 

@@ -12,194 +12,166 @@
 namespace tarvona {
 namespace {
 
-using platform::HRESULT;
-using platform::Variant;
-using platform::VarType;
-
 // An argument converted for one parameter type. Strings are viewed, not
 // copied, so the argument must outlive the call; a value converted to text
 // is kept in `converted`.
 template <typename T>
 struct Converted {
   T value{};
-  Variant converted;
+  Value converted;
 };
 
 template <typename T>
-constexpr VarType TypeTag() {
-  if constexpr (std::is_same_v<T, int32_t>) return VarType::kI4;
-  if constexpr (std::is_same_v<T, int16_t>) return VarType::kI2;
-  if constexpr (std::is_same_v<T, std::string_view>) return VarType::kBstr;
-  if constexpr (std::is_same_v<T, std::string>) return VarType::kBstr;
+constexpr ValueType TypeTag() {
+  if constexpr (std::is_same_v<T, int32_t>) return ValueType::kI4;
+  if constexpr (std::is_same_v<T, int16_t>) return ValueType::kI2;
+  if constexpr (std::is_same_v<T, std::string_view>) return ValueType::kBstr;
+  if constexpr (std::is_same_v<T, std::string>) return ValueType::kBstr;
 }
 
-// Arguments convert as the automation layer of script hosts converts them
-// (VariantChangeType).
 template <typename Int>
-HRESULT Convert(const Variant& arg, Converted<Int>& out) {
-  HRESULT hr = platform::ChangeType(arg, TypeTag<Int>(), &out.converted);
-  if (platform::Succeeded(hr)) out.value = std::get<Int>(out.converted);
-  return hr;
+CallStatus Convert(const Value& arg, ValueConverter convert, Converted<Int>& out) {
+  CallStatus status = convert(arg, TypeTag<Int>(), out.converted);
+  if (status != CallStatus::kOk) return status;
+  const auto* value = std::get_if<Int>(&out.converted);
+  if (value == nullptr) return CallStatus::kTypeMismatch;
+  out.value = *value;
+  return CallStatus::kOk;
 }
 
-HRESULT Convert(const Variant& arg, Converted<std::string_view>& out) {
+CallStatus Convert(const Value& arg, ValueConverter convert, Converted<std::string_view>& out) {
   if (const auto* s = std::get_if<std::string>(&arg)) {
     out.value = *s;
   } else {
-    HRESULT hr = platform::ChangeType(arg, VarType::kBstr, &out.converted);
-    if (platform::Failed(hr)) return hr;
-    out.value = std::get<std::string>(out.converted);
+    CallStatus status = convert(arg, ValueType::kBstr, out.converted);
+    if (status != CallStatus::kOk) return status;
+    const auto* text = std::get_if<std::string>(&out.converted);
+    if (text == nullptr) return CallStatus::kTypeMismatch;
+    out.value = *text;
   }
   // The method reads its text up to the first NUL, as 8-bit text would end.
   out.value = out.value.substr(0, out.value.find('\0'));
-  return platform::S_OK;
+  return CallStatus::kOk;
 }
+
+using Invoker = CallStatus (*)(CTarvonaActiveXCtrl& control, std::span<const Value> args,
+                               Value& result, ValueConverter convert, uint32_t* arg_error);
+
+// A member bound to its method: how to call it and the signature it has,
+// to be checked against the method table.
+struct Bound {
+  std::string_view name;
+  Invoker invoke;
+  ValueType result;
+  std::array<ValueType, 8> params;
+  size_t arity;
+
+  constexpr bool Matches(const MethodInfo& method) const {
+    if (method.name != name || method.result != result || method.params.size() != arity) {
+      return false;
+    }
+    for (size_t i = 0; i < arity; ++i) {
+      if (method.params[i].type != params[i]) return false;
+    }
+    return true;
+  }
+};
 
 template <auto Member>
 struct Binding;
 
 template <typename R, typename... Args, R (CTarvonaActiveXCtrl::*Member)(Args...)>
 struct Binding<Member> {
-  static constexpr VarType kResult = TypeTag<R>();
   static constexpr size_t kArity = sizeof...(Args);
+  static_assert(kArity <= 8, "Bound holds eight parameter types");
 
-  static HRESULT Invoke(CTarvonaActiveXCtrl& control, std::span<const Variant> args,
-                        Variant& result, uint32_t* arg_error) {
-    if (args.size() != kArity) return platform::DISP_E_BADPARAMCOUNT;
+  static CallStatus Invoke(CTarvonaActiveXCtrl& control, std::span<const Value> args, Value& result,
+                           ValueConverter convert, uint32_t* arg_error) {
+    if (args.size() != kArity) return CallStatus::kBadParamCount;
     std::tuple<Converted<Args>...> converted;
-    HRESULT hr = platform::S_OK;
+    CallStatus status = CallStatus::kOk;
     uint32_t failed_at = 0;
     [&]<size_t... I>(std::index_sequence<I...>) {
       // && stops at the first argument that does not convert.
-      (void)((platform::Succeeded(hr = Convert(args[I], std::get<I>(converted))) ||
+      (void)(((status = Convert(args[I], convert, std::get<I>(converted))) == CallStatus::kOk ||
               (failed_at = static_cast<uint32_t>(I), false)) &&
              ...);
-    }(std::index_sequence_for<Args...>{});
-    if (platform::Failed(hr)) {
+    }
+    (std::index_sequence_for<Args...>{});
+    if (status != CallStatus::kOk) {
       if (arg_error != nullptr) *arg_error = failed_at;
-      return hr;
+      return status;
     }
     result = std::apply(
-        [&](auto&... c) { return Variant(std::in_place_type<R>, (control.*Member)(c.value...)); },
+        [&](auto&... c) { return Value(std::in_place_type<R>, (control.*Member)(c.value...)); },
         converted);
-    return platform::S_OK;
+    return CallStatus::kOk;
   }
 
-  template <typename... Names>
-  static constexpr std::array<ParamInfo, kArity> Params(Names... names) {
-    static_assert(sizeof...(Names) == kArity, "one name per parameter");
-    return {ParamInfo{names, TypeTag<Args>()}...};
+  static constexpr Bound Describe(std::string_view name) {
+    return {name, &Invoke, TypeTag<R>(), {TypeTag<Args>()...}, kArity};
   }
 };
 
-#define TARVONA_METHOD(dispid, name, ...)                                                   \
-  MethodInfo {                                                                              \
-    dispid, #name, Binding<&CTarvonaActiveXCtrl::name>::kResult, kParams_##name,             \
-        &Binding<&CTarvonaActiveXCtrl::name>::Invoke                                        \
-  }
-#define TARVONA_PARAMS(name, ...) \
-  constexpr auto kParams_##name = Binding<&CTarvonaActiveXCtrl::name>::Params(__VA_ARGS__)
+#define TARVONA_BIND(name) Binding<&CTarvonaActiveXCtrl::name>::Describe(#name)
 
-// Parameter names are the type library's.
-constexpr std::array<ParamInfo, 0> kParams_ConnectToken{};
-TARVONA_PARAMS(DisconnectToken, "SessionID");
-TARVONA_PARAMS(Login, "SessionID", "strUserPin");
-TARVONA_PARAMS(Logout, "SessionID");
-TARVONA_PARAMS(RetrieveSerial, "SessionID");
-TARVONA_PARAMS(ChangeSOPin, "SessionID", "strCurrSOPin", "strNewSOPin");
-TARVONA_PARAMS(ChangeUserPin, "SessionID", "strCurrUserPin", "strNewUserPin");
-TARVONA_PARAMS(UnblockUserPin, "SessionID", "strSOPin", "strUserPin");
-TARVONA_PARAMS(EnumCertificate, "SessionID", "lngCert");
-TARVONA_PARAMS(EnumPublicKey, "SessionID", "lngPublic");
-TARVONA_PARAMS(EnumPrivateKey, "SessionID", "lngPrivate");
-TARVONA_PARAMS(GetAttribute, "SessionID", "lngObject", "lngAttribute");
-TARVONA_PARAMS(Encrypt, "SessionID", "lngKey", "reserved", "strPlainText");
-TARVONA_PARAMS(Decrypt, "SessionID", "lngKey", "reserved", "lngCipherText");
-TARVONA_PARAMS(Hash, "SessionID", "lngHashType", "strPlainText");
-TARVONA_PARAMS(Sign, "SessionID", "lngKey", "lngHashType", "strPlainText");
-TARVONA_PARAMS(SignByCertSerial, "SessionID", "certserial", "HashType", "plaintext");
-TARVONA_PARAMS(Verify, "SessionID", "lngKey", "lngHashType", "strPlainText", "strSignText");
-TARVONA_PARAMS(VerifyByCertSerial, "SessionID", "certserial", "HashType", "plaintext",
-               "signature");
-TARVONA_PARAMS(SignByCSP, "SessionID", "certType", "certData", "HashType", "plaintext");
-TARVONA_PARAMS(VerifyByCSP, "SessionID", "CertDataType", "certData", "HashType", "plaintext",
-               "signature");
-TARVONA_PARAMS(EncryptByCSP, "SessionID", "CertDataType", "certData", "reserved", "plaintext");
-TARVONA_PARAMS(DecryptByCSP, "SessionID", "CertDataType", "certData", "reserved",
-               "ciphertext");
-TARVONA_PARAMS(VerifyCertCRL, "SessionID", "CertDataType", "certData");
-TARVONA_PARAMS(TokenInitialize, "SessionID", "strSOPin", "strNewUserPin", "strNewTokenName");
-TARVONA_PARAMS(RetrieveAllTokenSerial, "SessionID");
-
-constexpr std::array kMethods = {
-    TARVONA_METHOD(1, ConnectToken),
-    TARVONA_METHOD(2, DisconnectToken),
-    TARVONA_METHOD(3, Login),
-    TARVONA_METHOD(4, Logout),
-    TARVONA_METHOD(5, RetrieveSerial),
-    TARVONA_METHOD(6, ChangeSOPin),
-    TARVONA_METHOD(7, ChangeUserPin),
-    TARVONA_METHOD(8, UnblockUserPin),
-    TARVONA_METHOD(9, EnumCertificate),
-    TARVONA_METHOD(10, EnumPublicKey),
-    TARVONA_METHOD(11, EnumPrivateKey),
-    TARVONA_METHOD(12, GetAttribute),
-    TARVONA_METHOD(13, Encrypt),
-    TARVONA_METHOD(14, Decrypt),
-    TARVONA_METHOD(15, Hash),
-    TARVONA_METHOD(16, Sign),
-    TARVONA_METHOD(17, SignByCertSerial),
-    TARVONA_METHOD(18, Verify),
-    TARVONA_METHOD(19, VerifyByCertSerial),
-    TARVONA_METHOD(20, SignByCSP),
-    TARVONA_METHOD(21, VerifyByCSP),
-    TARVONA_METHOD(22, EncryptByCSP),
-    TARVONA_METHOD(23, DecryptByCSP),
-    TARVONA_METHOD(24, VerifyCertCRL),
-    TARVONA_METHOD(25, TokenInitialize),
-    TARVONA_METHOD(26, RetrieveAllTokenSerial),
+// In DISPID order.
+constexpr std::array kBindings = {
+    TARVONA_BIND(ConnectToken),
+    TARVONA_BIND(DisconnectToken),
+    TARVONA_BIND(Login),
+    TARVONA_BIND(Logout),
+    TARVONA_BIND(RetrieveSerial),
+    TARVONA_BIND(ChangeSOPin),
+    TARVONA_BIND(ChangeUserPin),
+    TARVONA_BIND(UnblockUserPin),
+    TARVONA_BIND(EnumCertificate),
+    TARVONA_BIND(EnumPublicKey),
+    TARVONA_BIND(EnumPrivateKey),
+    TARVONA_BIND(GetAttribute),
+    TARVONA_BIND(Encrypt),
+    TARVONA_BIND(Decrypt),
+    TARVONA_BIND(Hash),
+    TARVONA_BIND(Sign),
+    TARVONA_BIND(SignByCertSerial),
+    TARVONA_BIND(Verify),
+    TARVONA_BIND(VerifyByCertSerial),
+    TARVONA_BIND(SignByCSP),
+    TARVONA_BIND(VerifyByCSP),
+    TARVONA_BIND(EncryptByCSP),
+    TARVONA_BIND(DecryptByCSP),
+    TARVONA_BIND(VerifyCertCRL),
+    TARVONA_BIND(TokenInitialize),
+    TARVONA_BIND(RetrieveAllTokenSerial),
 };
 
-#undef TARVONA_PARAMS
-#undef TARVONA_METHOD
+#undef TARVONA_BIND
 
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
+constexpr bool BindingsMatchTheTable() {
+  if (kBindings.size() != MethodTable().size()) return false;
+  for (size_t i = 0; i < kBindings.size(); ++i) {
+    if (!kBindings[i].Matches(MethodTable()[i])) return false;
   }
   return true;
 }
+static_assert(BindingsMatchTheTable(),
+              "every member has its method's name, DISPID position, result and parameter types");
 
 }  // namespace
 
-std::span<const MethodInfo> MethodTable() { return kMethods; }
-
-const MethodInfo* FindMethod(std::string_view name) {
-  for (const MethodInfo& method : kMethods) {
-    if (EqualsIgnoringCase(method.name, name)) return &method;
-  }
-  return nullptr;
-}
-
-const MethodInfo* FindMethod(int32_t dispid) {
-  if (dispid < 1 || dispid > static_cast<int32_t>(kMethods.size())) return nullptr;
-  return &kMethods[static_cast<size_t>(dispid - 1)];
-}
-
-HRESULT Invoke(CTarvonaActiveXCtrl& control, int32_t dispid, std::span<const Variant> args,
-               Variant& result, uint32_t* arg_error) {
+CallStatus Invoke(CTarvonaActiveXCtrl& control, int32_t dispid, std::span<const Value> args,
+                  Value& result, ValueConverter convert, uint32_t* arg_error) {
   const MethodInfo* method = FindMethod(dispid);
-  if (method == nullptr) return platform::DISP_E_MEMBERNOTFOUND;
+  if (method == nullptr) return CallStatus::kMemberNotFound;
   // Nothing may escape into the caller: a method that cannot get memory
   // fails the call instead.
   try {
-    return method->invoke(control, args, result, arg_error);
+    return kBindings[static_cast<size_t>(dispid - 1)].invoke(control, args, result, convert,
+                                                             arg_error);
   } catch (const std::bad_alloc&) {
-    return platform::E_OUTOFMEMORY;
+    return CallStatus::kOutOfMemory;
   } catch (...) {
-    return platform::E_UNEXPECTED;
+    return CallStatus::kUnexpected;
   }
 }
 

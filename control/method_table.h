@@ -2,50 +2,21 @@
 
 #include <cstdint>
 #include <span>
-#include <string_view>
 
-#include "platform/hresult.h"
-#include "platform/variant.h"
+#include "common/automation.h"
+#include "control/method_metadata.h"
 
 namespace tarvona {
 
 class CTarvonaActiveXCtrl;
 
-struct ParamInfo {
-  std::string_view name;
-  platform::VarType type;  // kI4 (long), kI2 (short) or kBstr (string)
-};
-
-// One method of the dispatch interface.
-struct MethodInfo {
-  int32_t dispid;
-  std::string_view name;
-  platform::VarType result;  // kI4 or kBstr
-  std::span<const ParamInfo> params;
-  // Converts the arguments, calls the member and stores its result. On a
-  // conversion failure returns the automation error and sets *arg_error to
-  // the position of the offending argument.
-  platform::HRESULT (*invoke)(CTarvonaActiveXCtrl& control,
-                              std::span<const platform::Variant> args,
-                              platform::Variant& result, uint32_t* arg_error);
-};
-
-// All 26 methods, in DISPID order (1 to 26).
-std::span<const MethodInfo> MethodTable();
-
-// Lookup by name, case-insensitively as script engines match names, and by
-// DISPID. Null when there is no such method.
-const MethodInfo* FindMethod(std::string_view name);
-const MethodInfo* FindMethod(int32_t dispid);
-
-// The whole call: argument count and types are checked against the table
-// (DISP_E_BADPARAMCOUNT, DISP_E_TYPEMISMATCH, DISP_E_OVERFLOW); an unknown
-// DISPID is DISP_E_MEMBERNOTFOUND. Integers convert to a string parameter
-// as decimal text and decimal text converts to an integer parameter, as the
-// automation layer of script hosts does. A string argument reaches the
-// method up to its first NUL. Never throws.
-platform::HRESULT Invoke(CTarvonaActiveXCtrl& control, int32_t dispid,
-                         std::span<const platform::Variant> args, platform::Variant& result,
-                         uint32_t* arg_error = nullptr);
+// The whole call: argument count and types are checked against the method
+// table (kBadParamCount, kTypeMismatch, kOverflow); an unknown DISPID is
+// kMemberNotFound. Each argument goes through `convert`, the platform's
+// automation conversion, to its parameter's type; on a failure *arg_error
+// is set to the position of the offending argument. A string argument
+// reaches the method up to its first NUL. Never throws.
+CallStatus Invoke(CTarvonaActiveXCtrl& control, int32_t dispid, std::span<const Value> args,
+                  Value& result, ValueConverter convert, uint32_t* arg_error = nullptr);
 
 }  // namespace tarvona

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "capi/certificate_picker.h"
+#include "capi/crypto_platform.h"
 #include "capi/csp_crypto.h"
 #include "control/session_handle.h"
 #include "token/token_pair.h"
@@ -17,10 +18,11 @@ namespace tarvona {
 // names are those of the type library.
 class CTarvonaActiveXCtrl {
  public:
-  // `picker` lets the user choose a store certificate (certificate source 0).
-  explicit CTarvonaActiveXCtrl(
-      const platform::LibraryLoader& loader = platform::SystemLibraryLoader(),
-      capi::CertificatePicker& picker = capi::SystemCertificatePicker());
+  // `loader` finds the token modules, `crypto` is the certificate store
+  // road's platform and `picker` lets the user choose a store certificate
+  // (certificate source 0). All three outlive the control.
+  CTarvonaActiveXCtrl(const platform::LibraryLoader& loader, capi::CryptoPlatform& crypto,
+                      capi::CertificatePicker& picker);
   virtual ~CTarvonaActiveXCtrl();
   CTarvonaActiveXCtrl(const CTarvonaActiveXCtrl&) = delete;
   CTarvonaActiveXCtrl& operator=(const CTarvonaActiveXCtrl&) = delete;

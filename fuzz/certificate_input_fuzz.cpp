@@ -6,6 +6,7 @@
 #include <string>
 
 #include "capi/csp_crypto.h"
+#include "capi/nss/nss_platform.h"
 #include "common/result_code.h"
 #include "encoding/hex.h"
 #include "fuzz/fuzz_support.h"
@@ -17,7 +18,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static tarvona::fuzzing::NoOne picker;
-  static tarvona::CCspCrypto csp(tarvona::capi::SystemCryptoPlatform(), picker);
+  static tarvona::CCspCrypto csp(tarvona::capi::nss::UserCryptoPlatform(), picker);
   const std::vector<uint8_t> signature(256, 0x5A);
   const std::vector<uint8_t> message = {'a', 'b', 'c'};
 

@@ -7,6 +7,8 @@
 #include <memory>
 #include <vector>
 
+#include "capi/nss/nss_platform.h"
+#include "com/variant.h"
 #include "control/method_table.h"
 #include "control/tarvona_control.h"
 #include "fuzz/fuzz_support.h"
@@ -20,7 +22,7 @@ class NoModules final : public tarvona::platform::LibraryLoader {
   }
 };
 
-tarvona::platform::Variant NextArgument(FuzzedDataProvider& input) {
+tarvona::Value NextArgument(FuzzedDataProvider& input) {
   switch (input.ConsumeIntegralInRange(0, 4)) {
     case 0:
       return input.ConsumeIntegral<int16_t>();
@@ -45,7 +47,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static NoModules loader;
   static tarvona::fuzzing::NoOne picker;
-  static tarvona::CTarvonaActiveXCtrl control(loader, picker);
+  static tarvona::CTarvonaActiveXCtrl control(loader, tarvona::capi::nss::UserCryptoPlatform(),
+                                              picker);
   FuzzedDataProvider input(data, size);
   int32_t dispid = input.ConsumeBool() ? input.ConsumeIntegralInRange(0, 27)
                                        : input.ConsumeIntegral<int32_t>();
@@ -53,10 +56,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const auto* method = tarvona::FindMethod(input.ConsumeRandomLengthString(32));
     if (method != nullptr) dispid = method->dispid;
   }
-  std::vector<tarvona::platform::Variant> args;
+  std::vector<tarvona::Value> args;
   for (int i = input.ConsumeIntegralInRange(0, 7); i > 0; --i) args.push_back(NextArgument(input));
-  tarvona::platform::Variant result;
+  tarvona::Value result;
   uint32_t arg_error = 0;
-  tarvona::Invoke(control, dispid, args, result, &arg_error);
+  tarvona::Invoke(control, dispid, args, result, tarvona::com::ConvertArgument, &arg_error);
   return 0;
 }

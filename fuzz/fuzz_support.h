@@ -2,8 +2,7 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <optional>
-#include <span>
+#include <memory>
 
 #include "capi/certificate_picker.h"
 
@@ -12,9 +11,7 @@ namespace tarvona::fuzzing {
 // Source 0 must never open a dialog on the fuzzing machine's display.
 class NoOne final : public capi::CertificatePicker {
  public:
-  std::optional<size_t> Pick(std::span<const capi::CertificateSummary>) override {
-    return std::nullopt;
-  }
+  std::unique_ptr<capi::Certificate> Choose() override { return nullptr; }
 };
 
 // The store road opens NSS's database in a home of the fuzzer's own.

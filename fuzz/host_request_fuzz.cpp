@@ -9,12 +9,12 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "com/registry.h"
 #include "host/com_activation.h"
 #include "host/host_session.h"
 #include "host/native_messaging.h"
 #include "host/origin_policy.h"
 #include "platform/dynamic_library.h"
-#include "platform/registry.h"
 
 namespace {
 
@@ -31,7 +31,7 @@ void Check(const std::string& response) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static tarvona::platform::MemoryRegistry registry;
+  static tarvona::com::MemoryRegistry registry;
   static tarvona::host::ComActivator activator(registry,
                                                tarvona::platform::SystemLibraryLoader());
   tarvona::host::OriginPolicy origins("/nonexistent/allowed-origins", std::make_unique<Deny>());

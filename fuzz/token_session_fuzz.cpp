@@ -30,6 +30,7 @@
 #include "fuzz/fuzz_support.h"
 #include "testing/softhsm_tokens.h"
 #include "testing/test_library_loader.h"
+#include "tests/support/no_store.h"
 
 namespace {
 
@@ -41,7 +42,6 @@ constexpr char kDigestOf00[] = "5BA93C9DB0CFF93F52B521D7420E43F6EDA2784F";  // S
 struct Fixture {
   testing::SoftHsmTokens tokens;
   testing::DirectoryLoader loader{testing::FaultModulesDir()};
-  tarvona::fuzzing::NoOne picker;
   std::unique_ptr<CTarvonaActiveXCtrl> control;
   int32_t session = 0;
   CK_SESSION_HANDLE cryptoki_session = CK_INVALID_HANDLE;
@@ -78,7 +78,8 @@ void SetUp() {
   f.tokens.AddToken("alpha");
   f.tokens.ImportKeyPair("alpha", "rsa1024", {0x01});
   f.tokens.ImportKeyPair("alpha", "rsa2048", {0x02});
-  f.control = std::make_unique<CTarvonaActiveXCtrl>(f.loader, f.picker);
+  f.control =
+      std::make_unique<CTarvonaActiveXCtrl>(f.loader, testing::NoStore(), testing::NoStore());
   tarvona_faults_reset();
   f.session = f.control->ConnectToken();
   tarvona_trace_entry entry{};

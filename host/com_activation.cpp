@@ -4,10 +4,10 @@
 
 namespace tarvona::host {
 
-using platform::HRESULT;
+using com::HRESULT;
 
 struct ComActivator::Server {
-  using GetClassObjectFn = HRESULT (*)(const platform::CLSID&, const platform::IID&, void**);
+  using GetClassObjectFn = HRESULT (*)(const com::CLSID&, const com::IID&, void**);
   using CanUnloadNowFn = HRESULT (*)();
 
   std::string path;
@@ -16,73 +16,70 @@ struct ComActivator::Server {
   CanUnloadNowFn can_unload_now = nullptr;
 };
 
-ComActivator::ComActivator(const platform::Registry& registry,
-                           const platform::LibraryLoader& loader)
+ComActivator::ComActivator(const com::Registry& registry, const platform::LibraryLoader& loader)
     : registry_(registry), loader_(loader) {}
 
 ComActivator::~ComActivator() = default;
 
-HRESULT ComActivator::ClsidFromProgId(std::string_view prog_id, platform::CLSID* clsid) const {
+HRESULT ComActivator::ClsidFromProgId(std::string_view prog_id, com::CLSID* clsid) const {
   std::string text;
   if (prog_id.empty() || prog_id.find('\\') != std::string_view::npos ||
-      registry_.QueryValue(std::string(prog_id) + "\\CLSID", "", &text) !=
-          platform::ERROR_SUCCESS) {
-    return platform::REGDB_E_CLASSNOTREG;
+      registry_.QueryValue(std::string(prog_id) + "\\CLSID", "", &text) != com::ERROR_SUCCESS) {
+    return com::REGDB_E_CLASSNOTREG;
   }
-  auto parsed = platform::ParseGuid(text);
-  if (!parsed) return platform::REGDB_E_CLASSNOTREG;
+  auto parsed = com::ParseGuid(text);
+  if (!parsed) return com::REGDB_E_CLASSNOTREG;
   *clsid = *parsed;
-  return platform::S_OK;
+  return com::S_OK;
 }
 
 HRESULT ComActivator::LoadServer(const std::string& path, Server** server) {
   for (const auto& s : servers_) {
     if (s->path == path) {
       *server = s.get();
-      return platform::S_OK;
+      return com::S_OK;
     }
   }
   auto loaded = std::make_unique<Server>();
   loaded->path = path;
   loaded->library = loader_.Load(path);
-  if (!loaded->library) return platform::CO_E_DLLNOTFOUND;
+  if (!loaded->library) return com::CO_E_DLLNOTFOUND;
   loaded->get_class_object =
       reinterpret_cast<Server::GetClassObjectFn>(loaded->library->Symbol("DllGetClassObject"));
   loaded->can_unload_now =
       reinterpret_cast<Server::CanUnloadNowFn>(loaded->library->Symbol("DllCanUnloadNow"));
   if (loaded->get_class_object == nullptr || loaded->can_unload_now == nullptr) {
-    return platform::CO_E_ERRORINDLL;
+    return com::CO_E_ERRORINDLL;
   }
   *server = loaded.get();
   servers_.push_back(std::move(loaded));
-  return platform::S_OK;
+  return com::S_OK;
 }
 
-HRESULT ComActivator::CreateInstance(const platform::CLSID& clsid, const platform::IID& iid,
-                                     void** out) {
-  if (out == nullptr) return platform::E_POINTER;
+HRESULT ComActivator::CreateInstance(const com::CLSID& clsid, const com::IID& iid, void** out) {
+  if (out == nullptr) return com::E_POINTER;
   *out = nullptr;
   std::string path;
-  if (registry_.QueryValue("CLSID\\" + platform::GuidToString(clsid) + "\\InprocServer32", "",
-                           &path) != platform::ERROR_SUCCESS ||
+  if (registry_.QueryValue("CLSID\\" + com::GuidToString(clsid) + "\\InprocServer32", "", &path) !=
+          com::ERROR_SUCCESS ||
       path.empty()) {
-    return platform::REGDB_E_CLASSNOTREG;
+    return com::REGDB_E_CLASSNOTREG;
   }
   Server* server = nullptr;
   HRESULT hr = LoadServer(path, &server);
-  if (platform::Failed(hr)) return hr;
+  if (com::Failed(hr)) return hr;
   {
-    platform::ComPtr<platform::IClassFactory> factory;
-    hr = server->get_class_object(clsid, platform::IID_IClassFactory, factory.put_void());
-    if (platform::Succeeded(hr)) hr = factory->CreateInstance(nullptr, iid, out);
+    com::ComPtr<com::IClassFactory> factory;
+    hr = server->get_class_object(clsid, com::IID_IClassFactory, factory.put_void());
+    if (com::Succeeded(hr)) hr = factory->CreateInstance(nullptr, iid, out);
   }
   // A module that made nothing need not stay.
-  if (platform::Failed(hr)) FreeUnusedLibraries();
+  if (com::Failed(hr)) FreeUnusedLibraries();
   return hr;
 }
 
 void ComActivator::FreeUnusedLibraries() {
-  std::erase_if(servers_, [](const auto& s) { return s->can_unload_now() == platform::S_OK; });
+  std::erase_if(servers_, [](const auto& s) { return s->can_unload_now() == com::S_OK; });
 }
 
 }  // namespace tarvona::host

@@ -5,9 +5,9 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/com.h"
+#include "com/com.h"
+#include "com/registry.h"
 #include "platform/dynamic_library.h"
-#include "platform/registry.h"
 
 namespace tarvona::host {
 
@@ -17,7 +17,7 @@ namespace tarvona::host {
 // the module says it may go.
 class ComActivator {
  public:
-  ComActivator(const platform::Registry& registry, const platform::LibraryLoader& loader);
+  ComActivator(const com::Registry& registry, const platform::LibraryLoader& loader);
   // Frees every module still loaded; release every object first.
   ~ComActivator();
   ComActivator(const ComActivator&) = delete;
@@ -25,14 +25,13 @@ class ComActivator {
 
   // CLSIDFromProgID: the default value of <ProgID>\CLSID.
   // REGDB_E_CLASSNOTREG when there is none.
-  platform::HRESULT ClsidFromProgId(std::string_view prog_id, platform::CLSID* clsid) const;
+  com::HRESULT ClsidFromProgId(std::string_view prog_id, com::CLSID* clsid) const;
   // CoCreateInstance for CLSCTX_INPROC_SERVER: CLSID\{..}\InprocServer32
   // names the module file (REGDB_E_CLASSNOTREG without it); the module is
   // loaded (CO_E_DLLNOTFOUND when it cannot be, CO_E_ERRORINDLL when it
   // lacks the entry points), its DllGetClassObject gives an IClassFactory,
   // and that creates the object. Failures of the module pass through.
-  platform::HRESULT CreateInstance(const platform::CLSID& clsid, const platform::IID& iid,
-                                   void** out);
+  com::HRESULT CreateInstance(const com::CLSID& clsid, const com::IID& iid, void** out);
   // CoFreeUnusedLibraries: frees every module whose DllCanUnloadNow says S_OK.
   void FreeUnusedLibraries();
 
@@ -40,9 +39,9 @@ class ComActivator {
 
  private:
   struct Server;
-  platform::HRESULT LoadServer(const std::string& path, Server** server);
+  com::HRESULT LoadServer(const std::string& path, Server** server);
 
-  const platform::Registry& registry_;
+  const com::Registry& registry_;
   const platform::LibraryLoader& loader_;
   std::vector<std::unique_ptr<Server>> servers_;
 };

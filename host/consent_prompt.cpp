@@ -5,6 +5,7 @@
 
 #include "host/origin_policy.h"
 #include "platform/child_process.h"
+#include "platform/own_path.h"
 
 namespace tarvona::host {
 namespace {
@@ -25,10 +26,9 @@ class DesktopPrompt final : public ConsentPrompt {
 
   Answer Ask(std::string_view origin) override {
     if (!HasDisplay()) return Answer::kDeny;
-    std::error_code error;
-    auto self = std::filesystem::read_symlink("/proc/self/exe", error);
-    if (error) return Answer::kDeny;
-    const std::string program = (self.parent_path() / "tarvona-consent").string();
+    const std::filesystem::path folder = platform::OwnFolder();
+    if (folder.empty()) return Answer::kDeny;
+    const std::string program = (folder / "tarvona-consent").string();
     const std::string arguments[] = {std::string(origin)};
     if (before_showing_) before_showing_();
     auto outcome = platform::RunChild(program, arguments, {}, 16);

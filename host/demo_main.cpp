@@ -14,6 +14,7 @@
 
 #include "encoding/hex.h"
 #include "host/host_process.h"
+#include "platform/own_path.h"
 
 namespace {
 
@@ -79,8 +80,7 @@ int main(int argc, char** argv) {
     if (std::strcmp(argv[i], "--pin") == 0) pin = argv[i + 1];
     if (std::strcmp(argv[i], "--data") == 0) text = argv[i + 1];
   }
-  auto self = std::filesystem::read_symlink("/proc/self/exe");
-  Road road((self.parent_path() / "tarvona-host").string());
+  Road road((tarvona::platform::OwnFolder() / "tarvona-host").string());
   if (!road.started()) Road::Fail("cannot start tarvona-host");
 
   road.Create();

@@ -6,10 +6,10 @@
 #include <string>
 #include <string_view>
 
+#include "com/com.h"
+#include "com/ole_control.h"
 #include "host/com_activation.h"
 #include "host/origin_policy.h"
-#include "platform/com.h"
-#include "platform/ole_control.h"
 
 namespace tarvona::host {
 
@@ -47,8 +47,8 @@ class HostSession {
  private:
   class Site;
   struct Hosted {
-    platform::ComPtr<platform::IDispatch> dispatch;
-    platform::ComPtr<Site> site;
+    com::ComPtr<com::IDispatch> dispatch;
+    com::ComPtr<Site> site;
   };
 
   nlohmann::ordered_json Create(const nlohmann::ordered_json& request);

@@ -13,26 +13,25 @@
 // Controls are created from the registration record, as tarvona-regsvr
 // writes it: the user's classes file ($XDG_DATA_HOME/tarvona/classes.reg)
 // first, then the machine's (/var/lib/tarvona/classes.reg).
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
-#include <csignal>
-
+#include "com/classes_root.h"
 #include "host/com_activation.h"
 #include "host/host_session.h"
 #include "host/line_reader.h"
 #include "host/native_messaging.h"
 #include "host/origin_policy.h"
 #include "platform/dynamic_library.h"
-#include "platform/classes_root.h"
 
 namespace {
 
 constexpr size_t kMaxRequest = 1 << 20;
 
 int RunLines() {
-  const tarvona::platform::ClassesRoot registry;
+  const tarvona::com::ClassesRoot registry;
   tarvona::host::ComActivator activator(registry, tarvona::platform::SystemLibraryLoader());
   tarvona::host::HostSession session(activator);
   tarvona::host::LineReader reader(stdin, kMaxRequest);
@@ -70,7 +69,7 @@ std::string Bounded(std::string response, const std::string& request_text) {
 int RunNativeMessaging() {
   // A browser that has gone away shows as a failed write, not a signal.
   std::signal(SIGPIPE, SIG_IGN);
-  const tarvona::platform::ClassesRoot registry;
+  const tarvona::com::ClassesRoot registry;
   tarvona::host::ComActivator activator(registry, tarvona::platform::SystemLibraryLoader());
   // While the consent dialog waits for the user, the page says so. The
   // frame has no request id: pages that do not know it pass it by.

@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "platform/user_folders.h"
+
 namespace tarvona::host {
 namespace {
 
@@ -50,16 +52,8 @@ OriginPolicy::OriginPolicy(std::string allow_list_path, std::unique_ptr<ConsentP
     : allow_list_path_(std::move(allow_list_path)), prompt_(std::move(prompt)) {}
 
 std::string OriginPolicy::DefaultAllowListPath() {
-  const char* config = std::getenv("XDG_CONFIG_HOME");
-  std::string base;
-  if (config != nullptr && config[0] == '/') {
-    base = config;
-  } else if (const char* home = std::getenv("HOME"); home != nullptr) {
-    base = std::string(home) + "/.config";
-  } else {
-    return {};
-  }
-  return base + "/tarvona/allowed-origins";
+  std::filesystem::path config = platform::UserConfigFolder();
+  return config.empty() ? std::string() : (config / "tarvona/allowed-origins").string();
 }
 
 bool OriginPolicy::Listed(std::string_view origin) const {

@@ -18,7 +18,7 @@ void Append(png_structp png, png_bytep data, png_size_t length) {
 
 // libpng reports errors by jumping back here, so this frame holds nothing
 // that needs destroying.
-bool Encode(png_structp png, png_infop info, const platform::MemorySurface& surface,
+bool Encode(png_structp png, png_infop info, const com::MemorySurface& surface,
             std::vector<uint8_t>* out) {
   if (setjmp(png_jmpbuf(png)) != 0) return false;
   png_set_write_fn(png, out, Append, nullptr);
@@ -36,7 +36,7 @@ bool Encode(png_structp png, png_infop info, const platform::MemorySurface& surf
 
 }  // namespace
 
-std::vector<uint8_t> EncodePng(const platform::MemorySurface& surface) {
+std::vector<uint8_t> EncodePng(const com::MemorySurface& surface) {
   std::vector<uint8_t> out;
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   if (png == nullptr) return out;

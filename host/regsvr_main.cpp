@@ -18,9 +18,9 @@
 #include <memory>
 #include <string>
 
-#include "platform/classes_root.h"
+#include "com/classes_root.h"
+#include "com/hresult.h"
 #include "platform/dynamic_library.h"
-#include "platform/hresult.h"
 
 namespace {
 
@@ -28,19 +28,19 @@ namespace {
 // the machine's data home standing in for the user's. The folder and file
 // are readable by every user, as hosts of every user read them.
 bool UseMachineRecord(const char* program) {
-  const std::string folder = std::string(tarvona::platform::kMachineDataHome) + "/tarvona";
+  const std::string folder = std::string(tarvona::com::kMachineDataHome) + "/tarvona";
   if ((mkdir(folder.c_str(), 0755) != 0 && errno != EEXIST) || chmod(folder.c_str(), 0755) != 0) {
     std::fprintf(stderr, "%s: cannot write the machine's record in %s: %s\n", program,
                  folder.c_str(), std::strerror(errno));
     return false;
   }
-  return setenv("XDG_DATA_HOME", tarvona::platform::kMachineDataHome, 1) == 0;
+  return setenv("XDG_DATA_HOME", tarvona::com::kMachineDataHome, 1) == 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  using tarvona::platform::HRESULT;
+  using tarvona::com::HRESULT;
   bool unregister = false;
   bool system = false;
   int next = 1;
@@ -79,9 +79,9 @@ int main(int argc, char** argv) {
   }
   const HRESULT hr = call();
   // Each change is written anew with the owner's access alone.
-  if (system) (void)chmod(tarvona::platform::MachineClassesPath().c_str(), 0644);
-  if (tarvona::platform::Failed(hr)) {
-    std::string_view name = tarvona::platform::HresultName(hr);
+  if (system) (void)chmod(tarvona::com::MachineClassesPath().c_str(), 0644);
+  if (tarvona::com::Failed(hr)) {
+    std::string_view name = tarvona::com::HresultName(hr);
     std::fprintf(stderr, "%s in %s failed: 0x%08X%s%.*s%s\n", entry, module,
                  static_cast<unsigned>(hr), name.empty() ? "" : " (", static_cast<int>(name.size()),
                  name.data(), name.empty() ? "" : ")");

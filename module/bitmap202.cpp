@@ -5,7 +5,7 @@
 
 namespace tarvona::module {
 
-platform::Bitmap ToolboxPicture() {
+com::Bitmap ToolboxPicture() {
   // A smart card with a key over it.
   // clang-format off
   static constexpr std::array<std::string_view, 32> kRows = {
@@ -45,7 +45,7 @@ platform::Bitmap ToolboxPicture() {
   // clang-format on
   struct Ink {
     char key;
-    platform::Rgb color;
+    com::Rgb color;
   };
   static constexpr Ink kPalette[] = {
       {'.', {240, 243, 247}},  // background
@@ -58,7 +58,7 @@ platform::Bitmap ToolboxPicture() {
       {'k', {242, 192, 46}},   // key
       {'h', {255, 232, 150}},  // key highlight
   };
-  platform::Bitmap picture(32, 32);
+  com::Bitmap picture(32, 32);
   for (int32_t y = 0; y < 32; ++y) {
     for (int32_t x = 0; x < 32; ++x) {
       for (const Ink& ink : kPalette) {

@@ -7,23 +7,23 @@
 namespace tarvona::module {
 namespace {
 
-using platform::ComPtr;
-using platform::HRESULT;
-using platform::ICatRegister;
+using com::ComPtr;
+using com::HRESULT;
+using com::ICatRegister;
 
-HRESULT CreateManager(platform::ComClassCreator& classes, ComPtr<ICatRegister>* manager) {
-  return classes.CreateInstance(platform::CLSID_StdComponentCategoriesMgr, nullptr,
-                                platform::CLSCTX_INPROC_SERVER, platform::IID_ICatRegister,
+HRESULT CreateManager(com::ComClassCreator& classes, ComPtr<ICatRegister>* manager) {
+  return classes.CreateInstance(com::CLSID_StdComponentCategoriesMgr, nullptr,
+                                com::CLSCTX_INPROC_SERVER, com::IID_ICatRegister,
                                 manager->put_void());
 }
 
 }  // namespace
 
-HRESULT CreateComponentCategory(platform::ComClassCreator& classes, const platform::CATID& catid,
+HRESULT CreateComponentCategory(com::ComClassCreator& classes, const com::CATID& catid,
                                 std::u16string_view description) {
   ComPtr<ICatRegister> manager;
-  if (HRESULT hr = CreateManager(classes, &manager); platform::Failed(hr)) return hr;
-  platform::CATEGORYINFO info{};
+  if (HRESULT hr = CreateManager(classes, &manager); com::Failed(hr)) return hr;
+  com::CATEGORYINFO info{};
   info.catid = catid;
   info.lcid = kCategoryLocale;
   const size_t length = std::min<size_t>(description.size(), std::size(info.szDescription) - 1);
@@ -32,17 +32,17 @@ HRESULT CreateComponentCategory(platform::ComClassCreator& classes, const platfo
   return manager->RegisterCategories(1, &info);
 }
 
-HRESULT RegisterCLSIDInCategory(platform::ComClassCreator& classes, const platform::CLSID& clsid,
-                                const platform::CATID& catid) {
+HRESULT RegisterCLSIDInCategory(com::ComClassCreator& classes, const com::CLSID& clsid,
+                                const com::CATID& catid) {
   ComPtr<ICatRegister> manager;
-  if (HRESULT hr = CreateManager(classes, &manager); platform::Failed(hr)) return hr;
+  if (HRESULT hr = CreateManager(classes, &manager); com::Failed(hr)) return hr;
   return manager->RegisterClassImplCategories(clsid, 1, &catid);
 }
 
-HRESULT UnRegisterCLSIDInCategory(platform::ComClassCreator& classes, const platform::CLSID& clsid,
-                                  const platform::CATID& catid) {
+HRESULT UnRegisterCLSIDInCategory(com::ComClassCreator& classes, const com::CLSID& clsid,
+                                  const com::CATID& catid) {
   ComPtr<ICatRegister> manager;
-  if (HRESULT hr = CreateManager(classes, &manager); platform::Failed(hr)) return hr;
+  if (HRESULT hr = CreateManager(classes, &manager); com::Failed(hr)) return hr;
   return manager->UnRegisterClassImplCategories(clsid, 1, &catid);
 }
 

@@ -6,19 +6,16 @@
 
 #include <string_view>
 
-#include "platform/component_categories.h"
+#include "com/component_categories.h"
 
 namespace tarvona::module {
 
 // The description is cut to 127 wide characters.
-platform::HRESULT CreateComponentCategory(platform::ComClassCreator& classes,
-                                          const platform::CATID& catid,
-                                          std::u16string_view description);
-platform::HRESULT RegisterCLSIDInCategory(platform::ComClassCreator& classes,
-                                          const platform::CLSID& clsid,
-                                          const platform::CATID& catid);
-platform::HRESULT UnRegisterCLSIDInCategory(platform::ComClassCreator& classes,
-                                            const platform::CLSID& clsid,
-                                            const platform::CATID& catid);
+com::HRESULT CreateComponentCategory(com::ComClassCreator& classes, const com::CATID& catid,
+                                     std::u16string_view description);
+com::HRESULT RegisterCLSIDInCategory(com::ComClassCreator& classes, const com::CLSID& clsid,
+                                     const com::CATID& catid);
+com::HRESULT UnRegisterCLSIDInCategory(com::ComClassCreator& classes, const com::CLSID& clsid,
+                                       const com::CATID& catid);
 
 }  // namespace tarvona::module

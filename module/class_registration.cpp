@@ -5,17 +5,17 @@
 namespace tarvona::module {
 namespace {
 
-using platform::ERROR_SUCCESS;
+using com::ERROR_SUCCESS;
 
 // Creates `key` and sets its default value.
-bool SetDefault(platform::Registry& registry, const std::string& key, const std::string& data) {
+bool SetDefault(com::Registry& registry, const std::string& key, const std::string& data) {
   return registry.CreateKey(key) == ERROR_SUCCESS &&
          registry.SetValue(key, "", data) == ERROR_SUCCESS;
 }
 
-bool Removed(platform::LSTATUS status) {
-  return status == ERROR_SUCCESS || status == platform::ERROR_FILE_NOT_FOUND ||
-         status == platform::ERROR_BADKEY;
+bool Removed(com::LSTATUS status) {
+  return status == ERROR_SUCCESS || status == com::ERROR_FILE_NOT_FOUND ||
+         status == com::ERROR_BADKEY;
 }
 
 std::string TypeName(const RegistrationContext& context, uint32_t id, const std::string& clsid) {
@@ -26,10 +26,10 @@ std::string TypeName(const RegistrationContext& context, uint32_t id, const std:
 
 bool RegisterControlClass(const RegistrationContext& context, const CLSID& clsid,
                           const char* prog_id, uint32_t type_name_id, uint32_t bitmap_id,
-                          bool apartment, uint32_t misc_status, const platform::GUID& libid,
+                          bool apartment, uint32_t misc_status, const com::GUID& libid,
                           uint16_t major, uint16_t minor) {
-  platform::Registry& registry = context.registry;
-  const std::string class_id = platform::GuidToString(clsid);
+  com::Registry& registry = context.registry;
+  const std::string class_id = com::GuidToString(clsid);
   const std::string type_name = TypeName(context, type_name_id, class_id);
   const std::string class_key = "CLSID\\" + class_id;
   const std::string& path = context.module_path;
@@ -47,7 +47,7 @@ bool RegisterControlClass(const RegistrationContext& context, const CLSID& clsid
             SetDefault(registry, class_key + "\\MiscStatus", "0") &&
             SetDefault(registry, class_key + "\\MiscStatus\\1", std::to_string(misc_status)) &&
             SetDefault(registry, class_key + "\\Control", "") &&
-            SetDefault(registry, class_key + "\\TypeLib", platform::GuidToString(libid)) &&
+            SetDefault(registry, class_key + "\\TypeLib", com::GuidToString(libid)) &&
             SetDefault(registry, class_key + "\\Version",
                        std::to_string(major) + "." + std::to_string(minor));
   if (ok && apartment) {
@@ -59,8 +59,8 @@ bool RegisterControlClass(const RegistrationContext& context, const CLSID& clsid
 
 bool RegisterPropertyPageClass(const RegistrationContext& context, const CLSID& clsid,
                                uint32_t type_name_id, bool apartment) {
-  platform::Registry& registry = context.registry;
-  const std::string class_id = platform::GuidToString(clsid);
+  com::Registry& registry = context.registry;
+  const std::string class_id = com::GuidToString(clsid);
   const std::string class_key = "CLSID\\" + class_id;
   bool ok = SetDefault(registry, class_key, TypeName(context, type_name_id, class_id)) &&
             SetDefault(registry, class_key + "\\InprocServer32", context.module_path);
@@ -72,8 +72,8 @@ bool RegisterPropertyPageClass(const RegistrationContext& context, const CLSID& 
 }
 
 bool UnregisterClass(const RegistrationContext& context, const CLSID& clsid, const char* prog_id) {
-  platform::Registry& registry = context.registry;
-  const std::string class_key = "CLSID\\" + platform::GuidToString(clsid);
+  com::Registry& registry = context.registry;
+  const std::string class_key = "CLSID\\" + com::GuidToString(clsid);
   if (registry.KeyExists(class_key + "\\InprocServer") == ERROR_SUCCESS) {
     bool server = Removed(registry.DeleteTree(class_key + "\\InprocServer32"));
     bool bitmap = Removed(registry.DeleteTree(class_key + "\\ToolboxBitmap32"));

@@ -26,7 +26,7 @@ namespace tarvona::module {
 // type name is the string resource, or the CLSID's text when it is missing.
 bool RegisterControlClass(const RegistrationContext& context, const CLSID& clsid,
                           const char* prog_id, uint32_t type_name_id, uint32_t bitmap_id,
-                          bool apartment, uint32_t misc_status, const platform::GUID& libid,
+                          bool apartment, uint32_t misc_status, const com::GUID& libid,
                           uint16_t major, uint16_t minor);
 
 // A property page: the class key's type name and InprocServer32 only.

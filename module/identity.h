@@ -6,11 +6,11 @@
 
 #include <cstdint>
 
-#include "platform/com.h"
+#include "com/com.h"
 
 namespace tarvona::module {
 
-using platform::GUID;
+using com::GUID;
 
 inline constexpr GUID CLSID_TarvonaActiveX = {
     0x89F34120, 0xD7D2, 0x4CEB, {0x84, 0xE7, 0xD2, 0x9B, 0x8A, 0xAD, 0x6B, 0x6C}};
@@ -33,14 +33,14 @@ inline constexpr GUID CATID_SafeForInitializing = {
 inline constexpr char16_t kSafeForScriptingDescription[] = u"Controls safely scriptable!";
 inline constexpr char16_t kSafeForInitializingDescription[] =
     u"Controls safely initializable from persistent data!";
-inline constexpr platform::LCID kCategoryLocale = 0x0409;
+inline constexpr com::LCID kCategoryLocale = 0x0409;
 
 inline constexpr char kControlProgId[] = "TARVONAACTIVEX.TarvonaActiveXCtrl.1";
 inline constexpr char kPageProgId[] = "TARVONAACTIVEX.TarvonaActiveXPropPage.1";
 
 inline constexpr uint16_t kLibMajor = 1;
 inline constexpr uint16_t kLibMinor = 0;
-inline constexpr platform::LCID kLibLocale = 0x409;
+inline constexpr com::LCID kLibLocale = 0x409;
 
 // The control's persisted version: major in the high half, minor in the low.
 inline constexpr uint32_t kControlVersion = 0x00010000;

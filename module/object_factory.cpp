@@ -2,8 +2,8 @@
 
 namespace tarvona::module {
 
-using platform::S_FALSE;
-using platform::S_OK;
+using com::S_FALSE;
+using com::S_OK;
 
 ModuleState::~ModuleState() = default;
 
@@ -18,13 +18,13 @@ void ModuleState::RevokeAll() {
 }
 
 HRESULT ModuleState::GetClassObject(const CLSID& clsid, const IID& iid, void** out) noexcept {
-  if (out == nullptr) return platform::E_POINTER;
+  if (out == nullptr) return com::E_POINTER;
   *out = nullptr;
   std::lock_guard guard(lock_);
   for (ClassObject* f = head_; f != nullptr; f = f->next_) {
     if (f->registered_ && f->clsid_ == clsid) return f->QueryInterface(iid, out);
   }
-  return platform::CLASS_E_CLASSNOTAVAILABLE;
+  return com::CLASS_E_CLASSNOTAVAILABLE;
 }
 
 HRESULT ModuleState::CanUnloadNow() noexcept {
@@ -44,16 +44,16 @@ bool ModuleState::UpdateRegistryAll(bool register_class, const RegistrationConte
   return true;
 }
 
-HRESULT ModuleState::GetTypeLib(const platform::GUID& libid, uint16_t major, uint16_t minor,
-                                platform::LCID lcid, const ModuleEnvironment& environment,
-                                platform::ITypeLib** out) noexcept {
-  if (out == nullptr) return platform::E_POINTER;
+HRESULT ModuleState::GetTypeLib(const com::GUID& libid, uint16_t major, uint16_t minor,
+                                com::LCID lcid, const ModuleEnvironment& environment,
+                                com::ITypeLib** out) noexcept {
+  if (out == nullptr) return com::E_POINTER;
   *out = nullptr;
   std::lock_guard guard(type_lib_lock_);
   if (!type_lib_) {
-    HRESULT hr = platform::LoadRegTypeLib(libid, major, minor, lcid, environment.registry,
-                                          environment.type_libs, type_lib_.put());
-    if (platform::Failed(hr)) return hr;
+    HRESULT hr = com::LoadRegTypeLib(libid, major, minor, lcid, environment.registry,
+                                     environment.type_libs, type_lib_.put());
+    if (com::Failed(hr)) return hr;
   }
   type_lib_->AddRef();
   *out = type_lib_.get();
@@ -79,23 +79,22 @@ ClassObject::~ClassObject() {
 }
 
 HRESULT ClassObject::QueryInterface(const IID& iid, void** out) noexcept {
-  if (out == nullptr) return platform::E_POINTER;
+  if (out == nullptr) return com::E_POINTER;
   *out = nullptr;
-  if (iid != platform::IID_IUnknown && iid != platform::IID_IClassFactory) {
-    return platform::E_NOINTERFACE;
+  if (iid != com::IID_IUnknown && iid != com::IID_IClassFactory) {
+    return com::E_NOINTERFACE;
   }
   AddRef();
-  *out = static_cast<platform::IClassFactory*>(this);
+  *out = static_cast<com::IClassFactory*>(this);
   return S_OK;
 }
 
-HRESULT ClassObject::CreateInstance(platform::IUnknown* outer, const IID& iid,
-                                    void** out) noexcept {
-  if (out == nullptr) return platform::E_POINTER;
+HRESULT ClassObject::CreateInstance(com::IUnknown* outer, const IID& iid, void** out) noexcept {
+  if (out == nullptr) return com::E_POINTER;
   *out = nullptr;
-  if (outer != nullptr) return platform::CLASS_E_NOAGGREGATION;
-  platform::IUnknown* object = CreateObject();
-  if (object == nullptr) return platform::E_OUTOFMEMORY;
+  if (outer != nullptr) return com::CLASS_E_NOAGGREGATION;
+  com::IUnknown* object = CreateObject();
+  if (object == nullptr) return com::E_OUTOFMEMORY;
   // The object's own reference goes; what the caller asked for stays.
   HRESULT hr = object->QueryInterface(iid, out);
   object->Release();

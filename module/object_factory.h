@@ -8,33 +8,37 @@
 #include <mutex>
 #include <string>
 
-#include "platform/com.h"
+#include "capi/certificate_picker.h"
+#include "capi/crypto_platform.h"
+#include "com/com.h"
+#include "com/module_resources.h"
+#include "com/registry.h"
+#include "com/type_library.h"
 #include "platform/dynamic_library.h"
-#include "platform/module_resources.h"
-#include "platform/registry.h"
-#include "platform/type_library.h"
 
 namespace tarvona::module {
 
-using platform::CLSID;
-using platform::HRESULT;
-using platform::IID;
-using platform::ULONG;
+using com::CLSID;
+using com::HRESULT;
+using com::IID;
+using com::ULONG;
 
 // What the module's objects reach of the system. The module file uses the
 // real ones; tests put in their own.
 struct ModuleEnvironment {
   const platform::LibraryLoader& loader;  // the control's token modules
-  const platform::ResourceSet& resources;
-  platform::Registry& registry;  // HKEY_CLASSES_ROOT
-  const platform::TypeLibLoader& type_libs;
+  capi::CryptoPlatform& crypto;           // the control's certificate store road
+  capi::CertificatePicker& picker;        // and its selection dialog
+  const com::ResourceSet& resources;
+  com::Registry& registry;  // HKEY_CLASSES_ROOT
+  const com::TypeLibLoader& type_libs;
 };
 
 // What a class object's registration operation writes with.
 struct RegistrationContext {
-  platform::Registry& registry;
+  com::Registry& registry;
   const std::string& module_path;
-  const platform::ResourceSet& resources;
+  const com::ResourceSet& resources;
 };
 
 class ClassObject;
@@ -65,9 +69,8 @@ class ModuleState {
   bool UpdateRegistryAll(bool register_class, const RegistrationContext& context);
 
   // The library registered for that version, loaded once per module.
-  HRESULT GetTypeLib(const platform::GUID& libid, uint16_t major, uint16_t minor,
-                     platform::LCID lcid, const ModuleEnvironment& environment,
-                     platform::ITypeLib** out) noexcept;
+  HRESULT GetTypeLib(const com::GUID& libid, uint16_t major, uint16_t minor, com::LCID lcid,
+                     const ModuleEnvironment& environment, com::ITypeLib** out) noexcept;
 
  private:
   friend class ClassObject;
@@ -76,14 +79,14 @@ class ModuleState {
   ClassObject* head_ = nullptr;
   std::atomic<long> live_{0};
   std::mutex type_lib_lock_;
-  platform::ComPtr<platform::ITypeLib> type_lib_;
+  com::ComPtr<com::ITypeLib> type_lib_;
 };
 
 // One creatable class (COleObjectFactory): it links itself at the head of
 // the module's list when constructed and out again when destroyed. It lives
 // as long as the module, so its reference count starts at one and never
 // frees it.
-class ClassObject : public platform::IClassFactory {
+class ClassObject : public com::IClassFactory {
  public:
   ClassObject(ModuleState& module, const CLSID& clsid, bool multiple_instance, const char* prog_id);
   virtual ~ClassObject();
@@ -93,7 +96,7 @@ class ClassObject : public platform::IClassFactory {
   HRESULT QueryInterface(const IID& iid, void** out) noexcept override;
   ULONG AddRef() noexcept override { return ++references_; }
   ULONG Release() noexcept override { return --references_; }
-  HRESULT CreateInstance(platform::IUnknown* outer, const IID& iid, void** out) noexcept override;
+  HRESULT CreateInstance(com::IUnknown* outer, const IID& iid, void** out) noexcept override;
   HRESULT LockServer(bool lock) noexcept override;
 
   // Writes or removes the class's part of the registration record.
@@ -104,7 +107,7 @@ class ClassObject : public platform::IClassFactory {
 
  protected:
   // A new object holding one reference, or null.
-  virtual platform::IUnknown* CreateObject() noexcept = 0;
+  virtual com::IUnknown* CreateObject() noexcept = 0;
   ModuleState& module() { return module_; }
 
  private:

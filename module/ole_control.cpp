@@ -4,7 +4,7 @@
 
 namespace tarvona::module {
 
-using platform::S_OK;
+using com::S_OK;
 
 namespace {
 
@@ -14,8 +14,8 @@ constexpr int32_t kDefaultExtent = PixelsToHimetric(30);
 }  // namespace
 
 bool PropExchange::Read(const char* name, int32_t& value) {
-  platform::Variant read = int32_t{0};
-  if (bag_ == nullptr || platform::Failed(bag_->Read(name, &read))) return false;
+  com::Variant read = int32_t{0};
+  if (bag_ == nullptr || com::Failed(bag_->Read(name, &read))) return false;
   const auto* number = std::get_if<int32_t>(&read);
   if (number == nullptr) return false;
   value = *number;
@@ -23,9 +23,9 @@ bool PropExchange::Read(const char* name, int32_t& value) {
 }
 
 void PropExchange::Write(const char* name, int32_t value) {
-  const platform::Variant written = value;
-  HRESULT hr = bag_ == nullptr ? platform::E_POINTER : bag_->Write(name, &written);
-  if (platform::Failed(hr) && platform::Succeeded(result_)) result_ = hr;
+  const com::Variant written = value;
+  HRESULT hr = bag_ == nullptr ? com::E_POINTER : bag_->Write(name, &written);
+  if (com::Failed(hr) && com::Succeeded(result_)) result_ = hr;
 }
 
 void PropExchange::Long(const char* name, int32_t& value) {
@@ -60,18 +60,18 @@ void OleControl::InitializeIIDs(const IID& primary, const IID& events) {
 }
 
 HRESULT OleControl::QueryInterface(const IID& iid, void** out) noexcept {
-  if (out == nullptr) return platform::E_POINTER;
+  if (out == nullptr) return com::E_POINTER;
   *out = nullptr;
-  if (iid == platform::IID_IUnknown || iid == platform::IID_IDispatch || iid == primary_iid_) {
-    *out = static_cast<platform::IDispatch*>(this);
-  } else if (iid == platform::IPersist::kIid || iid == platform::IPersistPropertyBag::kIid) {
-    *out = static_cast<platform::IPersistPropertyBag*>(this);
-  } else if (iid == platform::ISpecifyPropertyPages::kIid) {
-    *out = static_cast<platform::ISpecifyPropertyPages*>(this);
-  } else if (iid == platform::IControlObject::kIid) {
-    *out = static_cast<platform::IControlObject*>(this);
+  if (iid == com::IID_IUnknown || iid == com::IID_IDispatch || iid == primary_iid_) {
+    *out = static_cast<com::IDispatch*>(this);
+  } else if (iid == com::IPersist::kIid || iid == com::IPersistPropertyBag::kIid) {
+    *out = static_cast<com::IPersistPropertyBag*>(this);
+  } else if (iid == com::ISpecifyPropertyPages::kIid) {
+    *out = static_cast<com::ISpecifyPropertyPages*>(this);
+  } else if (iid == com::IControlObject::kIid) {
+    *out = static_cast<com::IControlObject*>(this);
   } else {
-    return platform::E_NOINTERFACE;
+    return com::E_NOINTERFACE;
   }
   AddRef();
   return S_OK;
@@ -84,110 +84,109 @@ ULONG OleControl::Release() noexcept {
 }
 
 HRESULT OleControl::GetTypeInfoCount(uint32_t* count) noexcept {
-  if (count == nullptr) return platform::E_POINTER;
+  if (count == nullptr) return com::E_POINTER;
   *count = 1;
   return S_OK;
 }
 
-HRESULT OleControl::GetTypeInfo(uint32_t index, platform::LCID lcid,
-                                platform::ITypeInfo** info) noexcept {
-  if (info == nullptr) return platform::E_POINTER;
+HRESULT OleControl::GetTypeInfo(uint32_t index, com::LCID lcid, com::ITypeInfo** info) noexcept {
+  if (info == nullptr) return com::E_POINTER;
   *info = nullptr;
-  if (index != 0) return platform::DISP_E_BADINDEX;
-  return platform::Guarded([&] {
-    platform::ComPtr<platform::ITypeLib> lib;
+  if (index != 0) return com::DISP_E_BADINDEX;
+  return com::Guarded([&] {
+    com::ComPtr<com::ITypeLib> lib;
     HRESULT hr = GetTypeLib(lcid, lib.put());
-    return platform::Failed(hr) ? hr : lib->GetTypeInfoOfGuid(primary_iid_, info);
+    return com::Failed(hr) ? hr : lib->GetTypeInfoOfGuid(primary_iid_, info);
   });
 }
 
 HRESULT OleControl::GetIDsOfNames(const IID& iid, const char* const* names, uint32_t count,
-                                  platform::LCID, platform::DISPID* ids) noexcept {
-  if (iid != platform::IID_NULL) return platform::DISP_E_UNKNOWNINTERFACE;
+                                  com::LCID, com::DISPID* ids) noexcept {
+  if (iid != com::IID_NULL) return com::DISP_E_UNKNOWNINTERFACE;
   if (count == 0) return S_OK;
-  if (names == nullptr || ids == nullptr) return platform::E_POINTER;
-  return platform::Guarded([&] { return DispatchIdsOfNames(names, count, ids); });
+  if (names == nullptr || ids == nullptr) return com::E_POINTER;
+  return com::Guarded([&] { return DispatchIdsOfNames(names, count, ids); });
 }
 
-HRESULT OleControl::Invoke(platform::DISPID member, const IID& iid, platform::LCID, uint16_t flags,
-                           const platform::DispParams* params, platform::Variant* result,
-                           platform::ExcepInfo*, uint32_t* arg_err) noexcept {
-  if (iid != platform::IID_NULL) return platform::DISP_E_UNKNOWNINTERFACE;
+HRESULT OleControl::Invoke(com::DISPID member, const IID& iid, com::LCID, uint16_t flags,
+                           const com::DispParams* params, com::Variant* result, com::ExcepInfo*,
+                           uint32_t* arg_err) noexcept {
+  if (iid != com::IID_NULL) return com::DISP_E_UNKNOWNINTERFACE;
   if (params == nullptr || (params->count > 0 && params->args == nullptr)) {
-    return platform::E_POINTER;
+    return com::E_POINTER;
   }
-  if (params->named_count > 0) return platform::DISP_E_NONAMEDARGS;
+  if (params->named_count > 0) return com::DISP_E_NONAMEDARGS;
   // Methods only: script engines may call a method as a property get.
-  if ((flags & (platform::DISPATCH_METHOD | platform::DISPATCH_PROPERTYGET)) == 0) {
-    return platform::DISP_E_MEMBERNOTFOUND;
+  if ((flags & (com::DISPATCH_METHOD | com::DISPATCH_PROPERTYGET)) == 0) {
+    return com::DISP_E_MEMBERNOTFOUND;
   }
-  return platform::Guarded([&] {
-    platform::Variant ignored;
+  return com::Guarded([&] {
+    com::Variant ignored;
     return DispatchInvoke(member, {params->args, params->count},
                           result != nullptr ? *result : ignored, arg_err);
   });
 }
 
 HRESULT OleControl::InitNew() noexcept {
-  return platform::Guarded([&] {
+  return com::Guarded([&] {
     OnResetState();
     return S_OK;
   });
 }
 
-HRESULT OleControl::Load(platform::IPropertyBag* bag) noexcept {
-  if (bag == nullptr) return platform::E_POINTER;
-  return platform::Guarded([&] {
+HRESULT OleControl::Load(com::IPropertyBag* bag) noexcept {
+  if (bag == nullptr) return com::E_POINTER;
+  return com::Guarded([&] {
     PropExchange px(PropExchange::Mode::kLoad, bag);
     DoPropExchange(px);
     return S_OK;
   });
 }
 
-HRESULT OleControl::Save(platform::IPropertyBag* bag, bool, bool) noexcept {
-  if (bag == nullptr) return platform::E_POINTER;
-  return platform::Guarded([&] {
+HRESULT OleControl::Save(com::IPropertyBag* bag, bool, bool) noexcept {
+  if (bag == nullptr) return com::E_POINTER;
+  return com::Guarded([&] {
     PropExchange px(PropExchange::Mode::kSave, bag);
     DoPropExchange(px);
     return px.result();
   });
 }
 
-HRESULT OleControl::GetPages(platform::CAUUID* pages) noexcept {
-  if (pages == nullptr) return platform::E_POINTER;
+HRESULT OleControl::GetPages(com::CAUUID* pages) noexcept {
+  if (pages == nullptr) return com::E_POINTER;
   *pages = {0, nullptr};
-  return platform::Guarded([&] {
+  return com::Guarded([&] {
     ULONG count = 0;
     const CLSID* ids = GetPropPageIDs(count);
     if (count == 0) return S_OK;
-    auto* copy = static_cast<CLSID*>(platform::CoTaskMemAlloc(count * sizeof(CLSID)));
-    if (copy == nullptr) return platform::E_OUTOFMEMORY;
+    auto* copy = static_cast<CLSID*>(com::CoTaskMemAlloc(count * sizeof(CLSID)));
+    if (copy == nullptr) return com::E_OUTOFMEMORY;
     std::copy_n(ids, count, copy);
     *pages = {count, copy};
     return S_OK;
   });
 }
 
-HRESULT OleControl::SetClientSite(platform::IControlSite* site) noexcept {
-  site_ = platform::ComPtr<platform::IControlSite>::Share(site);
+HRESULT OleControl::SetClientSite(com::IControlSite* site) noexcept {
+  site_ = com::ComPtr<com::IControlSite>::Share(site);
   return S_OK;
 }
 
-HRESULT OleControl::GetExtent(platform::SizeL* himetric) noexcept {
-  if (himetric == nullptr) return platform::E_POINTER;
+HRESULT OleControl::GetExtent(com::SizeL* himetric) noexcept {
+  if (himetric == nullptr) return com::E_POINTER;
   *himetric = extent_;
   return S_OK;
 }
 
-HRESULT OleControl::SetExtent(const platform::SizeL& himetric) noexcept {
-  if (himetric.cx < 0 || himetric.cy < 0) return platform::E_INVALIDARG;
+HRESULT OleControl::SetExtent(const com::SizeL& himetric) noexcept {
+  if (himetric.cx < 0 || himetric.cy < 0) return com::E_INVALIDARG;
   extent_ = himetric;
   return S_OK;
 }
 
-HRESULT OleControl::Draw(platform::DrawingSurface* target, const platform::RectL* bounds) noexcept {
-  if (target == nullptr || bounds == nullptr) return platform::E_POINTER;
-  return platform::Guarded([&] {
+HRESULT OleControl::Draw(com::DrawingSurface* target, const com::RectL* bounds) noexcept {
+  if (target == nullptr || bounds == nullptr) return com::E_POINTER;
+  return com::Guarded([&] {
     OnDraw(*target, *bounds, *bounds);
     return S_OK;
   });

@@ -9,8 +9,8 @@
 #include <cstdint>
 #include <span>
 
+#include "com/ole_control.h"
 #include "module/object_factory.h"
-#include "platform/ole_control.h"
 
 namespace tarvona::module {
 
@@ -20,7 +20,7 @@ namespace tarvona::module {
 class PropExchange {
  public:
   enum class Mode { kLoad, kSave, kReset };
-  PropExchange(Mode mode, platform::IPropertyBag* bag) : mode_(mode), bag_(bag) {}
+  PropExchange(Mode mode, com::IPropertyBag* bag) : mode_(mode), bag_(bag) {}
 
   Mode mode() const { return mode_; }
   void Long(const char* name, int32_t& value);
@@ -33,14 +33,14 @@ class PropExchange {
   void Write(const char* name, int32_t value);
 
   Mode mode_;
-  platform::IPropertyBag* bag_;
-  HRESULT result_ = platform::S_OK;
+  com::IPropertyBag* bag_;
+  HRESULT result_ = com::S_OK;
 };
 
-class OleControl : public platform::IDispatch,
-                   public platform::IPersistPropertyBag,
-                   public platform::ISpecifyPropertyPages,
-                   public platform::IControlObject {
+class OleControl : public com::IDispatch,
+                   public com::IPersistPropertyBag,
+                   public com::ISpecifyPropertyPages,
+                   public com::IControlObject {
  public:
   OleControl(const OleControl&) = delete;
   OleControl& operator=(const OleControl&) = delete;
@@ -52,26 +52,25 @@ class OleControl : public platform::IDispatch,
   // IDispatch: one type description; names and calls go to the dispatch
   // table of the derived class.
   HRESULT GetTypeInfoCount(uint32_t* count) noexcept final;
-  HRESULT GetTypeInfo(uint32_t index, platform::LCID lcid,
-                      platform::ITypeInfo** info) noexcept final;
-  HRESULT GetIDsOfNames(const IID& iid, const char* const* names, uint32_t count,
-                        platform::LCID lcid, platform::DISPID* ids) noexcept final;
-  HRESULT Invoke(platform::DISPID member, const IID& iid, platform::LCID lcid, uint16_t flags,
-                 const platform::DispParams* params, platform::Variant* result,
-                 platform::ExcepInfo* excep, uint32_t* arg_err) noexcept final;
+  HRESULT GetTypeInfo(uint32_t index, com::LCID lcid, com::ITypeInfo** info) noexcept final;
+  HRESULT GetIDsOfNames(const IID& iid, const char* const* names, uint32_t count, com::LCID lcid,
+                        com::DISPID* ids) noexcept final;
+  HRESULT Invoke(com::DISPID member, const IID& iid, com::LCID lcid, uint16_t flags,
+                 const com::DispParams* params, com::Variant* result, com::ExcepInfo* excep,
+                 uint32_t* arg_err) noexcept final;
 
   // IPersistPropertyBag (GetClassID comes from the derived class).
   HRESULT InitNew() noexcept final;
-  HRESULT Load(platform::IPropertyBag* bag) noexcept final;
-  HRESULT Save(platform::IPropertyBag* bag, bool clear_dirty, bool save_all) noexcept final;
+  HRESULT Load(com::IPropertyBag* bag) noexcept final;
+  HRESULT Save(com::IPropertyBag* bag, bool clear_dirty, bool save_all) noexcept final;
 
-  HRESULT GetPages(platform::CAUUID* pages) noexcept final;
+  HRESULT GetPages(com::CAUUID* pages) noexcept final;
 
   // IControlObject (GetMiscStatus comes from the derived class).
-  HRESULT SetClientSite(platform::IControlSite* site) noexcept final;
-  HRESULT GetExtent(platform::SizeL* himetric) noexcept final;
-  HRESULT SetExtent(const platform::SizeL& himetric) noexcept final;
-  HRESULT Draw(platform::DrawingSurface* target, const platform::RectL* bounds) noexcept final;
+  HRESULT SetClientSite(com::IControlSite* site) noexcept final;
+  HRESULT GetExtent(com::SizeL* himetric) noexcept final;
+  HRESULT SetExtent(const com::SizeL& himetric) noexcept final;
+  HRESULT Draw(com::DrawingSurface* target, const com::RectL* bounds) noexcept final;
 
   // The version found by the last load or reset.
   uint32_t loaded_version() const { return version_loaded_; }
@@ -89,14 +88,14 @@ class OleControl : public platform::IDispatch,
   virtual void DoPropExchange(PropExchange& px);
   // Exchange in reset mode, then a repaint.
   virtual void OnResetState();
-  virtual void OnDraw(platform::DrawingSurface& target, const platform::RectL& bounds,
-                      const platform::RectL& invalid) = 0;
+  virtual void OnDraw(com::DrawingSurface& target, const com::RectL& bounds,
+                      const com::RectL& invalid) = 0;
   virtual const CLSID* GetPropPageIDs(ULONG& count) = 0;
-  virtual HRESULT GetTypeLib(platform::LCID lcid, platform::ITypeLib** lib) = 0;
+  virtual HRESULT GetTypeLib(com::LCID lcid, com::ITypeLib** lib) = 0;
   virtual HRESULT DispatchIdsOfNames(const char* const* names, uint32_t count,
-                                     platform::DISPID* ids) = 0;
-  virtual HRESULT DispatchInvoke(platform::DISPID member, std::span<const platform::Variant> args,
-                                 platform::Variant& result, uint32_t* arg_err) = 0;
+                                     com::DISPID* ids) = 0;
+  virtual HRESULT DispatchInvoke(com::DISPID member, std::span<const com::Variant> args,
+                                 com::Variant& result, uint32_t* arg_err) = 0;
 
   // Framework services for the derived class.
   void ExchangeVersion(PropExchange& px, uint32_t default_version);
@@ -112,10 +111,10 @@ class OleControl : public platform::IDispatch,
   ModuleState& module_;
   const ModuleEnvironment& environment_;
   std::atomic<ULONG> references_{1};
-  IID primary_iid_ = platform::IID_NULL;
-  IID events_iid_ = platform::IID_NULL;
-  platform::ComPtr<platform::IControlSite> site_;
-  platform::SizeL extent_;
+  IID primary_iid_ = com::IID_NULL;
+  IID events_iid_ = com::IID_NULL;
+  com::ComPtr<com::IControlSite> site_;
+  com::SizeL extent_;
   uint32_t version_loaded_ = 0;
 };
 

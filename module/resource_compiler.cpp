@@ -10,9 +10,9 @@
 
 int main(int argc, char** argv) {
   using namespace tarvona;
-  platform::GUID libid = module::LIBID_TARVONAACTIVEXLib;
+  com::GUID libid = module::LIBID_TARVONAACTIVEXLib;
   if (argc == 4 && std::strcmp(argv[2], "--libid") == 0) {
-    auto parsed = platform::ParseGuid(argv[3]);
+    auto parsed = com::ParseGuid(argv[3]);
     if (!parsed) {
       std::fprintf(stderr, "tarvona-rc: not a GUID: %s\n", argv[3]);
       return 2;
@@ -22,14 +22,13 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: %s OUTPUT.cpp [--libid {GUID}]\n", argv[0]);
     return 2;
   }
-  const std::vector<uint8_t> section =
-      platform::BuildResourceSection(module::ModuleResources(libid));
+  const std::vector<uint8_t> section = com::BuildResourceSection(module::ModuleResources(libid));
   std::string text =
       "// Written by tarvona-rc from module/resource_sources.cpp; do not edit.\n"
       "#include \"module/embedded_resources.h\"\n\n"
       "namespace tarvona::module {\nnamespace {\n\n"
       "__attribute__((section(\"" +
-      std::string(platform::kResourceSectionName) +
+      std::string(com::kResourceSectionName) +
       "\"), used)) alignas(16) const uint8_t kSection[] = {";
   for (size_t i = 0; i < section.size(); ++i) {
     text += (i % 16 == 0 ? "\n   " : "") + (" " + std::to_string(section[i])) + ",";

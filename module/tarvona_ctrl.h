@@ -24,14 +24,13 @@ class TarvonaControlObject final : public OleControl {
   // The whole bitmap 202 stretched to 30 x 30 at the target's origin, and a
   // request for a 30 x 30 size whenever the bounds are another size.
   // Nothing is kept between paints.
-  void OnDraw(platform::DrawingSurface& target, const platform::RectL& bounds,
-              const platform::RectL& invalid) override;
+  void OnDraw(com::DrawingSurface& target, const com::RectL& bounds,
+              const com::RectL& invalid) override;
   const CLSID* GetPropPageIDs(ULONG& count) override;
-  HRESULT GetTypeLib(platform::LCID lcid, platform::ITypeLib** lib) override;
-  HRESULT DispatchIdsOfNames(const char* const* names, uint32_t count,
-                             platform::DISPID* ids) override;
-  HRESULT DispatchInvoke(platform::DISPID member, std::span<const platform::Variant> args,
-                         platform::Variant& result, uint32_t* arg_err) override;
+  HRESULT GetTypeLib(com::LCID lcid, com::ITypeLib** lib) override;
+  HRESULT DispatchIdsOfNames(const char* const* names, uint32_t count, com::DISPID* ids) override;
+  HRESULT DispatchInvoke(com::DISPID member, std::span<const com::Variant> args,
+                         com::Variant& result, uint32_t* arg_err) override;
 
  private:
   ~TarvonaControlObject() override = default;

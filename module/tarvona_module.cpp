@@ -8,8 +8,8 @@
 
 namespace tarvona::module {
 
-using platform::Failed;
-using platform::S_OK;
+using com::Failed;
+using com::S_OK;
 
 ControlClassObject::ControlClassObject(ModuleState& module, const ModuleEnvironment& environment)
     : ClassObject(module, CLSID_TarvonaActiveX, false, kControlProgId), environment_(environment) {}
@@ -21,9 +21,9 @@ bool ControlClassObject::UpdateRegistry(bool register_class, const RegistrationC
                               kLibMajor, kLibMinor);
 }
 
-platform::IUnknown* ControlClassObject::CreateObject() noexcept {
+com::IUnknown* ControlClassObject::CreateObject() noexcept {
   try {
-    return static_cast<platform::IDispatch*>(new TarvonaControlObject(module(), environment_));
+    return static_cast<com::IDispatch*>(new TarvonaControlObject(module(), environment_));
   } catch (...) {
     return nullptr;
   }
@@ -39,7 +39,7 @@ bool PageClassObject::UpdateRegistry(bool register_class, const RegistrationCont
   return RegisterPropertyPageClass(context, clsid(), IDS_TARVONAACTIVEX_PPG, /*apartment=*/false);
 }
 
-platform::IUnknown* PageClassObject::CreateObject() noexcept {
+com::IUnknown* PageClassObject::CreateObject() noexcept {
   try {
     return new CTarvonaActiveXPropPage(module(), environment_);
   } catch (...) {
@@ -59,18 +59,17 @@ TarvonaModule::~TarvonaModule() { app_.ExitInstance(); }
 
 HRESULT TarvonaModule::DllRegisterServer(const RegistrationServices& services) {
   {
-    platform::ComPtr<platform::ITypeLib> lib;
-    platform::TLibAttr attr{};
+    com::ComPtr<com::ITypeLib> lib;
+    com::TLibAttr attr{};
     if (Failed(services.type_libs.LoadTypeLib(services.module_path, lib.put())) ||
         Failed(lib->GetLibAttr(&attr)) || attr.guid != LIBID_TARVONAACTIVEXLib ||
-        Failed(platform::RegisterTypeLib(lib.get(), services.module_path, nullptr,
-                                         services.registry))) {
-      return platform::SELFREG_E_TYPELIB;
+        Failed(com::RegisterTypeLib(lib.get(), services.module_path, nullptr, services.registry))) {
+      return com::SELFREG_E_TYPELIB;
     }
   }
   const RegistrationContext context{services.registry, services.module_path,
                                     environment_.resources};
-  if (!state_.UpdateRegistryAll(true, context)) return platform::SELFREG_E_CLASS;
+  if (!state_.UpdateRegistryAll(true, context)) return com::SELFREG_E_CLASS;
 
   HRESULT hr = CreateComponentCategory(services.classes, CATID_SafeForInitializing,
                                        kSafeForInitializingDescription);
@@ -90,13 +89,13 @@ HRESULT TarvonaModule::DllUnregisterServer(const RegistrationServices& services)
   if (Failed(hr)) return hr;
   hr = UnRegisterCLSIDInCategory(services.classes, CLSID_TarvonaActiveX, CATID_SafeForScripting);
   if (Failed(hr)) return hr;
-  if (Failed(platform::UnRegisterTypeLib(LIBID_TARVONAACTIVEXLib, kLibMajor, kLibMinor,
-                                         services.registry))) {
-    return platform::SELFREG_E_TYPELIB;
+  if (Failed(com::UnRegisterTypeLib(LIBID_TARVONAACTIVEXLib, kLibMajor, kLibMinor,
+                                    services.registry))) {
+    return com::SELFREG_E_TYPELIB;
   }
   const RegistrationContext context{services.registry, services.module_path,
                                     environment_.resources};
-  if (!state_.UpdateRegistryAll(false, context)) return platform::SELFREG_E_CLASS;
+  if (!state_.UpdateRegistryAll(false, context)) return com::SELFREG_E_CLASS;
   return S_OK;
 }
 

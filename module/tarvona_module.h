@@ -7,8 +7,8 @@
 
 #include <string>
 
+#include "com/component_categories.h"
 #include "module/object_factory.h"
-#include "platform/component_categories.h"
 
 namespace tarvona::module {
 
@@ -23,7 +23,7 @@ class ControlClassObject final : public ClassObject {
   bool UpdateRegistry(bool register_class, const RegistrationContext& context) override;
 
  protected:
-  platform::IUnknown* CreateObject() noexcept override;
+  com::IUnknown* CreateObject() noexcept override;
 
  private:
   const ModuleEnvironment& environment_;
@@ -35,7 +35,7 @@ class PageClassObject final : public ClassObject {
   bool UpdateRegistry(bool register_class, const RegistrationContext& context) override;
 
  protected:
-  platform::IUnknown* CreateObject() noexcept override;
+  com::IUnknown* CreateObject() noexcept override;
 
  private:
   const ModuleEnvironment& environment_;
@@ -43,9 +43,9 @@ class PageClassObject final : public ClassObject {
 
 // What registration works with besides the module's environment.
 struct RegistrationServices {
-  platform::Registry& registry;
-  platform::ComClassCreator& classes;  // the categories manager comes from here
-  const platform::TypeLibLoader& type_libs;
+  com::Registry& registry;
+  com::ComClassCreator& classes;  // the categories manager comes from here
+  const com::TypeLibLoader& type_libs;
   std::string module_path;  // the module file's full name
 };
 

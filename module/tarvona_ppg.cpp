@@ -25,14 +25,14 @@ CTarvonaActiveXPropPage::~CTarvonaActiveXPropPage() {
 }
 
 HRESULT CTarvonaActiveXPropPage::QueryInterface(const IID& iid, void** out) noexcept {
-  if (out == nullptr) return platform::E_POINTER;
+  if (out == nullptr) return com::E_POINTER;
   *out = nullptr;
-  if (iid != platform::IID_IUnknown && iid != platform::IPropertyPageDialog::kIid) {
-    return platform::E_NOINTERFACE;
+  if (iid != com::IID_IUnknown && iid != com::IPropertyPageDialog::kIid) {
+    return com::E_NOINTERFACE;
   }
   AddRef();
-  *out = static_cast<platform::IPropertyPageDialog*>(this);
-  return platform::S_OK;
+  *out = static_cast<com::IPropertyPageDialog*>(this);
+  return com::S_OK;
 }
 
 ULONG CTarvonaActiveXPropPage::Release() noexcept {
@@ -41,9 +41,9 @@ ULONG CTarvonaActiveXPropPage::Release() noexcept {
   return left;
 }
 
-HRESULT CTarvonaActiveXPropPage::GetDialog(platform::DialogTemplate* dialog) noexcept {
-  if (dialog == nullptr) return platform::E_POINTER;
-  return platform::Guarded([&] {
+HRESULT CTarvonaActiveXPropPage::GetDialog(com::DialogTemplate* dialog) noexcept {
+  if (dialog == nullptr) return com::E_POINTER;
+  return com::Guarded([&] {
     // Dialog 200: a child dialog without frame or caption; its caption as
     // a page is string 200.
     *dialog = {environment_.resources.LoadString(IDS_TARVONAACTIVEX_PPG_CAPTION).value_or(""),
@@ -56,20 +56,19 @@ HRESULT CTarvonaActiveXPropPage::GetDialog(platform::DialogTemplate* dialog) noe
                  "TODO: Place controls to manipulate properties of TarvonaActiveX Control on this "
                  "dialog.",
                  IDC_STATIC, WS_CHILD | WS_VISIBLE | WS_GROUP | SS_LEFT, 7, 25, 229, 16}}};
-    return platform::S_OK;
+    return com::S_OK;
   });
 }
 
-HRESULT CTarvonaActiveXPropPage::SetObjects(ULONG count,
-                                            platform::IUnknown* const* objects) noexcept {
-  if (count > 0 && objects == nullptr) return platform::E_POINTER;
-  return platform::Guarded([&] {
-    std::vector<platform::ComPtr<platform::IUnknown>> held;
+HRESULT CTarvonaActiveXPropPage::SetObjects(ULONG count, com::IUnknown* const* objects) noexcept {
+  if (count > 0 && objects == nullptr) return com::E_POINTER;
+  return com::Guarded([&] {
+    std::vector<com::ComPtr<com::IUnknown>> held;
     for (ULONG i = 0; i < count; ++i) {
-      held.push_back(platform::ComPtr<platform::IUnknown>::Share(objects[i]));
+      held.push_back(com::ComPtr<com::IUnknown>::Share(objects[i]));
     }
     objects_.swap(held);
-    return platform::S_OK;
+    return com::S_OK;
   });
 }
 

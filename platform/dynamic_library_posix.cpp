@@ -1,8 +1,10 @@
 #include <dlfcn.h>
 
+#include <filesystem>
 #include <string>
 
 #include "platform/dynamic_library.h"
+#include "platform/own_path.h"
 
 namespace tarvona::platform {
 namespace {
@@ -20,17 +22,6 @@ class PosixLibrary final : public DynamicLibrary {
   void* handle_;
 };
 
-// The folder of the object (library or program) this code is part of.
-std::string OwnFolder() {
-  Dl_info info{};
-  if (dladdr(reinterpret_cast<void*>(&OwnFolder), &info) == 0 || info.dli_fname == nullptr) {
-    return {};
-  }
-  std::string path = info.dli_fname;
-  auto slash = path.rfind('/');
-  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
 class PosixLoader final : public LibraryLoader {
  public:
   std::unique_ptr<DynamicLibrary> Load(const std::string& file_name) const override {
@@ -42,8 +33,8 @@ class PosixLoader final : public LibraryLoader {
     // object. Modules installed next to the control are then looked for
     // there by name.
     if (handle == nullptr && file_name.find('/') == std::string::npos) {
-      if (std::string folder = OwnFolder(); !folder.empty()) {
-        handle = dlopen((folder + file_name).c_str(), RTLD_NOW | RTLD_LOCAL);
+      if (std::filesystem::path folder = OwnFolder(); !folder.empty()) {
+        handle = dlopen((folder / file_name).c_str(), RTLD_NOW | RTLD_LOCAL);
       }
     }
     if (handle == nullptr) return nullptr;

@@ -23,6 +23,11 @@ TARVONA_PACKAGE_PACKAGES=(
   dpkg-dev chromium
 )
 
+# The Windows cross build and its tests under Wine (scripts/test-windows.sh):
+# mingw-w64 brings the -posix compilers; GoogleTest is built from googletest's
+# sources with them.
+TARVONA_WINDOWS_PACKAGES=(mingw-w64 mingw-w64-tools wine wine64 googletest)
+
 tarvona_install_packages() {
   local missing=()
   for p in "${TARVONA_PACKAGES[@]}"; do

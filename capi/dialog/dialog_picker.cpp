@@ -1,16 +1,13 @@
 #include "capi/dialog/dialog_picker.h"
 
-#include <dlfcn.h>
-#include <link.h>
-
 #include <charconv>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
-#include <system_error>
 
 #include "capi/dialog/picker_protocol.h"
 #include "platform/child_process.h"
+#include "platform/own_path.h"
 
 namespace tarvona::capi {
 namespace {
@@ -23,22 +20,6 @@ bool HasDisplay() {
   return false;
 }
 
-// The folder of the binary this code is linked into: the control's module,
-// or the program itself when the control is linked in statically.
-std::filesystem::path OwnFolder() {
-  Dl_info info{};
-  link_map* map = nullptr;
-  if (dladdr1(reinterpret_cast<void*>(&OwnFolder), &info, reinterpret_cast<void**>(&map),
-              RTLD_DL_LINKMAP) == 0) {
-    return {};
-  }
-  std::error_code error;
-  std::filesystem::path binary = map != nullptr && map->l_name != nullptr && map->l_name[0] != '\0'
-                                     ? std::filesystem::path(map->l_name)
-                                     : std::filesystem::read_symlink("/proc/self/exe", error);
-  return binary.parent_path();
-}
-
 }  // namespace
 
 std::optional<size_t> DialogPicker::Pick(std::span<const CertificateSummary> certificates) {
@@ -46,7 +27,7 @@ std::optional<size_t> DialogPicker::Pick(std::span<const CertificateSummary> cer
   std::string input;
   for (const CertificateSummary& summary : certificates) input += dialog::EncodeLine(summary);
   // The answer is an index: a few digits and a line end.
-  auto outcome = platform::RunChild((OwnFolder() / kProgramName).string(), {}, input, 64);
+  auto outcome = platform::RunChild((platform::OwnFolder() / kProgramName).string(), {}, input, 64);
   if (!outcome || outcome->exit_code != dialog::kExitChosen) return std::nullopt;
   const std::string& output = outcome->output;
   size_t index = 0;
@@ -57,11 +38,6 @@ std::optional<size_t> DialogPicker::Pick(std::span<const CertificateSummary> cer
     return std::nullopt;
   }
   return index;
-}
-
-CertificatePicker& SystemCertificatePicker() {
-  static DialogPicker picker;
-  return picker;
 }
 
 }  // namespace tarvona::capi

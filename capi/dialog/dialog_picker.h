@@ -9,9 +9,11 @@ namespace tarvona::capi {
 // loaded into the host's process. Without a display (neither DISPLAY nor
 // WAYLAND_DISPLAY set) it chooses none at once instead of waiting; so it
 // does for an empty store, a missing program, or a dialog that cannot open.
-class DialogPicker final : public CertificatePicker {
+class DialogPicker final : public ListPicker {
  public:
   static constexpr char kProgramName[] = "tarvona-certpicker";
+
+  explicit DialogPicker(CryptoPlatform& platform) : ListPicker(platform) {}
 
   std::optional<size_t> Pick(std::span<const CertificateSummary> certificates) override;
 };

@@ -2,7 +2,6 @@
 
 #include <dlfcn.h>
 #include <nss.h>
-#include <pwd.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -12,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/user_folders.h"
+
 namespace tarvona::capi::nss {
 namespace {
 
@@ -19,19 +20,6 @@ namespace {
 // database lists and that someone in the process (the token road's modules,
 // say) has already initialised are shared, not refused.
 constexpr PRUint32 kInitFlags = NSS_INIT_NOROOTINIT | NSS_INIT_PK11RELOAD;
-
-std::string HomeDirectory() {
-  if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') return home;
-  long size = sysconf(_SC_GETPW_R_SIZE_MAX);
-  std::vector<char> buffer(size > 0 ? static_cast<size_t>(size) : 16384);
-  passwd entry{};
-  passwd* found = nullptr;
-  if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr ||
-      found->pw_dir == nullptr) {
-    return {};
-  }
-  return found->pw_dir;
-}
 
 // NSS keeps process-wide state that it never frees, such as the locks of its
 // once-only initialisation. Unloaded together with the module that holds
@@ -91,7 +79,7 @@ class Context {
  private:
   std::string DirectoryLocked() const {
     if (!directory_.empty()) return directory_;
-    std::string home = HomeDirectory();
+    std::string home = platform::HomeFolder().string();
     return home.empty() ? std::string() : home + "/.pki/nssdb";
   }
 

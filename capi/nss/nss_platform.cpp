@@ -1,6 +1,8 @@
 // The certificate store road's platform on NSS: the personal store is the
 // user's NSS database (the one Chromium uses for client certificates), and
 // its software token is both the certificates' provider and the default one.
+#include "capi/nss/nss_platform.h"
+
 #include <prtime.h>
 
 #include <algorithm>
@@ -314,9 +316,12 @@ class NssCryptoPlatform final : public CryptoPlatform {
 
 }  // namespace
 
-CryptoPlatform& SystemCryptoPlatform() {
+namespace nss {
+
+CryptoPlatform& UserCryptoPlatform() {
   static NssCryptoPlatform platform;
   return platform;
 }
 
+}  // namespace nss
 }  // namespace tarvona::capi

@@ -70,7 +70,7 @@ class CspCryptoTest : public ::testing::Test {
   }
 
   FakePlatform platform_;
-  testing::ScriptedPicker picker_;
+  testing::ScriptedPicker picker_{platform_};
   CCspCrypto csp_{platform_, picker_};
   std::unique_ptr<capi::Certificate> chosen_;
   std::array<uint8_t, 1000> area_{};

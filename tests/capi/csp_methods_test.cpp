@@ -55,7 +55,8 @@ class CspMethodsTest : public testing::StoreTest {
     database_.ImportKeyPair("rsa2048");
     database_.ImportKeyPair("rsa1024");
     database_.AddCertificate(DataFile("serial2a.cert.der"), "serial2a");
-    control_ = std::make_unique<CTarvonaActiveXCtrl>(no_modules_, picker_);
+    control_ = std::make_unique<CTarvonaActiveXCtrl>(no_modules_, capi::nss::UserCryptoPlatform(),
+                                                     picker_);
   }
   void TearDown() override {
     control_.reset();
@@ -77,7 +78,7 @@ class CspMethodsTest : public testing::StoreTest {
   }
 
   testing::DirectoryLoader no_modules_{"/nonexistent"};  // the store needs no token
-  testing::ScriptedPicker picker_;
+  testing::ScriptedPicker picker_{capi::nss::UserCryptoPlatform()};
   std::unique_ptr<CTarvonaActiveXCtrl> control_;
 };
 

@@ -1,6 +1,8 @@
 // The real selection dialog, tarvona-certpicker, driven by keyboard under a
 // private X server. A dialog that never takes its keys hangs its test until
 // ctest's time limit.
+#include "capi/dialog/dialog_picker.h"
+
 #include <chrono>
 #include <cstdlib>
 
@@ -20,7 +22,7 @@ TEST(DialogPickerTest, WithoutADisplayChoosesNoneAtOnce) {
   unsetenv("WAYLAND_DISPLAY");
   const capi::CertificateSummary shown[] = {{"a", "a", "2030-01-01"}, {"b", "b", "2030-01-01"}};
   auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(capi::SystemCertificatePicker().Pick(shown), std::nullopt);
+  EXPECT_EQ(capi::DialogPicker(capi::nss::UserCryptoPlatform()).Pick(shown), std::nullopt);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
 }
 
@@ -41,10 +43,11 @@ class XvfbDialogTest : public testing::StoreTest {
 
   testing::XvfbDisplay display_;
   testing::DirectoryLoader no_modules_{"/nonexistent"};
+  capi::DialogPicker picker_{capi::nss::UserCryptoPlatform()};
 };
 
 TEST_F(XvfbDialogTest, KeyboardChoosesTheSecondCertificate) {
-  CTarvonaActiveXCtrl control(no_modules_);
+  CTarvonaActiveXCtrl control(no_modules_, capi::nss::UserCryptoPlatform(), picker_);
   AnswerDialogWith("Down Return");
   std::string signature = control.SignByCSP(0, kSourceDialog, "", 0, testing::kHello);
   EXPECT_TRUE(KeysTyped());
@@ -54,7 +57,7 @@ TEST_F(XvfbDialogTest, KeyboardChoosesTheSecondCertificate) {
 }
 
 TEST_F(XvfbDialogTest, EscapeChoosesNothing) {
-  CTarvonaActiveXCtrl control(no_modules_);
+  CTarvonaActiveXCtrl control(no_modules_, capi::nss::UserCryptoPlatform(), picker_);
   AnswerDialogWith("Escape");
   EXPECT_EQ(control.VerifyByCSP(0, kSourceDialog, "", 0, testing::kHello, "00"), kStoreUnavailable);
   EXPECT_TRUE(KeysTyped());

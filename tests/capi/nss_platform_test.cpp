@@ -26,8 +26,8 @@ class NssPlatformTest : public testing::StoreTest {
     return subjects;
   }
 
-  capi::CryptoPlatform& platform_ = capi::SystemCryptoPlatform();
-  testing::ScriptedPicker picker_;
+  capi::CryptoPlatform& platform_ = capi::nss::UserCryptoPlatform();
+  testing::ScriptedPicker picker_{platform_};
   CCspCrypto csp_{platform_, picker_};
 };
 

@@ -9,6 +9,7 @@
 
 #include "capi/certificate_picker.h"
 #include "capi/nss/nss_context.h"
+#include "capi/nss/nss_platform.h"
 #include "testing/nss_database.h"
 #include "testing/softhsm_tokens.h"
 
@@ -30,8 +31,9 @@ inline std::vector<uint8_t> Reversed(std::span<const uint8_t> bytes) {
 }
 
 // Answers the selection dialog as told and keeps what it was shown.
-class ScriptedPicker final : public capi::CertificatePicker {
+class ScriptedPicker final : public capi::ListPicker {
  public:
+  using ListPicker::ListPicker;
   std::optional<size_t> Pick(std::span<const capi::CertificateSummary> certificates) override {
     shown.assign(certificates.begin(), certificates.end());
     return answer;

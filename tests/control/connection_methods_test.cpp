@@ -2,6 +2,7 @@
 
 #include "common/result_code.h"
 #include "control/tarvona_control.h"
+#include "tests/support/no_store.h"
 #include "tests/support/token_test_base.h"
 
 namespace tarvona {
@@ -17,17 +18,17 @@ TEST_F(ConnectionMethodsTest, ConnectTokenReportsWhyItCannotConnect) {
   {
     DirectoryLoader none(FaultModulesDir());
     none.Without("Tarvonav4.dll").Without("Tarvonav5.dll");
-    CTarvonaActiveXCtrl control(none);
+    CTarvonaActiveXCtrl control(none, testing::NoStore(), testing::NoStore());
     EXPECT_EQ(control.ConnectToken(), kModuleNotLoaded);
   }
-  CTarvonaActiveXCtrl control(loader_);
+  CTarvonaActiveXCtrl control(loader_, testing::NoStore(), testing::NoStore());
   EXPECT_EQ(control.ConnectToken(), kNoToken);
 }
 
 TEST_F(ConnectionMethodsTest, SessionHandleIsFixedPerObjectAndDistinctBetweenObjects) {
   tokens_.AddToken("alpha");
-  CTarvonaActiveXCtrl first(loader_);
-  CTarvonaActiveXCtrl second(loader_);
+  CTarvonaActiveXCtrl first(loader_, testing::NoStore(), testing::NoStore());
+  CTarvonaActiveXCtrl second(loader_, testing::NoStore(), testing::NoStore());
   int32_t handle = first.ConnectToken();
   EXPECT_GE(handle, 0x10000);  // never 0 nor a result code
   EXPECT_EQ(first.ConnectToken(), handle);
@@ -45,7 +46,7 @@ TEST_F(ConnectionMethodsTest, SessionHandleIsFixedPerObjectAndDistinctBetweenObj
 
 TEST_F(ConnectionMethodsTest, DisconnectTokenChecksTheHandleThenTheConnection) {
   tokens_.AddToken("alpha");
-  CTarvonaActiveXCtrl control(loader_);
+  CTarvonaActiveXCtrl control(loader_, testing::NoStore(), testing::NoStore());
   int32_t handle = control.session_handle();
   EXPECT_EQ(control.DisconnectToken(handle + 1), kModuleNotReady);  // nothing connected either
   EXPECT_EQ(control.DisconnectToken(handle), kNotConnected);
@@ -56,7 +57,7 @@ TEST_F(ConnectionMethodsTest, DisconnectTokenChecksTheHandleThenTheConnection) {
 
 TEST_F(ConnectionMethodsTest, RetrieveSerialNeedsAConnectionAndReportsCodesInDecimal) {
   std::string serial = tokens_.AddToken("alpha");
-  CTarvonaActiveXCtrl control(loader_);
+  CTarvonaActiveXCtrl control(loader_, testing::NoStore(), testing::NoStore());
   EXPECT_EQ(control.RetrieveSerial(control.session_handle()), "1002");
   int32_t handle = control.ConnectToken();
   EXPECT_EQ(control.RetrieveSerial(handle), serial);
@@ -68,18 +69,18 @@ TEST_F(ConnectionMethodsTest, RetrieveSerialNeedsAConnectionAndReportsCodesInDec
 
 TEST_F(ConnectionMethodsTest, RetrieveAllTokenSerialWorksWithoutAConnection) {
   std::string serial = tokens_.AddToken("alpha");
-  CTarvonaActiveXCtrl control(loader_);
+  CTarvonaActiveXCtrl control(loader_, testing::NoStore(), testing::NoStore());
   int32_t handle = control.ConnectToken();
   ASSERT_EQ(control.DisconnectToken(handle), kOk);
   EXPECT_EQ(control.RetrieveAllTokenSerial(handle), serial + "," + serial);
 
   ShowTokens("nothing-here", "nothing-here");
-  CTarvonaActiveXCtrl empty(loader_);
+  CTarvonaActiveXCtrl empty(loader_, testing::NoStore(), testing::NoStore());
   EXPECT_EQ(empty.RetrieveAllTokenSerial(empty.session_handle()), "1002");  // not "1003"
 }
 
 TEST_F(ConnectionMethodsTest, VerifyCertCrlAlwaysAnswersOne) {
-  CTarvonaActiveXCtrl control(loader_);
+  CTarvonaActiveXCtrl control(loader_, testing::NoStore(), testing::NoStore());
   EXPECT_EQ(control.VerifyCertCRL(0, 0, ""), 1);
   EXPECT_EQ(control.VerifyCertCRL(control.session_handle(), 4, "/no/such/file"), 1);
 }
@@ -87,7 +88,7 @@ TEST_F(ConnectionMethodsTest, VerifyCertCrlAlwaysAnswersOne) {
 TEST_F(ConnectionMethodsTest, DestroyingTheControlUnloadsBothModules) {
   tokens_.AddToken("alpha");
   {
-    CTarvonaActiveXCtrl control(loader_);
+    CTarvonaActiveXCtrl control(loader_, testing::NoStore(), testing::NoStore());
     ASSERT_GT(control.ConnectToken(), 0);
   }
   auto finalizes = TracedEntries("C_Finalize");

@@ -1,13 +1,14 @@
 #include <string>
 #include <vector>
 
+#include "com/variant.h"
 #include "control/method_table.h"
 #include "tests/support/token_road_fixture.h"
 
 namespace tarvona {
 namespace {
 
-using platform::Variant;
+using Variant = Value;
 
 // Every Cryptoki function the control calls once it has a session.
 constexpr const char* kSessionFunctions[] = {
@@ -34,20 +35,21 @@ TEST_P(FaultSurvivalTest, EveryMethodFailsCleanlyAndTheControlRecovers) {
     if (method.name == "DisconnectToken" || method.name == "TokenInitialize") continue;
     std::vector<Variant> args;
     for (const ParamInfo& param : method.params) {
-      if (param.type == platform::VarType::kBstr) {
+      if (param.type == ValueType::kBstr) {
         args.emplace_back(param.name == "certserial" ? std::string(kRsa2048Serial) : hex);
       } else if (param.name == "SessionID") {
         args.emplace_back(handle_);
       } else if (param.name == "lngKey" || param.name == "lngObject") {
         args.emplace_back(key);
-      } else if (param.type == platform::VarType::kI2) {
+      } else if (param.type == ValueType::kI2) {
         args.emplace_back(int16_t{0});
       } else {
         args.emplace_back(method.name == "GetAttribute" ? int32_t{1} : int32_t{0});
       }
     }
     Variant result;
-    ASSERT_EQ(Invoke(*control_, method.dispid, args, result), platform::S_OK) << method.name;
+    ASSERT_EQ(Invoke(*control_, method.dispid, args, result, com::ConvertArgument), CallStatus::kOk)
+        << method.name;
     if (method.name.find("CSP") != std::string_view::npos) continue;  // not the token road
     if (const auto* code = std::get_if<int32_t>(&result)) {
       EXPECT_NE(*code, 0) << method.name;

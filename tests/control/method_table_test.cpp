@@ -1,19 +1,22 @@
+#include "control/method_table.h"
+
 #include <gtest/gtest.h>
 
 #include <set>
 #include <string>
 #include <vector>
 
-#include "control/method_table.h"
+#include "com/variant.h"
 #include "control/tarvona_control.h"
 #include "testing/softhsm_tokens.h"
 #include "testing/test_library_loader.h"
+#include "tests/support/no_store.h"
 
 namespace tarvona {
 namespace {
 
-using platform::Variant;
-using platform::VarType;
+using Variant = Value;
+using VarType = ValueType;
 
 TEST(MethodTableTest, HasTheTwentySixMethodsInDispidOrder) {
   auto table = MethodTable();
@@ -58,49 +61,48 @@ class InvokeTest : public ::testing::Test {
     return loader;
   }
 
-  platform::HRESULT Call(int32_t dispid, std::vector<Variant> args, uint32_t* arg_error = nullptr) {
-    return Invoke(control_, dispid, args, result_, arg_error);
+  CallStatus Call(int32_t dispid, std::vector<Variant> args, uint32_t* arg_error = nullptr) {
+    return Invoke(control_, dispid, args, result_, com::ConvertArgument, arg_error);
   }
 
   testing::DirectoryLoader loader_ = NoModules();
-  CTarvonaActiveXCtrl control_{loader_};
+  CTarvonaActiveXCtrl control_{loader_, testing::NoStore(), testing::NoStore()};
   Variant result_;
 };
 
 TEST_F(InvokeTest, ReturnsResultsOfTheMethodsType) {
-  EXPECT_EQ(Call(1, {}), platform::S_OK);
+  EXPECT_EQ(Call(1, {}), CallStatus::kOk);
   EXPECT_EQ(result_, Variant(int32_t{1001}));
-  EXPECT_EQ(Call(5, {int32_t{7}}), platform::S_OK);
+  EXPECT_EQ(Call(5, {int32_t{7}}), CallStatus::kOk);
   EXPECT_EQ(result_, Variant(std::string("1002")));
 }
 
 TEST_F(InvokeTest, RefusesWrongCountsAndUnconvertibleArguments) {
   uint32_t arg_error = 99;
-  EXPECT_EQ(Call(3, {int32_t{1}}), platform::DISP_E_BADPARAMCOUNT);
-  EXPECT_EQ(Call(3, {int32_t{1}, std::string("1"), std::string("x")}),
-            platform::DISP_E_BADPARAMCOUNT);
-  EXPECT_EQ(Call(99, {}), platform::DISP_E_MEMBERNOTFOUND);
+  EXPECT_EQ(Call(3, {int32_t{1}}), CallStatus::kBadParamCount);
+  EXPECT_EQ(Call(3, {int32_t{1}, std::string("1"), std::string("x")}), CallStatus::kBadParamCount);
+  EXPECT_EQ(Call(99, {}), CallStatus::kMemberNotFound);
 
   EXPECT_EQ(Call(3, {std::string("abc"), std::string("1234")}, &arg_error),
-            platform::DISP_E_TYPEMISMATCH);
+            CallStatus::kTypeMismatch);
   EXPECT_EQ(arg_error, 0u);
-  EXPECT_EQ(Call(3, {int32_t{1}, std::monostate{}}, &arg_error), platform::DISP_E_TYPEMISMATCH);
+  EXPECT_EQ(Call(3, {int32_t{1}, std::monostate{}}, &arg_error), CallStatus::kTypeMismatch);
   EXPECT_EQ(arg_error, 1u);
-  EXPECT_EQ(Call(2, {int64_t{1} << 31}, &arg_error), platform::DISP_E_OVERFLOW);
-  EXPECT_EQ(Call(2, {std::string("99999999999")}), platform::DISP_E_OVERFLOW);
-  EXPECT_EQ(Call(18, {int32_t{1}, int32_t{2}, int32_t{32768}, std::string(), std::string()},
-                 &arg_error),
-            platform::DISP_E_OVERFLOW);
+  EXPECT_EQ(Call(2, {int64_t{1} << 31}, &arg_error), CallStatus::kOverflow);
+  EXPECT_EQ(Call(2, {std::string("99999999999")}), CallStatus::kOverflow);
+  EXPECT_EQ(
+      Call(18, {int32_t{1}, int32_t{2}, int32_t{32768}, std::string(), std::string()}, &arg_error),
+      CallStatus::kOverflow);
   EXPECT_EQ(arg_error, 2u);
 }
 
 TEST_F(InvokeTest, ConvertsBetweenNumbersAndDecimalTextLikeScriptHosts) {
-  EXPECT_EQ(Call(2, {std::string("-5")}), platform::S_OK);
+  EXPECT_EQ(Call(2, {std::string("-5")}), CallStatus::kOk);
   EXPECT_EQ(result_, Variant(int32_t{1002}));
   EXPECT_EQ(Call(18, {int32_t{1}, int32_t{2}, int32_t{-1}, std::string(), std::string()}),
-            platform::S_OK);
-  EXPECT_EQ(Call(3, {int16_t{1}, int32_t{1234}}), platform::S_OK);  // a PIN given as a number
-  EXPECT_EQ(Call(24, {int64_t{0}, int32_t{0}, std::string("a\0b", 3)}), platform::S_OK);
+            CallStatus::kOk);
+  EXPECT_EQ(Call(3, {int16_t{1}, int32_t{1234}}), CallStatus::kOk);  // a PIN given as a number
+  EXPECT_EQ(Call(24, {int64_t{0}, int32_t{0}, std::string("a\0b", 3)}), CallStatus::kOk);
   EXPECT_EQ(result_, Variant(int32_t{1}));
 }
 

@@ -1,13 +1,14 @@
 #include <string>
 #include <vector>
 
+#include "com/variant.h"
 #include "control/method_table.h"
 #include "tests/support/token_road_fixture.h"
 
 namespace tarvona {
 namespace {
 
-using platform::Variant;
+using Variant = Value;
 
 // Script's own road, call by call through the dispatch layer by name.
 class TypicalRoadTest : public testing::TokenTest {
@@ -16,7 +17,9 @@ class TypicalRoadTest : public testing::TokenTest {
     const MethodInfo* method = FindMethod(name);
     EXPECT_NE(method, nullptr) << name;
     Variant result;
-    EXPECT_EQ(Invoke(*control_, method->dispid, args, result), platform::S_OK) << name;
+    EXPECT_EQ(Invoke(*control_, method->dispid, args, result, com::ConvertArgument),
+              CallStatus::kOk)
+        << name;
     return result;
   }
 
@@ -26,7 +29,7 @@ class TypicalRoadTest : public testing::TokenTest {
 TEST_F(TypicalRoadTest, SignsAndVerifiesByCertificateSerial) {
   tokens_.AddToken("alpha");
   tokens_.ImportKeyPair("alpha", "rsa2048", {0x01});
-  control_ = std::make_unique<CTarvonaActiveXCtrl>(loader_);
+  control_ = std::make_unique<CTarvonaActiveXCtrl>(loader_, testing::NoStore(), testing::NoStore());
 
   int32_t handle = std::get<int32_t>(Call("ConnectToken", {}));
   EXPECT_EQ(Call("Login", {handle, std::string(testing::kUserPin)}), Variant(int32_t{0}));

@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "com/registry.h"
 #include "encoding/base64.h"
 #include "host/com_activation.h"
 #include "host/host_process.h"
 #include "module/resource_sources.h"
-#include "platform/registry.h"
 #include "testing/softhsm_tokens.h"
 #include "tests/host/host_fixture.h"
 
@@ -59,15 +59,13 @@ using ActivationTest = testing::RegisteredModuleTest;
 
 TEST_F(ActivationTest, FollowsTheRecordToTheModuleAndFreesItWhenUnused) {
   testing::SoftHsmTokens tokens;
-  platform::FileRegistry registry(RecordPath());
+  com::FileRegistry registry(RecordPath());
   host::ComActivator activator(registry, platform::SystemLibraryLoader());
-  platform::CLSID clsid{};
-  EXPECT_EQ(activator.ClsidFromProgId("No.Such.Class", &clsid), platform::REGDB_E_CLASSNOTREG);
-  ASSERT_EQ(activator.ClsidFromProgId("tarvonaactivex.tarvonaactivexctrl.1", &clsid),
-            platform::S_OK);
-  platform::ComPtr<platform::IDispatch> control;
-  ASSERT_EQ(activator.CreateInstance(clsid, platform::IID_IDispatch, control.put_void()),
-            platform::S_OK);
+  com::CLSID clsid{};
+  EXPECT_EQ(activator.ClsidFromProgId("No.Such.Class", &clsid), com::REGDB_E_CLASSNOTREG);
+  ASSERT_EQ(activator.ClsidFromProgId("tarvonaactivex.tarvonaactivexctrl.1", &clsid), com::S_OK);
+  com::ComPtr<com::IDispatch> control;
+  ASSERT_EQ(activator.CreateInstance(clsid, com::IID_IDispatch, control.put_void()), com::S_OK);
   EXPECT_EQ(activator.loaded_modules(), 1u);
   activator.FreeUnusedLibraries();
   EXPECT_EQ(activator.loaded_modules(), 1u);  // the control still lives
@@ -76,21 +74,20 @@ TEST_F(ActivationTest, FollowsTheRecordToTheModuleAndFreesItWhenUnused) {
   EXPECT_EQ(activator.loaded_modules(), 0u);
 
   // A record that names a missing file, or a file that is no server.
-  const std::string server = "CLSID\\" + platform::GuidToString(clsid) + "\\InprocServer32";
-  ASSERT_EQ(registry.SetValue(server, "", "/nonexistent/TarvonaActiveX.ocx"),
-            platform::ERROR_SUCCESS);
-  EXPECT_EQ(activator.CreateInstance(clsid, platform::IID_IDispatch, control.put_void()),
-            platform::CO_E_DLLNOTFOUND);
+  const std::string server = "CLSID\\" + com::GuidToString(clsid) + "\\InprocServer32";
+  ASSERT_EQ(registry.SetValue(server, "", "/nonexistent/TarvonaActiveX.ocx"), com::ERROR_SUCCESS);
+  EXPECT_EQ(activator.CreateInstance(clsid, com::IID_IDispatch, control.put_void()),
+            com::CO_E_DLLNOTFOUND);
   ASSERT_EQ(
       registry.SetValue(
           server, "",
           std::filesystem::path(TARVONA_MODULE_PATH).replace_filename("Tarvonav4.dll").string()),
-      platform::ERROR_SUCCESS);
-  EXPECT_EQ(activator.CreateInstance(clsid, platform::IID_IDispatch, control.put_void()),
-            platform::CO_E_ERRORINDLL);
-  ASSERT_EQ(registry.DeleteTree(server), platform::ERROR_SUCCESS);
-  EXPECT_EQ(activator.CreateInstance(clsid, platform::IID_IDispatch, control.put_void()),
-            platform::REGDB_E_CLASSNOTREG);
+      com::ERROR_SUCCESS);
+  EXPECT_EQ(activator.CreateInstance(clsid, com::IID_IDispatch, control.put_void()),
+            com::CO_E_ERRORINDLL);
+  ASSERT_EQ(registry.DeleteTree(server), com::ERROR_SUCCESS);
+  EXPECT_EQ(activator.CreateInstance(clsid, com::IID_IDispatch, control.put_void()),
+            com::REGDB_E_CLASSNOTREG);
   EXPECT_EQ(activator.loaded_modules(), 0u);
 }
 
@@ -183,13 +180,13 @@ TEST_F(HostTest, DrawsThePictureAndListsThePropertyPage) {
   std::vector<uint8_t> pixels = DecodePng(drawn["png"], &width, &height);
   ASSERT_EQ(width, 64u);
   ASSERT_EQ(height, 48u);
-  const platform::Bitmap picture = module::ToolboxPicture();
+  const com::Bitmap picture = module::ToolboxPicture();
   for (int32_t y = 0; y < 48; ++y) {
     for (int32_t x = 0; x < 64; ++x) {
       const uint8_t* p = &pixels[(static_cast<size_t>(y) * 64 + static_cast<size_t>(x)) * 3];
-      platform::Rgb expected{255, 255, 255};
+      com::Rgb expected{255, 255, 255};
       if (x < 30 && y < 30) expected = picture.Pixel((2 * x + 1) * 32 / 60, (2 * y + 1) * 32 / 60);
-      ASSERT_EQ((platform::Rgb{p[0], p[1], p[2]}), expected) << x << "," << y;
+      ASSERT_EQ((com::Rgb{p[0], p[1], p[2]}), expected) << x << "," << y;
     }
   }
   EXPECT_EQ(Send({{"object", 1}, {"draw", {{"width", 0}, {"height", 48}}}})["error"]["name"],

@@ -4,73 +4,73 @@
 #include <string>
 #include <vector>
 
-#include "platform/ole_control.h"
+#include "com/ole_control.h"
 #include "tests/module/module_fixture.h"
 
 namespace tarvona::module::testing {
 namespace {
 
-using platform::ComPtr;
-using platform::S_FALSE;
-using platform::S_OK;
+using com::ComPtr;
+using com::S_FALSE;
+using com::S_OK;
 
 using ClassObjectTest = ModuleTest;
 
 TEST_F(ClassObjectTest, HandsOutOnlyItsTwoClassesAndOnlyWhileStarted) {
   void* out = &out;
-  EXPECT_EQ(module_->DllGetClassObject(platform::IID_IDispatch, platform::IID_IClassFactory, &out),
-            platform::CLASS_E_CLASSNOTAVAILABLE);
+  EXPECT_EQ(module_->DllGetClassObject(com::IID_IDispatch, com::IID_IClassFactory, &out),
+            com::CLASS_E_CLASSNOTAVAILABLE);
   EXPECT_EQ(out, nullptr);
-  EXPECT_EQ(module_->DllGetClassObject(CLSID_TarvonaActiveX, platform::IID_IDispatch, &out),
-            platform::E_NOINTERFACE);
+  EXPECT_EQ(module_->DllGetClassObject(CLSID_TarvonaActiveX, com::IID_IDispatch, &out),
+            com::E_NOINTERFACE);
   EXPECT_EQ(out, nullptr);
 
-  ComPtr<platform::IClassFactory> page_factory;
-  ASSERT_EQ(module_->DllGetClassObject(CLSID_TarvonaActiveXPropPage, platform::IID_IClassFactory,
+  ComPtr<com::IClassFactory> page_factory;
+  ASSERT_EQ(module_->DllGetClassObject(CLSID_TarvonaActiveXPropPage, com::IID_IClassFactory,
                                        page_factory.put_void()),
             S_OK);
-  ComPtr<platform::IDispatch> control;
-  EXPECT_EQ(page_factory->CreateInstance(nullptr, platform::IID_IDispatch, control.put_void()),
-            platform::E_NOINTERFACE);
-  platform::IUnknown* outer = page_factory.get();
-  ComPtr<platform::IUnknown> aggregated;
-  EXPECT_EQ(page_factory->CreateInstance(outer, platform::IID_IUnknown, aggregated.put_void()),
-            platform::CLASS_E_NOAGGREGATION);
+  ComPtr<com::IDispatch> control;
+  EXPECT_EQ(page_factory->CreateInstance(nullptr, com::IID_IDispatch, control.put_void()),
+            com::E_NOINTERFACE);
+  com::IUnknown* outer = page_factory.get();
+  ComPtr<com::IUnknown> aggregated;
+  EXPECT_EQ(page_factory->CreateInstance(outer, com::IID_IUnknown, aggregated.put_void()),
+            com::CLASS_E_NOAGGREGATION);
   page_factory.Reset();
 
   // Exit clears the registered marks; start-up sets them again.
   module_->app().ExitInstance();
-  EXPECT_EQ(module_->DllGetClassObject(CLSID_TarvonaActiveX, platform::IID_IClassFactory, &out),
-            platform::CLASS_E_CLASSNOTAVAILABLE);
+  EXPECT_EQ(module_->DllGetClassObject(CLSID_TarvonaActiveX, com::IID_IClassFactory, &out),
+            com::CLASS_E_CLASSNOTAVAILABLE);
   module_->app().InitInstance();
-  ComPtr<platform::IClassFactory> factory;
-  EXPECT_EQ(module_->DllGetClassObject(CLSID_TarvonaActiveX, platform::IID_IClassFactory,
-                                       factory.put_void()),
-            S_OK);
+  ComPtr<com::IClassFactory> factory;
+  EXPECT_EQ(
+      module_->DllGetClassObject(CLSID_TarvonaActiveX, com::IID_IClassFactory, factory.put_void()),
+      S_OK);
 }
 
 TEST_F(ClassObjectTest, MayUnloadOnlyWithoutObjectsLocksOrHeldClassObjects) {
   EXPECT_EQ(module_->DllCanUnloadNow(), S_OK);
-  ComPtr<platform::IClassFactory> factory;
-  ASSERT_EQ(module_->DllGetClassObject(CLSID_TarvonaActiveX, platform::IID_IClassFactory,
-                                       factory.put_void()),
-            S_OK);
+  ComPtr<com::IClassFactory> factory;
+  ASSERT_EQ(
+      module_->DllGetClassObject(CLSID_TarvonaActiveX, com::IID_IClassFactory, factory.put_void()),
+      S_OK);
   EXPECT_EQ(module_->DllCanUnloadNow(), S_FALSE);
-  ComPtr<platform::IDispatch> control;
-  ASSERT_EQ(factory->CreateInstance(nullptr, platform::IID_IDispatch, control.put_void()), S_OK);
+  ComPtr<com::IDispatch> control;
+  ASSERT_EQ(factory->CreateInstance(nullptr, com::IID_IDispatch, control.put_void()), S_OK);
   factory->LockServer(true);
   factory.Reset();
   EXPECT_EQ(module_->DllCanUnloadNow(), S_FALSE);
   control.Reset();
   EXPECT_EQ(module_->DllCanUnloadNow(), S_FALSE);  // still locked
-  ASSERT_EQ(module_->DllGetClassObject(CLSID_TarvonaActiveX, platform::IID_IClassFactory,
-                                       factory.put_void()),
-            S_OK);
+  ASSERT_EQ(
+      module_->DllGetClassObject(CLSID_TarvonaActiveX, com::IID_IClassFactory, factory.put_void()),
+      S_OK);
   factory->LockServer(false);
   factory.Reset();
   EXPECT_EQ(module_->DllCanUnloadNow(), S_OK);
 
-  auto page = Create<platform::IPropertyPageDialog>(CLSID_TarvonaActiveXPropPage);
+  auto page = Create<com::IPropertyPageDialog>(CLSID_TarvonaActiveXPropPage);
   EXPECT_EQ(module_->state().live_objects(), 1);
   EXPECT_EQ(module_->DllCanUnloadNow(), S_FALSE);
   page.Reset();
@@ -135,16 +135,18 @@ TEST_F(ClassObjectTest, AControlIsCountedBeforeItsModulesLoadAndUntilTheyAreUnlo
   TarvonaModule* module = nullptr;
   CountingLoader counting(
       loader_, [&] { return module->state().live_objects(); }, events);
-  const ModuleEnvironment environment{counting, resources_, registry_, type_libs_};
+  const ModuleEnvironment environment{
+      counting,  tarvona::testing::NoStore(), tarvona::testing::NoStore(), resources_, registry_,
+      type_libs_};
   TarvonaModule counted(environment);
   module = &counted;
 
-  ComPtr<platform::IClassFactory> factory;
-  ComPtr<platform::IDispatch> control;
-  ASSERT_EQ(counted.DllGetClassObject(CLSID_TarvonaActiveX, platform::IID_IClassFactory,
-                                      factory.put_void()),
-            S_OK);
-  ASSERT_EQ(factory->CreateInstance(nullptr, platform::IID_IDispatch, control.put_void()), S_OK);
+  ComPtr<com::IClassFactory> factory;
+  ComPtr<com::IDispatch> control;
+  ASSERT_EQ(
+      counted.DllGetClassObject(CLSID_TarvonaActiveX, com::IID_IClassFactory, factory.put_void()),
+      S_OK);
+  ASSERT_EQ(factory->CreateInstance(nullptr, com::IID_IDispatch, control.put_void()), S_OK);
   factory.Reset();
   EXPECT_EQ(events, (std::vector<std::string>{"load Tarvonav4.dll with 1 live",
                                               "load Tarvonav5.dll with 1 live"}));

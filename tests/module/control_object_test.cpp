@@ -5,45 +5,45 @@
 #include <string>
 #include <vector>
 
+#include "com/ole_control.h"
 #include "control/method_table.h"
 #include "module/tarvona_ctrl.h"
-#include "platform/ole_control.h"
 #include "tests/module/module_fixture.h"
 
 namespace tarvona::module::testing {
 namespace {
 
-using platform::ComPtr;
-using platform::S_OK;
-using platform::Variant;
+using com::ComPtr;
+using com::S_OK;
+using com::Variant;
 
 // A container that keeps the size it gave and remembers what it was asked.
-class RecordingSite final : public platform::IControlSite {
+class RecordingSite final : public com::IControlSite {
  public:
-  HRESULT QueryInterface(const platform::IID&, void** out) noexcept override {
+  HRESULT QueryInterface(const com::IID&, void** out) noexcept override {
     *out = nullptr;
-    return platform::E_NOINTERFACE;
+    return com::E_NOINTERFACE;
   }
-  platform::ULONG AddRef() noexcept override { return ++references; }
-  platform::ULONG Release() noexcept override { return --references; }
-  HRESULT RequestExtent(const platform::SizeL& himetric) noexcept override {
+  com::ULONG AddRef() noexcept override { return ++references; }
+  com::ULONG Release() noexcept override { return --references; }
+  HRESULT RequestExtent(const com::SizeL& himetric) noexcept override {
     requests.push_back(himetric);
-    return platform::S_FALSE;
+    return com::S_FALSE;
   }
   HRESULT InvalidateControl() noexcept override {
     ++invalidations;
     return S_OK;
   }
 
-  std::atomic<platform::ULONG> references{1};
-  std::vector<platform::SizeL> requests;
+  std::atomic<com::ULONG> references{1};
+  std::vector<com::SizeL> requests;
   int invalidations = 0;
 };
 
 class ControlObjectTest : public ModuleTest {
  protected:
   ControlObjectTest() {
-    dispatch_ = Create<platform::IDispatch>(CLSID_TarvonaActiveX);
+    dispatch_ = Create<com::IDispatch>(CLSID_TarvonaActiveX);
     EXPECT_EQ(dispatch_.As(&persist_), S_OK);
     EXPECT_EQ(dispatch_.As(&view_), S_OK);
     view_->SetClientSite(&site_);
@@ -59,20 +59,20 @@ class ControlObjectTest : public ModuleTest {
 
   TarvonaControlObject& object() { return *static_cast<TarvonaControlObject*>(dispatch_.get()); }
   std::vector<std::pair<std::string, Variant>> Saved() {
-    platform::MemoryPropertyBag bag;
+    com::MemoryPropertyBag bag;
     EXPECT_EQ(persist_->Save(&bag, true, true), S_OK);
     return bag.values();
   }
   void LoadFrom(const std::vector<std::pair<std::string, Variant>>& values) {
-    platform::MemoryPropertyBag bag;
+    com::MemoryPropertyBag bag;
     for (const auto& [name, value] : values) bag.Write(name.c_str(), &value);
     ASSERT_EQ(persist_->Load(&bag), S_OK);
   }
 
   RecordingSite site_;
-  ComPtr<platform::IDispatch> dispatch_;
-  ComPtr<platform::IPersistPropertyBag> persist_;
-  ComPtr<platform::IControlObject> view_;
+  ComPtr<com::IDispatch> dispatch_;
+  ComPtr<com::IPersistPropertyBag> persist_;
+  ComPtr<com::IControlObject> view_;
 };
 
 using Properties = std::vector<std::pair<std::string, Variant>>;
@@ -109,38 +109,37 @@ TEST_F(ControlObjectTest, ResetTakesTheDefaultVersionKeepsTheExtentAndRepaints) 
 }
 
 TEST_F(ControlObjectTest, DrawsBitmap202At30By30AtTheOriginWhateverTheBounds) {
-  const platform::Bitmap picture = ToolboxPicture();
-  constexpr platform::Rgb kPaper{1, 2, 3};
-  for (const platform::RectL bounds :
-       {platform::RectL{0, 0, 30, 30}, platform::RectL{10, 20, 40, 50},
-        platform::RectL{0, 0, 100, 40}}) {
-    platform::MemorySurface surface(50, 45, kPaper);
+  const com::Bitmap picture = ToolboxPicture();
+  constexpr com::Rgb kPaper{1, 2, 3};
+  for (const com::RectL bounds :
+       {com::RectL{0, 0, 30, 30}, com::RectL{10, 20, 40, 50}, com::RectL{0, 0, 100, 40}}) {
+    com::MemorySurface surface(50, 45, kPaper);
     ASSERT_EQ(view_->Draw(&surface, &bounds), S_OK);
     for (int32_t y = 0; y < 45; ++y) {
       for (int32_t x = 0; x < 50; ++x) {
         // The picture's pixel under the centre of each of the 30 x 30.
-        platform::Rgb expected =
+        com::Rgb expected =
             x < 30 && y < 30 ? picture.Pixel((2 * x + 1) * 32 / 60, (2 * y + 1) * 32 / 60) : kPaper;
         ASSERT_EQ(surface.Pixel(x, y), expected) << x << "," << y;
       }
     }
   }
   // Only the 100 x 40 bounds asked for 30 x 30 pixels, as HIMETRIC.
-  EXPECT_EQ(site_.requests, (std::vector<platform::SizeL>{{794, 794}}));
+  EXPECT_EQ(site_.requests, (std::vector<com::SizeL>{{794, 794}}));
 }
 
 TEST_F(ControlObjectTest, AsksAgainAtEveryPaintWhileTheContainerKeepsItsSize) {
   view_->SetExtent({5000, 5000});
-  const platform::RectL bounds{0, 0, 200, 200};
-  platform::MemorySurface surface(200, 200, {0, 0, 0});
+  const com::RectL bounds{0, 0, 200, 200};
+  com::MemorySurface surface(200, 200, {0, 0, 0});
   ASSERT_EQ(view_->Draw(&surface, &bounds), S_OK);
   ASSERT_EQ(view_->Draw(&surface, &bounds), S_OK);
   EXPECT_EQ(site_.requests.size(), 2u);
-  platform::SizeL extent{};
+  com::SizeL extent{};
   ASSERT_EQ(view_->GetExtent(&extent), S_OK);
-  EXPECT_EQ(extent, (platform::SizeL{794, 794}));
+  EXPECT_EQ(extent, (com::SizeL{794, 794}));
 
-  platform::MemorySurface tiny(4, 3, {0, 0, 0});  // clipped, not overrun
+  com::MemorySurface tiny(4, 3, {0, 0, 0});  // clipped, not overrun
   EXPECT_EQ(view_->Draw(&tiny, &bounds), S_OK);
 }
 
@@ -148,59 +147,58 @@ TEST_F(ControlObjectTest, TellsItsIdentityStatusAndOnePropertyPage) {
   uint32_t status = 0;
   ASSERT_EQ(view_->GetMiscStatus(&status), S_OK);
   EXPECT_EQ(status, 132497u);
-  platform::CLSID clsid{};
+  com::CLSID clsid{};
   ASSERT_EQ(persist_->GetClassID(&clsid), S_OK);
   EXPECT_EQ(clsid, CLSID_TarvonaActiveX);
 
-  ComPtr<platform::ISpecifyPropertyPages> page_list;
+  ComPtr<com::ISpecifyPropertyPages> page_list;
   ASSERT_EQ(dispatch_.As(&page_list), S_OK);
   for (int ask = 0; ask < 2; ++ask) {
-    platform::CAUUID pages{};
+    com::CAUUID pages{};
     ASSERT_EQ(page_list->GetPages(&pages), S_OK);
     ASSERT_EQ(pages.count, 1u);
     EXPECT_EQ(pages.elements[0], CLSID_TarvonaActiveXPropPage);
-    platform::CoTaskMemFree(pages.elements);
+    com::CoTaskMemFree(pages.elements);
   }
 
-  ComPtr<platform::IDispatch> by_dispinterface;
+  ComPtr<com::IDispatch> by_dispinterface;
   EXPECT_EQ(dispatch_->QueryInterface(DIID__DTarvonaActiveX, by_dispinterface.put_void()), S_OK);
   EXPECT_EQ(by_dispinterface.get(), dispatch_.get());
-  ComPtr<platform::IUnknown> events;
+  ComPtr<com::IUnknown> events;
   EXPECT_EQ(dispatch_->QueryInterface(DIID__DTarvonaActiveXEvents, events.put_void()),
-            platform::E_NOINTERFACE);
+            com::E_NOINTERFACE);
 }
 
 TEST_F(ControlObjectTest, DispatchesByNameAndDispidAsAutomationDoes) {
   const char* names[] = {"verifycertcrl", "CERTDATA", "SessionID", "nothing"};
-  platform::DISPID ids[4] = {};
-  EXPECT_EQ(dispatch_->GetIDsOfNames(platform::IID_NULL, names, 4, 0, ids),
-            platform::DISP_E_UNKNOWNNAME);
-  EXPECT_EQ(std::vector<platform::DISPID>(ids, ids + 4),
-            (std::vector<platform::DISPID>{24, 2, 0, platform::DISPID_UNKNOWN}));
-  EXPECT_EQ(dispatch_->GetIDsOfNames(platform::IID_IDispatch, names, 1, 0, ids),
-            platform::DISP_E_UNKNOWNINTERFACE);
+  com::DISPID ids[4] = {};
+  EXPECT_EQ(dispatch_->GetIDsOfNames(com::IID_NULL, names, 4, 0, ids), com::DISP_E_UNKNOWNNAME);
+  EXPECT_EQ(std::vector<com::DISPID>(ids, ids + 4),
+            (std::vector<com::DISPID>{24, 2, 0, com::DISPID_UNKNOWN}));
+  EXPECT_EQ(dispatch_->GetIDsOfNames(com::IID_IDispatch, names, 1, 0, ids),
+            com::DISP_E_UNKNOWNINTERFACE);
 
   const Variant args[] = {int32_t{0}, int32_t{2}, std::string("x")};
-  platform::DispParams params{args, 3, nullptr, 0};
+  com::DispParams params{args, 3, nullptr, 0};
   Variant result;
-  EXPECT_EQ(dispatch_->Invoke(24, platform::IID_NULL, 0, platform::DISPATCH_METHOD, &params,
-                              &result, nullptr, nullptr),
+  EXPECT_EQ(dispatch_->Invoke(24, com::IID_NULL, 0, com::DISPATCH_METHOD, &params, &result, nullptr,
+                              nullptr),
             S_OK);
   EXPECT_EQ(result, Variant(int32_t{1}));
-  EXPECT_EQ(dispatch_->Invoke(24, platform::IID_NULL, 0, platform::DISPATCH_PROPERTYPUT, &params,
-                              &result, nullptr, nullptr),
-            platform::DISP_E_MEMBERNOTFOUND);
-  const platform::DISPID named[] = {0};
-  platform::DispParams with_names{args, 3, named, 1};
-  EXPECT_EQ(dispatch_->Invoke(24, platform::IID_NULL, 0, platform::DISPATCH_METHOD, &with_names,
-                              &result, nullptr, nullptr),
-            platform::DISP_E_NONAMEDARGS);
+  EXPECT_EQ(dispatch_->Invoke(24, com::IID_NULL, 0, com::DISPATCH_PROPERTYPUT, &params, &result,
+                              nullptr, nullptr),
+            com::DISP_E_MEMBERNOTFOUND);
+  const com::DISPID named[] = {0};
+  com::DispParams with_names{args, 3, named, 1};
+  EXPECT_EQ(dispatch_->Invoke(24, com::IID_NULL, 0, com::DISPATCH_METHOD, &with_names, &result,
+                              nullptr, nullptr),
+            com::DISP_E_NONAMEDARGS);
   uint32_t arg_err = 99;
   const Variant bad[] = {int32_t{0}, std::string("two"), std::string("x")};
-  platform::DispParams bad_params{bad, 3, nullptr, 0};
-  EXPECT_EQ(dispatch_->Invoke(24, platform::IID_NULL, 0, platform::DISPATCH_METHOD, &bad_params,
-                              nullptr, nullptr, &arg_err),
-            platform::DISP_E_TYPEMISMATCH);
+  com::DispParams bad_params{bad, 3, nullptr, 0};
+  EXPECT_EQ(dispatch_->Invoke(24, com::IID_NULL, 0, com::DISPATCH_METHOD, &bad_params, nullptr,
+                              nullptr, &arg_err),
+            com::DISP_E_TYPEMISMATCH);
   EXPECT_EQ(arg_err, 1u);  // natural order
 }
 
@@ -208,24 +206,24 @@ TEST_F(ControlObjectTest, GivesTypeInformationOnlyOnceTheLibraryIsRegistered) {
   uint32_t count = 0;
   ASSERT_EQ(dispatch_->GetTypeInfoCount(&count), S_OK);
   EXPECT_EQ(count, 1u);
-  ComPtr<platform::ITypeInfo> info;
-  EXPECT_EQ(dispatch_->GetTypeInfo(0, 0x409, info.put()), platform::TYPE_E_LIBNOTREGISTERED);
+  ComPtr<com::ITypeInfo> info;
+  EXPECT_EQ(dispatch_->GetTypeInfo(0, 0x409, info.put()), com::TYPE_E_LIBNOTREGISTERED);
 
   ASSERT_EQ(module_->DllRegisterServer(Services()), S_OK);
-  EXPECT_EQ(dispatch_->GetTypeInfo(1, 0x409, info.put()), platform::DISP_E_BADINDEX);
+  EXPECT_EQ(dispatch_->GetTypeInfo(1, 0x409, info.put()), com::DISP_E_BADINDEX);
   ASSERT_EQ(dispatch_->GetTypeInfo(0, 0x409, info.put()), S_OK);
-  platform::TypeAttr attr{};
+  com::TypeAttr attr{};
   ASSERT_EQ(info->GetTypeAttr(&attr), S_OK);
   EXPECT_EQ(attr.guid, DIID__DTarvonaActiveX);
   EXPECT_EQ(attr.func_count, 26);
 }
 
 TEST_F(ControlObjectTest, ThePropertyPageShowsItsOneLineAndChangesNothing) {
-  auto page = Create<platform::IPropertyPageDialog>(CLSID_TarvonaActiveXPropPage);
+  auto page = Create<com::IPropertyPageDialog>(CLSID_TarvonaActiveXPropPage);
   ASSERT_TRUE(page);
-  platform::IUnknown* edited[] = {dispatch_.get()};
+  com::IUnknown* edited[] = {dispatch_.get()};
   ASSERT_EQ(page->SetObjects(1, edited), S_OK);
-  platform::DialogTemplate dialog;
+  com::DialogTemplate dialog;
   ASSERT_EQ(page->GetDialog(&dialog), S_OK);
   EXPECT_EQ(dialog.caption, "General");
   EXPECT_EQ(dialog.cx, 250);
@@ -237,7 +235,7 @@ TEST_F(ControlObjectTest, ThePropertyPageShowsItsOneLineAndChangesNothing) {
             "dialog.");
   const auto before = Saved();
   EXPECT_EQ(page->Apply(), S_OK);
-  EXPECT_EQ(page->IsPageDirty(), platform::S_FALSE);
+  EXPECT_EQ(page->IsPageDirty(), com::S_FALSE);
   EXPECT_EQ(Saved(), before);
   EXPECT_EQ(module_->state().live_objects(), 2);
   page.Reset();  // lets the control go

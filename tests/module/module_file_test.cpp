@@ -7,45 +7,45 @@
 #include <sstream>
 #include <string>
 
+#include "com/ole_control.h"
+#include "com/type_library.h"
 #include "control/method_table.h"
 #include "module/identity.h"
 #include "platform/dynamic_library.h"
-#include "platform/ole_control.h"
-#include "platform/type_library.h"
 #include "testing/softhsm_tokens.h"
 
 namespace tarvona::module {
 namespace {
 
-using platform::ComPtr;
-using platform::HRESULT;
-using platform::S_OK;
+using com::ComPtr;
+using com::HRESULT;
+using com::S_OK;
 
 TEST(EmbeddedTypeLibraryTest, IsReadFromTheModuleFileAndMatchesTheMethodTable) {
-  ComPtr<platform::ITypeLib> lib;
-  ASSERT_EQ(platform::SystemTypeLibLoader().LoadTypeLib(TARVONA_MODULE_PATH, lib.put()), S_OK);
-  platform::TLibAttr attr{};
+  ComPtr<com::ITypeLib> lib;
+  ASSERT_EQ(com::SystemTypeLibLoader().LoadTypeLib(TARVONA_MODULE_PATH, lib.put()), S_OK);
+  com::TLibAttr attr{};
   ASSERT_EQ(lib->GetLibAttr(&attr), S_OK);
   EXPECT_EQ(attr.guid, LIBID_TARVONAACTIVEXLib);
   EXPECT_EQ(attr.major, 1);
   EXPECT_EQ(attr.minor, 0);
   EXPECT_EQ(attr.lcid, 0x409u);
-  EXPECT_EQ(attr.flags, platform::LIBFLAG_FCONTROL);
+  EXPECT_EQ(attr.flags, com::LIBFLAG_FCONTROL);
   std::string name, doc, file;
   ASSERT_EQ(lib->GetDocumentation(-1, &name, &doc, nullptr, &file), S_OK);
   EXPECT_EQ(name + "|" + doc + "|" + file,
             "TARVONAACTIVEXLib|Tarvona ActiveX Control module|TarvonaActiveX.hlp");
 
-  ComPtr<platform::ITypeInfo> dispatch, events, coclass;
+  ComPtr<com::ITypeInfo> dispatch, events, coclass;
   ASSERT_EQ(lib->GetTypeInfoOfGuid(DIID__DTarvonaActiveX, dispatch.put()), S_OK);
   ASSERT_EQ(lib->GetTypeInfoOfGuid(DIID__DTarvonaActiveXEvents, events.put()), S_OK);
   ASSERT_EQ(lib->GetTypeInfoOfGuid(CLSID_TarvonaActiveX, coclass.put()), S_OK);
-  platform::TypeAttr type{};
+  com::TypeAttr type{};
   ASSERT_EQ(dispatch->GetTypeAttr(&type), S_OK);
-  EXPECT_EQ(type.flags, platform::TYPEFLAG_FHIDDEN | platform::TYPEFLAG_FDISPATCHABLE);
+  EXPECT_EQ(type.flags, com::TYPEFLAG_FHIDDEN | com::TYPEFLAG_FDISPATCHABLE);
   ASSERT_EQ(type.func_count, MethodTable().size());
   for (uint32_t i = 0; i < type.func_count; ++i) {
-    const platform::FuncDesc* func = nullptr;
+    const com::FuncDesc* func = nullptr;
     ASSERT_EQ(dispatch->GetFuncDesc(i, &func), S_OK);
     const MethodInfo& method = MethodTable()[i];
     EXPECT_EQ(func->memid, method.dispid);
@@ -59,15 +59,15 @@ TEST(EmbeddedTypeLibraryTest, IsReadFromTheModuleFileAndMatchesTheMethodTable) {
   }
   ASSERT_EQ(events->GetTypeAttr(&type), S_OK);
   EXPECT_EQ(type.func_count, 0);
-  EXPECT_EQ(type.flags, platform::TYPEFLAG_FDISPATCHABLE);
+  EXPECT_EQ(type.flags, com::TYPEFLAG_FDISPATCHABLE);
   ASSERT_EQ(coclass->GetTypeAttr(&type), S_OK);
-  EXPECT_EQ(type.flags, platform::TYPEFLAG_FCANCREATE | platform::TYPEFLAG_FCONTROL);
+  EXPECT_EQ(type.flags, com::TYPEFLAG_FCANCREATE | com::TYPEFLAG_FCONTROL);
   int32_t flags = 0;
   ASSERT_EQ(coclass->GetImplTypeFlags(1, &flags), S_OK);
-  EXPECT_EQ(flags, platform::IMPLTYPEFLAG_FDEFAULT | platform::IMPLTYPEFLAG_FSOURCE);
+  EXPECT_EQ(flags, com::IMPLTYPEFLAG_FDEFAULT | com::IMPLTYPEFLAG_FSOURCE);
 
-  ComPtr<platform::ITypeLib> other;
-  ASSERT_EQ(platform::SystemTypeLibLoader().LoadTypeLib(TARVONA_OTHERLIB_MODULE_PATH, other.put()),
+  ComPtr<com::ITypeLib> other;
+  ASSERT_EQ(com::SystemTypeLibLoader().LoadTypeLib(TARVONA_OTHERLIB_MODULE_PATH, other.put()),
             S_OK);
   ASSERT_EQ(other->GetLibAttr(&attr), S_OK);
   EXPECT_NE(attr.guid, LIBID_TARVONAACTIVEXLib);
@@ -78,7 +78,7 @@ TEST(EmbeddedTypeLibraryTest, IsReadFromTheModuleFileAndMatchesTheMethodTable) {
 class ModuleFileTest : public ::testing::Test {
  protected:
   using DllFunction = HRESULT (*)();
-  using GetClassObjectFunction = HRESULT (*)(const platform::CLSID&, const platform::IID&, void**);
+  using GetClassObjectFunction = HRESULT (*)(const com::CLSID&, const com::IID&, void**);
 
   ModuleFileTest() {
     char folder[] = "/tmp/tarvona-xdg-XXXXXX";
@@ -116,30 +116,30 @@ TEST_F(ModuleFileTest, RegistersServesAControlAndUnregisters) {
             std::string::npos);
 
   void* out = &out;
-  EXPECT_EQ(get_class(platform::IID_IUnknown, platform::IID_IClassFactory, &out),
-            platform::CLASS_E_CLASSNOTAVAILABLE);
+  EXPECT_EQ(get_class(com::IID_IUnknown, com::IID_IClassFactory, &out),
+            com::CLASS_E_CLASSNOTAVAILABLE);
   EXPECT_EQ(out, nullptr);
-  ComPtr<platform::IClassFactory> factory;
-  ASSERT_EQ(get_class(CLSID_TarvonaActiveX, platform::IID_IClassFactory, factory.put_void()), S_OK);
-  ComPtr<platform::IDispatch> control;
-  ASSERT_EQ(factory->CreateInstance(nullptr, platform::IID_IDispatch, control.put_void()), S_OK);
+  ComPtr<com::IClassFactory> factory;
+  ASSERT_EQ(get_class(CLSID_TarvonaActiveX, com::IID_IClassFactory, factory.put_void()), S_OK);
+  ComPtr<com::IDispatch> control;
+  ASSERT_EQ(factory->CreateInstance(nullptr, com::IID_IDispatch, control.put_void()), S_OK);
   factory.Reset();
-  EXPECT_EQ(can_unload(), platform::S_FALSE);
+  EXPECT_EQ(can_unload(), com::S_FALSE);
 
   // Type information comes from the library as registered in the file.
-  ComPtr<platform::ITypeInfo> info;
+  ComPtr<com::ITypeInfo> info;
   ASSERT_EQ(control->GetTypeInfo(0, 0x409, info.put()), S_OK);
-  const platform::FuncDesc* first = nullptr;
+  const com::FuncDesc* first = nullptr;
   ASSERT_EQ(info->GetFuncDesc(0, &first), S_OK);
   EXPECT_EQ(first->name, "ConnectToken");
   info.Reset();
-  const platform::Variant none[1];
-  platform::DispParams params{none, 0, nullptr, 0};
-  platform::Variant result;
-  ASSERT_EQ(control->Invoke(1, platform::IID_NULL, 0, platform::DISPATCH_METHOD, &params, &result,
-                            nullptr, nullptr),
+  const com::Variant none[1];
+  com::DispParams params{none, 0, nullptr, 0};
+  com::Variant result;
+  ASSERT_EQ(control->Invoke(1, com::IID_NULL, 0, com::DISPATCH_METHOD, &params, &result, nullptr,
+                            nullptr),
             S_OK);
-  EXPECT_EQ(result, platform::Variant(int32_t{1003}));  // modules loaded, no token
+  EXPECT_EQ(result, com::Variant(int32_t{1003}));  // modules loaded, no token
   control.Reset();
   EXPECT_EQ(can_unload(), S_OK);
 
@@ -153,7 +153,7 @@ TEST_F(ModuleFileTest, AModuleWhoseLibraryHasAnotherLibidRegistersNothing) {
   ASSERT_TRUE(library);
   auto reg = reinterpret_cast<DllFunction>(library->Symbol("DllRegisterServer"));
   ASSERT_TRUE(reg);
-  EXPECT_EQ(reg(), platform::SELFREG_E_TYPELIB);
+  EXPECT_EQ(reg(), com::SELFREG_E_TYPELIB);
   EXPECT_FALSE(std::filesystem::exists(folder_ + "/tarvona/classes.reg"));
 }
 

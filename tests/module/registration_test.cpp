@@ -8,7 +8,7 @@
 namespace tarvona::module::testing {
 namespace {
 
-using platform::S_OK;
+using com::S_OK;
 
 constexpr char kHeader[] = "Windows Registry Editor Version 5.00\n\n";
 constexpr char kControlKey[] = "CLSID\\{89F34120-D7D2-4CEB-84E7-D29B8AAD6B6C}";
@@ -98,26 +98,25 @@ TEST_F(RegistrationTest, WritesTheRecordInItsOrderAndTheSameRecordTwice) {
 }
 
 TEST_F(RegistrationTest, RefusesALibraryItCannotLoadOrWithAnotherLibidAndWritesNothing) {
-  type_libs_.libid = platform::ParseGuid("{4B8A5D0E-7C1F-4E2A-9B3D-6F0C2E8A1D57}").value();
-  EXPECT_EQ(module_->DllRegisterServer(Services()), platform::SELFREG_E_TYPELIB);
+  type_libs_.libid = com::ParseGuid("{4B8A5D0E-7C1F-4E2A-9B3D-6F0C2E8A1D57}").value();
+  EXPECT_EQ(module_->DllRegisterServer(Services()), com::SELFREG_E_TYPELIB);
   EXPECT_EQ(Record(), kHeader);
   type_libs_.libid = LIBID_TARVONAACTIVEXLib;
-  type_libs_.failure = platform::TYPE_E_CANTLOADLIBRARY;
-  EXPECT_EQ(module_->DllRegisterServer(Services()), platform::SELFREG_E_TYPELIB);
+  type_libs_.failure = com::TYPE_E_CANTLOADLIBRARY;
+  EXPECT_EQ(module_->DllRegisterServer(Services()), com::SELFREG_E_TYPELIB);
   EXPECT_EQ(Record(), kHeader);
   EXPECT_EQ(classes_.creations, 0);
 }
 
 TEST_F(RegistrationTest, AClassThatCannotBeWrittenStopsBeforeTheCategories) {
   registry_.fail_under = "MiscStatus";
-  EXPECT_EQ(module_->DllRegisterServer(Services()), platform::SELFREG_E_CLASS);
+  EXPECT_EQ(module_->DllRegisterServer(Services()), com::SELFREG_E_CLASS);
   std::string data;
   EXPECT_EQ(registry_.QueryValue(std::string(kPageKey) + "\\InprocServer32", "", &data),
-            platform::ERROR_SUCCESS);
+            com::ERROR_SUCCESS);
   EXPECT_EQ(registry_.QueryValue(std::string(kControlKey) + "\\ToolboxBitmap32", "", &data),
-            platform::ERROR_SUCCESS);
-  EXPECT_EQ(registry_.KeyExists(std::string(kControlKey) + "\\Control"),
-            platform::ERROR_FILE_NOT_FOUND);
+            com::ERROR_SUCCESS);
+  EXPECT_EQ(registry_.KeyExists(std::string(kControlKey) + "\\Control"), com::ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(classes_.creations, 0);
 }
 
@@ -125,20 +124,19 @@ TEST_F(RegistrationTest, ACategoryStepFailurePassesThroughWithLibraryAndClassesR
   // Steps: define initializing, join it, define scripting, join it.
   for (int failing = 1; failing <= 4; ++failing) {
     SCOPED_TRACE(failing);
-    registry_.inner = platform::MemoryRegistry();
+    registry_.inner = com::MemoryRegistry();
     classes_.creations = 0;
     classes_.refuse_creation = failing;
     EXPECT_EQ(module_->DllRegisterServer(Services()), classes_.refusal);
     EXPECT_EQ(registry_.KeyExists("TypeLib\\{0D30B34A-2E44-4F27-B3CC-5CBEEA2D0ED1}\\1.0"),
-              platform::ERROR_SUCCESS);
-    EXPECT_EQ(registry_.KeyExists(std::string(kPageKey) + "\\InprocServer32"),
-              platform::ERROR_SUCCESS);
+              com::ERROR_SUCCESS);
+    EXPECT_EQ(registry_.KeyExists(std::string(kPageKey) + "\\InprocServer32"), com::ERROR_SUCCESS);
     EXPECT_EQ(registry_.KeyExists("TARVONAACTIVEX.TarvonaActiveXCtrl.1\\CLSID"),
-              platform::ERROR_SUCCESS);
+              com::ERROR_SUCCESS);
     const std::string joined = std::string(kControlKey) + "\\Implemented Categories\\";
-    EXPECT_EQ(registry_.KeyExists(joined + kInitializing) == platform::ERROR_SUCCESS, failing > 2);
+    EXPECT_EQ(registry_.KeyExists(joined + kInitializing) == com::ERROR_SUCCESS, failing > 2);
     EXPECT_EQ(registry_.KeyExists(std::string("Component Categories\\") + kScripting) ==
-                  platform::ERROR_SUCCESS,
+                  com::ERROR_SUCCESS,
               failing > 3);
     EXPECT_EQ(classes_.creations, failing);
   }
@@ -146,12 +144,12 @@ TEST_F(RegistrationTest, ACategoryStepFailurePassesThroughWithLibraryAndClassesR
 
 TEST_F(RegistrationTest, CategoryDescriptionsAreCutTo127Characters) {
   const std::u16string description(200, u'd');
-  const platform::CATID catid = CATID_SafeForScripting;
+  const com::CATID catid = CATID_SafeForScripting;
   ASSERT_EQ(CreateComponentCategory(classes_, catid, description), S_OK);
   std::string stored;
   ASSERT_EQ(
       registry_.QueryValue(std::string("Component Categories\\") + kScripting, "409", &stored),
-      platform::ERROR_SUCCESS);
+      com::ERROR_SUCCESS);
   EXPECT_EQ(stored, std::string(127, 'd'));
 }
 
@@ -165,21 +163,20 @@ TEST_F(RegistrationTest, UnregisteringLeavesOnlyTheCategoryDefinitions) {
                           kCategories);
   // Again, with everything already gone.
   EXPECT_EQ(module_->DllUnregisterServer(Services()), S_OK);
-  registry_.inner = platform::MemoryRegistry();
+  registry_.inner = com::MemoryRegistry();
   EXPECT_EQ(module_->DllUnregisterServer(Services()), S_OK);
 }
 
 TEST_F(RegistrationTest, ASixteenBitServerKeyKeepsAllButTheInprocEntries) {
   ASSERT_EQ(module_->DllRegisterServer(Services()), S_OK);
-  ASSERT_EQ(registry_.CreateKey(std::string(kControlKey) + "\\InprocServer"),
-            platform::ERROR_SUCCESS);
+  ASSERT_EQ(registry_.CreateKey(std::string(kControlKey) + "\\InprocServer"), com::ERROR_SUCCESS);
   ASSERT_EQ(module_->DllUnregisterServer(Services()), S_OK);
   std::vector<std::string> left;
-  ASSERT_EQ(registry_.EnumKeys(kControlKey, &left), platform::ERROR_SUCCESS);
+  ASSERT_EQ(registry_.EnumKeys(kControlKey, &left), com::ERROR_SUCCESS);
   EXPECT_EQ(left, (std::vector<std::string>{"ProgID", "MiscStatus", "Control", "TypeLib", "Version",
                                             "InprocServer"}));
-  EXPECT_EQ(registry_.KeyExists(kControlProgId), platform::ERROR_SUCCESS);
-  EXPECT_EQ(registry_.KeyExists(kPageKey), platform::ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(registry_.KeyExists(kControlProgId), com::ERROR_SUCCESS);
+  EXPECT_EQ(registry_.KeyExists(kPageKey), com::ERROR_FILE_NOT_FOUND);
 }
 
 TEST_F(RegistrationTest, WithoutACategoriesManagerUnregisteringRemovesNothing) {
@@ -190,15 +187,17 @@ TEST_F(RegistrationTest, WithoutACategoriesManagerUnregisteringRemovesNothing) {
 }
 
 TEST_F(RegistrationTest, AMissingTypeNameStringGivesTheClsidAsName) {
-  const platform::ResourceSet no_strings;
-  const ModuleEnvironment environment{loader_, no_strings, registry_, type_libs_};
+  const com::ResourceSet no_strings;
+  const ModuleEnvironment environment{
+      loader_,   tarvona::testing::NoStore(), tarvona::testing::NoStore(), no_strings, registry_,
+      type_libs_};
   module_.reset();
   TarvonaModule module(environment);
   ASSERT_EQ(module.DllRegisterServer(Services()), S_OK);
   std::string name;
-  ASSERT_EQ(registry_.QueryValue(kControlKey, "", &name), platform::ERROR_SUCCESS);
+  ASSERT_EQ(registry_.QueryValue(kControlKey, "", &name), com::ERROR_SUCCESS);
   EXPECT_EQ(name, "{89F34120-D7D2-4CEB-84E7-D29B8AAD6B6C}");
-  ASSERT_EQ(registry_.QueryValue(kControlProgId, "", &name), platform::ERROR_SUCCESS);
+  ASSERT_EQ(registry_.QueryValue(kControlProgId, "", &name), com::ERROR_SUCCESS);
   EXPECT_EQ(name, "{89F34120-D7D2-4CEB-84E7-D29B8AAD6B6C}");
 }
 

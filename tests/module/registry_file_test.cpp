@@ -13,7 +13,7 @@
 namespace tarvona::module::testing {
 namespace {
 
-using platform::S_OK;
+using com::S_OK;
 
 // The record's sections, each a key with its values.
 std::set<std::string> Sections(const std::string& text) {
@@ -32,8 +32,13 @@ class FileRegistration {
   explicit FileRegistration(const std::string& path)
       : registry_(path),
         classes_(registry_),
-        resources_(platform::ResourceSet::Parse(EmbeddedResources()).value()),
-        environment_{platform::SystemLibraryLoader(), resources_, registry_, type_libs_},
+        resources_(com::ResourceSet::Parse(EmbeddedResources()).value()),
+        environment_{platform::SystemLibraryLoader(),
+                     tarvona::testing::NoStore(),
+                     tarvona::testing::NoStore(),
+                     resources_,
+                     registry_,
+                     type_libs_},
         module_(environment_) {}
 
   HRESULT Register() { return module_.DllRegisterServer(Services()); }
@@ -42,10 +47,10 @@ class FileRegistration {
  private:
   RegistrationServices Services() { return {registry_, classes_, type_libs_, kModulePath}; }
 
-  platform::FileRegistry registry_;
-  platform::SystemClassCreator classes_;
+  com::FileRegistry registry_;
+  com::SystemClassCreator classes_;
   SourceTypeLibLoader type_libs_;
-  platform::ResourceSet resources_;
+  com::ResourceSet resources_;
   ModuleEnvironment environment_;
   TarvonaModule module_;
 };
@@ -61,11 +66,15 @@ class RegistryFileTest : public ::testing::Test {
 
   // The record as one registration on an empty registry leaves it.
   static std::string CleanRecord() {
-    platform::MemoryRegistry registry;
-    platform::SystemClassCreator classes(registry);
+    com::MemoryRegistry registry;
+    com::SystemClassCreator classes(registry);
     SourceTypeLibLoader type_libs;
-    auto resources = platform::ResourceSet::Parse(EmbeddedResources()).value();
-    const ModuleEnvironment environment{platform::SystemLibraryLoader(), resources, registry,
+    auto resources = com::ResourceSet::Parse(EmbeddedResources()).value();
+    const ModuleEnvironment environment{platform::SystemLibraryLoader(),
+                                        tarvona::testing::NoStore(),
+                                        tarvona::testing::NoStore(),
+                                        resources,
+                                        registry,
                                         type_libs};
     TarvonaModule module(environment);
     EXPECT_EQ(module.DllRegisterServer({registry, classes, type_libs, kModulePath}), S_OK);
@@ -73,8 +82,8 @@ class RegistryFileTest : public ::testing::Test {
   }
 
   std::string FileText() const {
-    platform::MemoryRegistry read;
-    EXPECT_EQ(platform::FileRegistry(path_).Read(&read), platform::ERROR_SUCCESS);
+    com::MemoryRegistry read;
+    EXPECT_EQ(com::FileRegistry(path_).Read(&read), com::ERROR_SUCCESS);
     return read.ToText();
   }
 
@@ -83,13 +92,13 @@ class RegistryFileTest : public ::testing::Test {
 };
 
 TEST_F(RegistryFileTest, AProcessKilledWhileRegisteringLeavesAWholeFile) {
-  platform::FileRegistry registry(path_);
-  ASSERT_EQ(registry.CreateKey("CLSID\\{FOREIGN}"), platform::ERROR_SUCCESS);
-  ASSERT_EQ(registry.SetValue("CLSID\\{FOREIGN}", "", "Another control"), platform::ERROR_SUCCESS);
+  com::FileRegistry registry(path_);
+  ASSERT_EQ(registry.CreateKey("CLSID\\{FOREIGN}"), com::ERROR_SUCCESS);
+  ASSERT_EQ(registry.SetValue("CLSID\\{FOREIGN}", "", "Another control"), com::ERROR_SUCCESS);
 
   auto foreign_intact = [&] {
     std::string name;
-    return registry.QueryValue("CLSID\\{FOREIGN}", "", &name) == platform::ERROR_SUCCESS &&
+    return registry.QueryValue("CLSID\\{FOREIGN}", "", &name) == com::ERROR_SUCCESS &&
            name == "Another control";
   };
   for (int milliseconds : {2, 5, 9, 14, 20, 27, 35, 44}) {
@@ -135,12 +144,12 @@ TEST_F(RegistryFileTest, ConcurrentRegistrationsLoseNothing) {
   pid_t writing = fork();
   ASSERT_GE(writing, 0);
   if (writing == 0) {
-    platform::FileRegistry registry(path_);
+    com::FileRegistry registry(path_);
     bool ok = true;
     for (int i = 0; i < kOtherKeys; ++i) {
       const std::string key = "Other.Class." + std::to_string(i) + "\\CLSID";
-      ok = registry.CreateKey(key) == platform::ERROR_SUCCESS &&
-           registry.SetValue(key, "", std::to_string(i)) == platform::ERROR_SUCCESS && ok;
+      ok = registry.CreateKey(key) == com::ERROR_SUCCESS &&
+           registry.SetValue(key, "", std::to_string(i)) == com::ERROR_SUCCESS && ok;
     }
     _exit(ok ? 0 : 1);
   }

@@ -7,6 +7,7 @@
 #include "common/result_code.h"
 #include "control/tarvona_control.h"
 #include "encoding/hex.h"
+#include "tests/support/no_store.h"
 #include "tests/support/openssl_judge.h"
 #include "tests/support/token_test_base.h"
 
@@ -25,7 +26,7 @@ class TokenRoadTest : public TokenTest {
   }
 
   void Connect() {
-    control_ = std::make_unique<CTarvonaActiveXCtrl>(loader_);
+    control_ = std::make_unique<CTarvonaActiveXCtrl>(loader_, NoStore(), NoStore());
     handle_ = control_->ConnectToken();
     ASSERT_GE(handle_, 0x10000) << "ConnectToken failed";
   }

@@ -1,0 +1,19 @@
+# The core's tests that need neither a token nor a store, cross-built for
+# Windows (see windows_core.cmake).
+add_executable(tarvona_core_test
+  tests/control/core_units_test.cpp
+  tests/encoding/encoding_test.cpp
+  tests/platform/os_seam_win32_test.cpp
+)
+target_link_libraries(tarvona_core_test
+  PRIVATE gtest_main tarvona_control tarvona_encoding tarvona_platform)
+
+# What the loader tests plant where a bare-name load must not look.
+add_library(tarvona_planted SHARED tests/platform/planted_module.c)
+set_target_properties(tarvona_planted PROPERTIES
+  PREFIX "" RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin/planted)
+add_dependencies(tarvona_core_test tarvona_planted)
+
+enable_testing()
+add_test(NAME core_test COMMAND tarvona_core_test --gtest_brief=1)
+set_tests_properties(core_test PROPERTIES TIMEOUT 300)
