@@ -12,8 +12,9 @@
 //                          only. When the browser hangs up (tab closed,
 //                          page left), every dialog the host shows closes
 //                          at once, even within a call.
-// Controls are created from the registration record in the user's classes
-// file ($XDG_DATA_HOME/tarvona/classes.reg), as tarvona-regsvr writes it.
+// Controls are created from the registration record, as tarvona-regsvr
+// writes it: the user's classes file ($XDG_DATA_HOME/tarvona/classes.reg)
+// first, then the machine's (/var/lib/tarvona/classes.reg).
 #include <unistd.h>
 
 #include <csignal>
@@ -21,7 +22,7 @@
 #include <cstring>
 #include <string>
 
-#include "com/registry.h"
+#include "com/classes_root.h"
 #include "host/com_activation.h"
 #include "host/host_session.h"
 #include "host/line_reader.h"
@@ -34,7 +35,7 @@ namespace {
 constexpr size_t kMaxRequest = 1 << 20;
 
 int RunLines() {
-  const tarvona::com::FileRegistry registry;
+  const tarvona::com::ClassesRoot registry;
   tarvona::host::ComActivator activator(registry, tarvona::platform::SystemLibraryLoader());
   tarvona::host::HostSession session(activator);
   tarvona::host::LineReader reader(stdin, kMaxRequest);
@@ -72,7 +73,7 @@ std::string Bounded(std::string response, const std::string& request_text) {
 int RunNativeMessaging() {
   // A browser that has gone away shows as a failed write, not a signal.
   std::signal(SIGPIPE, SIG_IGN);
-  const tarvona::com::FileRegistry registry;
+  const tarvona::com::ClassesRoot registry;
   tarvona::host::ComActivator activator(registry, tarvona::platform::SystemLibraryLoader());
   // While the consent dialog waits for the user, the page says so. The
   // frame has no request id: pages that do not know it pass it by.

@@ -1,24 +1,60 @@
 // tarvona-regsvr: registers an in-process server, as regsvr32 does.
-//   tarvona-regsvr [-u] MODULE   calls DllRegisterServer (or, with -u,
-//                                DllUnregisterServer) of MODULE.
-// Exit status: 0 done, 1 the entry point failed (its HRESULT is printed),
-// 2 usage, 3 the module cannot be loaded or lacks the entry point.
+//   tarvona-regsvr [--system] [-u] MODULE
+//                                calls DllRegisterServer (or, with -u,
+//                                DllUnregisterServer) of MODULE. The record
+//                                is the user's classes file; with --system
+//                                it is the machine's, which every user's
+//                                hosts read under their own (root only).
+// Exit status: 0 done, 1 the entry point failed (its HRESULT is printed) or
+// the machine's record cannot be written, 2 usage, 3 the module cannot be
+// loaded or lacks the entry point.
 #include <dlfcn.h>
+#include <errno.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
 
+#include "com/classes_root.h"
 #include "com/hresult.h"
 #include "platform/dynamic_library.h"
 
+namespace {
+
+// The machine's record is written by the module as a user's record is, with
+// the machine's data home standing in for the user's. The folder and file
+// are readable by every user, as hosts of every user read them.
+bool UseMachineRecord(const char* program) {
+  const std::string folder = std::string(tarvona::com::kMachineDataHome) + "/tarvona";
+  if ((mkdir(folder.c_str(), 0755) != 0 && errno != EEXIST) || chmod(folder.c_str(), 0755) != 0) {
+    std::fprintf(stderr, "%s: cannot write the machine's record in %s: %s\n", program,
+                 folder.c_str(), std::strerror(errno));
+    return false;
+  }
+  return setenv("XDG_DATA_HOME", tarvona::com::kMachineDataHome, 1) == 0;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   using tarvona::com::HRESULT;
-  const bool unregister = argc == 3 && std::strcmp(argv[1], "-u") == 0;
-  if (argc != 2 + (unregister ? 1 : 0) || argv[argc - 1][0] == '-') {
-    std::fprintf(stderr, "usage: %s [-u] MODULE\n", argv[0]);
+  bool unregister = false;
+  bool system = false;
+  int next = 1;
+  for (; next < argc && argv[next][0] == '-'; ++next) {
+    if (std::strcmp(argv[next], "-u") == 0) {
+      unregister = true;
+    } else if (std::strcmp(argv[next], "--system") == 0) {
+      system = true;
+    } else {
+      break;
+    }
+  }
+  if (next != argc - 1 || argv[next][0] == '-') {
+    std::fprintf(stderr, "usage: %s [--system] [-u] MODULE\n", argv[0]);
     return 2;
   }
   const char* module = argv[argc - 1];
@@ -28,6 +64,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s: cannot find %s\n", argv[0], module);
     return 3;
   }
+  if (system && !UseMachineRecord(argv[0])) return 1;
   auto library = tarvona::platform::SystemLibraryLoader().Load(path.get());
   if (!library) {
     const char* why = dlerror();
@@ -41,6 +78,8 @@ int main(int argc, char** argv) {
     return 3;
   }
   const HRESULT hr = call();
+  // Each change is written anew with the owner's access alone.
+  if (system) (void)chmod(tarvona::com::MachineClassesPath().c_str(), 0644);
   if (tarvona::com::Failed(hr)) {
     std::string_view name = tarvona::com::HresultName(hr);
     std::fprintf(stderr, "%s in %s failed: 0x%08X%s%.*s%s\n", entry, module,

@@ -4,6 +4,7 @@
 
 #include "capi/dialog/dialog_picker.h"
 #include "capi/nss/nss_platform.h"
+#include "com/classes_root.h"
 #include "module/embedded_resources.h"
 #include "module/tarvona_module.h"
 #include "platform/own_path.h"
@@ -17,7 +18,7 @@ using namespace tarvona;
 // registered; destroying it clears them before the class objects go.
 const com::ResourceSet g_resources =
     com::ResourceSet::Parse(module::EmbeddedResources()).value_or(com::ResourceSet());
-com::FileRegistry g_registry;  // the user's HKEY_CLASSES_ROOT
+com::ClassesRoot g_registry;  // HKEY_CLASSES_ROOT: the user's classes over the machine's
 // The store road on Linux: the user's NSS database, and a dialog of our own
 // over it.
 capi::DialogPicker g_picker(capi::nss::UserCryptoPlatform());
@@ -33,10 +34,15 @@ module::TarvonaModule g_module(g_environment);
 // the record holds the full path.
 std::string ModulePath() { return platform::OwnBinaryPath().string(); }
 
+// Registration writes and removes the record of one place, the user's
+// classes file (the machine's under `tarvona-regsvr --system`), seeing
+// nothing of the other: the merged view would let the machine's keys stand
+// in for missing ones of the user's.
 com::HRESULT Registration(bool register_server) noexcept {
   return com::Guarded([&] {
-    com::SystemClassCreator classes(g_registry);
-    const module::RegistrationServices services{g_registry, classes, com::SystemTypeLibLoader(),
+    com::FileRegistry record;
+    com::SystemClassCreator classes(record);
+    const module::RegistrationServices services{record, classes, com::SystemTypeLibLoader(),
                                                 ModulePath()};
     return register_server ? g_module.DllRegisterServer(services)
                            : g_module.DllUnregisterServer(services);

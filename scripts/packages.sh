@@ -14,6 +14,15 @@ TARVONA_PACKAGES=(
 # tests). Node.js 20 or later must be there already (playwright-core).
 TARVONA_BROWSER_PACKAGES=(chromium firefox-esr)
 
+# What scripts/package.sh needs: the libraries and tools of the build itself
+# (none of the tests'), dpkg-dev to read what the programs link, Chromium to
+# pack the extension. The package's test adds lintian.
+TARVONA_PACKAGE_PACKAGES=(
+  build-essential cmake ninja-build pkg-config nlohmann-json3-dev
+  libp11-kit-dev libnss3-dev libgtk-3-dev libpng-dev openssl
+  dpkg-dev chromium
+)
+
 # The Windows cross build and its tests under Wine (scripts/test-windows.sh):
 # mingw-w64 brings the -posix compilers; GoogleTest is built from googletest's
 # sources with them.

@@ -22,7 +22,7 @@ while [ $# -gt 0 ]; do
 done
 
 host_name=com.tarvona.host
-chromium_id=klohgdnlboknfilcpcjebpjonpblgblc
+chromium_id=ndclhbempiipciignpnikgelcjcbaane
 firefox_id=tarvona-control@tarvona.dev
 files=(TarvonaActiveX.ocx Tarvonav4.dll Tarvonav5.dll libtarvona-adaptor.so
        tarvona-host tarvona-consent tarvona-certpicker tarvona-regsvr)

@@ -7,7 +7,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/packages.sh
-TARVONA_PACKAGES+=("${TARVONA_BROWSER_PACKAGES[@]}" "${TARVONA_WINDOWS_PACKAGES[@]}")
+TARVONA_PACKAGES+=("${TARVONA_BROWSER_PACKAGES[@]}" "${TARVONA_WINDOWS_PACKAGES[@]}"
+                  "${TARVONA_PACKAGE_PACKAGES[@]}" lintian)
 tarvona_install_packages
 
 build=build

@@ -49,6 +49,8 @@ TEST_F(RegsvrTest, ReportsFailuresInHexAndBadUse) {
 
   EXPECT_EQ(WEXITSTATUS(RunProgram({TARVONA_REGSVR_PATH}).status), 2);
   EXPECT_EQ(WEXITSTATUS(RunProgram({TARVONA_REGSVR_PATH, "-x", TARVONA_MODULE_PATH}).status), 2);
+  EXPECT_EQ(WEXITSTATUS(RunProgram({TARVONA_REGSVR_PATH, "--system", "-u"}).status), 2);
+  EXPECT_EQ(WEXITSTATUS(RunProgram({TARVONA_REGSVR_PATH, "-u", TARVONA_MODULE_PATH, "--system"}).status), 2);
   EXPECT_EQ(WEXITSTATUS(RunProgram({TARVONA_REGSVR_PATH, "/nonexistent.ocx"}).status), 3);
   EXPECT_EQ(WEXITSTATUS(RunProgram({TARVONA_REGSVR_PATH, TARVONA_HOST_PATH}).status), 3);
 }

@@ -18,7 +18,7 @@ for manifest in .config/chromium/NativeMessagingHosts .config/google-chrome/Nati
   file=$home/$manifest/com.tarvona.host.json
   grep -q "\"path\": \"$lib/tarvona-host\"" "$file" || { echo "bad $file"; exit 1; }
 done
-grep -q 'chrome-extension://klohgdnlboknfilcpcjebpjonpblgblc/' \
+grep -q 'chrome-extension://ndclhbempiipciignpnikgelcjcbaane/' \
   "$home/.config/chromium/NativeMessagingHosts/com.tarvona.host.json"
 grep -q '"allowed_extensions": \["tarvona-control@tarvona.dev"\]' \
   "$home/.mozilla/native-messaging-hosts/com.tarvona.host.json"

@@ -12,7 +12,7 @@ import { chromium } from "playwright-core";
 
 export const SOURCE = path.resolve(path.dirname(fileURLToPath(import.meta.url)), "../..");
 export const EXTENSION = path.join(SOURCE, "web/extension");
-export const EXTENSION_ID = "klohgdnlboknfilcpcjebpjonpblgblc";
+export const EXTENSION_ID = "ndclhbempiipciignpnikgelcjcbaane";
 export const HOST_NAME = "com.tarvona.host";
 
 const TYPES = { ".html": "text/html", ".js": "text/javascript", ".css": "text/css" };

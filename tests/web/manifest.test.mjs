@@ -28,6 +28,9 @@ test("the key gives the fixed extension ID the host manifests name", () => {
   const digest = crypto.createHash("sha256").update(Buffer.from(manifest.key, "base64")).digest("hex");
   const id = [...digest.slice(0, 32)].map((c) => String.fromCharCode(97 + parseInt(c, 16))).join("");
   assert.equal(id, EXTENSION_ID);
+  // The package's .crx is signed with the private half kept for it.
+  const kept = crypto.createPublicKey(fs.readFileSync(path.join(EXTENSION, "../../packaging/extension-key.pem")));
+  assert.equal(kept.export({ type: "spki", format: "der" }).toString("base64"), manifest.key);
 });
 
 test("the worker names the host the install script registers", () => {
