@@ -16,9 +16,9 @@
 #include <vector>
 
 #include "encoding/hex.h"
-#include "host/host_process.h"
 #include "testing/openssl_handles.h"
 #include "tests/host/host_fixture.h"
+#include "tests/support/host_lines_client.h"
 #include "tests/support/openssl_judge.h"
 
 namespace tarvona {
@@ -63,7 +63,6 @@ std::string SerialText(X509* certificate) {
 
 class CardRoadTest : public testing::RegisteredModuleTest {
  protected:
-  CardRoadTest() : host_(TARVONA_HOST_PATH, {"--lines"}) {}
   ~CardRoadTest() override { EXPECT_EQ(host_.Finish(), 0); }
 
   void SetUp() override {
@@ -80,29 +79,16 @@ class CardRoadTest : public testing::RegisteredModuleTest {
     ASSERT_GE(session_.get<int64_t>(), 0x10000) << "the card's token is not seen";
   }
 
-  json Send(json request) {
-    request["id"] = ++id_;
-    auto reply = host_.Exchange(request.dump());
-    EXPECT_TRUE(reply.has_value()) << request.dump();
-    json response = json::parse(reply.value_or("{}"));
-    EXPECT_EQ(response["id"], id_) << *reply;
-    return response;
-  }
-  json Call(const std::string& method, json params) {
-    json response = Send({{"object", 1}, {"method", method}, {"params", params}});
-    EXPECT_TRUE(response.contains("result")) << method << ": " << response.dump();
-    return response["result"];
-  }
+  json Send(json request) { return host_.Send(std::move(request)); }
+  json Call(const std::string& method, json params) { return host_.Call(method, std::move(params)); }
   std::string Text(const std::string& method, json params) {
-    json result = Call(method, std::move(params));
-    return result.is_string() ? result.get<std::string>() : "";
+    return host_.Text(method, std::move(params));
   }
 
   const std::string pin_ = Environment("TARVONA_CARD_PIN");
   const std::string certificate_pem_ = ReadFile(Environment("TARVONA_CARD_CERT"));
   const testing::X509Certificate certificate_ = ParsePem(certificate_pem_);
-  host::HostProcess host_;
-  int id_ = 0;
+  testing::HostLinesClient host_{TARVONA_HOST_PATH};
   json session_;
 };
 

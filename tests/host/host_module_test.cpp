@@ -13,6 +13,7 @@
 #include "module/resource_sources.h"
 #include "testing/softhsm_tokens.h"
 #include "tests/host/host_fixture.h"
+#include "tests/support/host_lines_client.h"
 
 namespace tarvona {
 namespace {
@@ -94,28 +95,15 @@ TEST_F(ActivationTest, FollowsTheRecordToTheModuleAndFreesItWhenUnused) {
 // One host for the whole test, spoken to a line at a time.
 class HostTest : public testing::RegisteredModuleTest {
  protected:
-  HostTest() : host_(TARVONA_HOST_PATH, {"--lines"}) {}
   // The host ends cleanly at the end of its input: under the sanitizers a
   // leak or a fault would show in its status.
   ~HostTest() override { EXPECT_EQ(host_.Finish(), 0); }
 
-  json Send(json request) {
-    request["id"] = ++id_;
-    auto reply = host_.Exchange(request.dump());
-    EXPECT_TRUE(reply.has_value()) << request.dump();
-    json response = json::parse(reply.value_or("{}"));
-    EXPECT_EQ(response["id"], id_) << *reply;
-    return response;
-  }
-  json Call(const std::string& method, json params) {
-    json response = Send({{"object", 1}, {"method", method}, {"params", params}});
-    EXPECT_TRUE(response.contains("result")) << method << ": " << response.dump();
-    return response["result"];
-  }
+  json Send(json request) { return host_.Send(std::move(request)); }
+  json Call(const std::string& method, json params) { return host_.Call(method, std::move(params)); }
 
   testing::SoftHsmTokens tokens_;
-  host::HostProcess host_;
-  int id_ = 0;
+  testing::HostLinesClient host_{TARVONA_HOST_PATH};
 };
 
 TEST_F(HostTest, CarriesTheTypicalTokenRoad) {

@@ -1,0 +1,195 @@
+#!/usr/bin/env bash
+# The Windows control, TarvonaActiveX.ocx (x86_64), under 64-bit Wine as a
+# script host uses it: registers it with regsvr32 in a fresh prefix, checks
+# the registration record with `reg query`, fills the user's MY store,
+# installs the test bridge as the token modules (Tarvonav4.dll and
+# Tarvonav5.dll in system32, forwarding to SoftHSM2 through the Linux
+# adaptors), runs the conformance vectors from JScript (cscript), answers
+# the store's selection dialog under Xvfb, has OpenSSL judge the
+# signatures and ciphertexts, unregisters and checks what is left.
+#   scripts/test-windows-control.sh [LINUX_BUILD]   (default: build)
+# Needs the Linux build (conformance_tool, the adaptors, the bridge, the
+# test PKI) and the Windows build (scripts/build-windows.sh). Exits 0 only
+# when every check passed.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+linux=$(realpath "${1:-build}")
+windows=$root/build-windows/x86_64
+started=$(date +%s.%N)
+
+failures=0
+fail() {
+  echo "FAIL: $*" >&2
+  failures=$((failures + 1))
+}
+elapsed() { awk -v from="$started" -v to="$(date +%s.%N)" 'BEGIN { printf "%.1f s", to - from }'; }
+
+ocx=$windows/TarvonaActiveX.ocx
+tool=$linux/bin/conformance_tool
+filler=$windows/bin/tarvona-fill-store.exe
+for needed in "$ocx" "$tool" "$filler" "$linux/bin/wine-bridge/Tarvonav4.dll.so" \
+              "$linux/bin/wine-bridge/Tarvonav5.dll.so" "$linux/testdata/rsa2048.cert.der"; do
+  if [ ! -e "$needed" ]; then
+    echo "missing $needed: build with scripts/build-windows.sh and, configured with -DTARVONA_WINDOWS_TESTS=ON, cmake --build $linux" >&2
+    exit 1
+  fi
+done
+
+source scripts/wine-control.sh
+work=$windows/control-test
+export WINEPREFIX=$work/prefix
+rm -rf "$work"
+mkdir -p "$work"
+xvfb_pid=
+cleanup() {
+  wine_end
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+}
+trap cleanup EXIT
+
+# A display of the run's own for the selection dialog.
+Xvfb -displayfd 3 -nolisten tcp 3>"$work/display" 2>/dev/null &
+xvfb_pid=$!
+for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+export DISPLAY=:$(tr -d '\n' <"$work/display")
+unset WAYLAND_DISPLAY
+
+wine_fresh_prefix
+echo "== fresh prefix ($(elapsed))"
+
+# ---- registration ----------------------------------------------------------
+ocx_windows=$(wine_install_control "$ocx") || fail "regsvr32 failed"
+install_dir="$WINEPREFIX/drive_c/Program Files/Tarvona"
+
+clsid='{89F34120-D7D2-4CEB-84E7-D29B8AAD6B6C}'
+page='{AA974F6C-9331-4826-A667-AFA32E4EE295}'
+libid='{0D30B34A-2E44-4F27-B3CC-5CBEEA2D0ED1}'
+dispatch_iid='{BD7B797B-B3E7-4795-BFA4-278AD9A83237}'
+events_iid='{05796F81-ADB0-4536-9BDF-61C23D27E7E5}'
+initializing='{7DD95802-9882-11CF-9FA9-00AA006C42C4}'
+scripting='{7DD95801-9882-11CF-9FA9-00AA006C42C4}'
+progid=TARVONAACTIVEX.TarvonaActiveXCtrl.1
+
+# `reg query KEY /s` as "KEY|NAME|TYPE|DATA" lines, (Default) as the empty name.
+record() {
+  wine reg query "$1" /s 2>/dev/null | tr -d '\r' | awk '
+    /^HKEY_/ { key = $0; sub(/^HKEY_CLASSES_ROOT\\/, "", key); print key "|"; next }
+    /^    / { line = substr($0, 5); n = index(line, "    "); name = substr(line, 1, n - 1)
+              rest = substr(line, n + 4); m = index(rest, "    ")
+              type = m ? substr(rest, 1, m - 1) : rest; data = m ? substr(rest, m + 4) : ""
+              if (name == "(Default)") name = ""
+              print key "|" name "|" type "|" data }'
+}
+record "HKCR\\$progid" >"$work/record.txt"
+record "HKCR\\CLSID\\$clsid" >>"$work/record.txt"
+record "HKCR\\CLSID\\$page" >>"$work/record.txt"
+record "HKCR\\TypeLib\\$libid" >>"$work/record.txt"
+record "HKCR\\Interface\\$dispatch_iid" >>"$work/record.txt"
+record "HKCR\\Component Categories\\$initializing" >>"$work/record.txt"
+record "HKCR\\Component Categories\\$scripting" >>"$work/record.txt"
+
+# The module's path as the record holds it: the short (8.3) form of the
+# installed file, which Wine gives as C:\PROGRA~1\Tarvona\TARVON~1.OCX.
+server=$(awk -F'|' -v key="CLSID\\$clsid\\InprocServer32" '$1 == key && $2 == "" {print $4}' \
+           "$work/record.txt")
+if [ -z "$server" ] || [ "$(wine winepath -u "$server" 2>/dev/null | tr -d '\r')" != \
+                          "$(realpath "$install_dir/TarvonaActiveX.ocx")" ]; then
+  fail "InprocServer32 is \"$server\", not the installed module"
+fi
+case $server in *~*) ;; *) fail "InprocServer32 \"$server\" is not in its short form" ;; esac
+
+expect() {  # KEY NAME DATA: a REG_SZ value
+  grep -qxF "$1|$2|REG_SZ|$3" "$work/record.txt" ||
+    fail "record: HKCR\\$1 ${2:-(default)} should be \"$3\"; it has: $(grep -F "$1|$2|" "$work/record.txt" | head -1)"
+}
+expect_key() { grep -q "^$(printf '%s' "$1" | sed 's/[]\\[.*^$]/\\&/g')|" "$work/record.txt" || fail "record: no key HKCR\\$1"; }
+expect_none() { ! grep -qF "$1" "$work/record.txt" || fail "record: should hold no $1"; }
+
+expect "$progid" "" "TarvonaActiveX Control"
+expect "$progid\\CLSID" "" "$clsid"
+expect "CLSID\\$clsid" "" "TarvonaActiveX Control"
+expect "CLSID\\$clsid\\ProgID" "" "$progid"
+expect "CLSID\\$clsid\\InprocServer32" "" "$server"
+expect "CLSID\\$clsid\\InprocServer32" "ThreadingModel" "Apartment"
+expect "CLSID\\$clsid\\ToolboxBitmap32" "" "$server, 202"
+expect "CLSID\\$clsid\\MiscStatus" "" "0"
+expect "CLSID\\$clsid\\MiscStatus\\1" "" "132497"
+expect "CLSID\\$clsid\\Control" "" ""
+expect "CLSID\\$clsid\\TypeLib" "" "$libid"
+expect "CLSID\\$clsid\\Version" "" "1.0"
+expect_key "CLSID\\$clsid\\Implemented Categories\\$initializing"
+expect_key "CLSID\\$clsid\\Implemented Categories\\$scripting"
+expect "CLSID\\$page" "" "TarvonaActiveX Property Page"
+expect "CLSID\\$page\\InprocServer32" "" "$server"
+expect_none "CLSID\\$page\\InprocServer32|ThreadingModel"
+expect_none "Insertable"
+expect "TypeLib\\$libid\\1.0" "" "Tarvona ActiveX Control module"
+expect_key "TypeLib\\$libid\\1.0\\FLAGS"
+expect_key "Interface\\$dispatch_iid"
+expect "Component Categories\\$initializing" "409" "Controls safely initializable from persistent data!"
+expect "Component Categories\\$scripting" "409" "Controls safely scriptable!"
+echo "== registered; record checked, $(grep -c . "$work/record.txt") lines ($(elapsed))"
+
+# ---- the store and the token modules --------------------------------------
+# The test PKI of the Linux build (which OpenSSL judges against), with each
+# key as a CryptoAPI blob for the store.
+cp -r "$linux/testdata" "$work/testdata"
+sh testing/wine-store/make_store_data.sh "$work/testdata"
+entries=()
+while IFS=$'\t' read -r name kind; do
+  [ "$kind" = key ] && entries+=("$name") || entries+=("$name:nokey")
+done < <("$tool" store)
+wine "$filler" --reset --data "$(windows_path "$work/testdata")" \
+  "${entries[@]}" >/dev/null || fail "filling the store (${entries[*]}) failed"
+
+wine_install_token_modules "$linux"
+echo "== store filled (${entries[*]}), token modules installed ($(elapsed))"
+
+# ---- the conformance vectors from JScript ----------------------------------
+"$tool" fixture "$work/fixture.js"
+jscript=tests/windows/jscript
+run_vectors() {  # WHICH: the groups of conformance.js; output to $work/WHICH.txt
+  "$tool" token -- "$TARVONA_WINE" cscript //nologo "$(windows_path "$jscript/conformance.js")" \
+    "$(windows_path tests/conformance/vectors.js)" "$(windows_path "$work/fixture.js")" "$1" \
+    </dev/null | tr -d '\r' >"$work/$1.txt" || true
+  grep -E '^(FAIL|FAILED|ALL PASS)' "$work/$1.txt" || true
+  grep -q '^ALL PASS' "$work/$1.txt" || fail "JScript ($1) did not pass; its output: $work/$1.txt"
+}
+# A dialog's answer: once a window of the dialog's title shows, focus it
+# and press the keys.
+answer_dialog() {
+  (xdotool search --sync --onlyvisible --name "$1" windowactivate --sync key --delay 100 $2 \
+     >/dev/null 2>&1 &)
+}
+
+run_vectors plain
+echo "== vectors without the dialog ($(elapsed))"
+answer_dialog "Select Certificate" Escape
+answer_dialog "Select Certificate" Escape
+run_vectors cancel
+answer_dialog "Select Certificate" "Down Return"
+run_vectors accept
+echo "== vectors through the selection dialog ($(elapsed))"
+cat "$work"/{plain,cancel,accept}.txt >"$work/results.txt"
+"$tool" judge "$work/results.txt" || fail "OpenSSL did not agree with every result"
+
+# ---- unregistration --------------------------------------------------------
+wine regsvr32 /s /u "$ocx_windows" || fail "regsvr32 /u exited $?"
+for key in "$progid" "CLSID\\$clsid" "CLSID\\$page" "TypeLib\\$libid" \
+           "Interface\\$dispatch_iid" "Interface\\$events_iid"; do
+  wine reg query "HKCR\\$key" >/dev/null 2>&1 && fail "unregistered, but HKCR\\$key is still there"
+done
+wine cscript //nologo "$(windows_path "$jscript/gone.js")" | tr -d '\r' >"$work/gone.txt" || true
+grep -q '^ALL PASS' "$work/gone.txt" || fail "the control can still be created: $(cat "$work/gone.txt")"
+record "HKCR\\Component Categories\\$initializing" >"$work/record.txt"
+record "HKCR\\Component Categories\\$scripting" >>"$work/record.txt"
+expect "Component Categories\\$initializing" "409" "Controls safely initializable from persistent data!"
+expect "Component Categories\\$scripting" "409" "Controls safely scriptable!"
+echo "== unregistered; the categories stay defined ($(elapsed))"
+
+if [ "$failures" -ne 0 ]; then
+  echo "$failures checks failed ($(elapsed))" >&2
+  exit 1
+fi
+echo "All passed in $(elapsed)"

@@ -1,0 +1,42 @@
+# The Windows control in a Wine prefix, as Windows holds it (sourced by
+# scripts/test-windows-control.sh and scripts/demo.sh --windows). Sources
+# wine-env.sh; the caller sets WINEPREFIX.
+
+source "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
+
+# Wine quietly, never reading the caller's input.
+wine() { "$TARVONA_WINE" "$@" </dev/null; }
+
+# A fresh prefix at $WINEPREFIX with a server kept up until wine_end: each
+# program then starts in a fraction of a second.
+wine_fresh_prefix() {
+  wineserver -k 2>/dev/null || true
+  rm -rf "$WINEPREFIX"
+  mkdir -p "$WINEPREFIX"
+  wineserver -p
+  wine wineboot -i >/dev/null 2>&1
+}
+
+wine_end() { wineserver -k 2>/dev/null || true; }
+
+# The control installed as a product installs it, in a folder of its own
+# (C:\Program Files\Tarvona), and registered with regsvr32. Prints the
+# module's Windows path.
+wine_install_control() {  # OCX
+  local folder="$WINEPREFIX/drive_c/Program Files/Tarvona"
+  mkdir -p "$folder"
+  cp "$1" "$folder/TarvonaActiveX.ocx"
+  wine regsvr32 /s 'C:\Program Files\Tarvona\TarvonaActiveX.ocx' >/dev/null 2>&1 || return
+  printf '%s' 'C:\Program Files\Tarvona\TarvonaActiveX.ocx'
+}
+
+# The token modules where a token maker's installer puts them, system32:
+# here the test bridge of the Linux build LINUX_BUILD (scripts/wine-bridge.sh),
+# which forwards to the Linux adaptors and so to whatever module
+# TARVONA_PKCS11_MODULE names when Wine starts a program.
+wine_install_token_modules() {  # LINUX_BUILD
+  "$(dirname "${BASH_SOURCE[0]}")/wine-bridge.sh" "$WINEPREFIX" "$1"
+}
+
+# A Linux path as Windows programs in the prefix see it (Wine's Z: drive).
+windows_path() { printf 'Z:%s' "$(realpath -m "$1" | tr / '\\')"; }
