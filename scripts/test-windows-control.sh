@@ -36,6 +36,25 @@ for needed in "$ocx" "$tool" "$filler" "$linux/bin/wine-bridge/Tarvonav4.dll.so"
   fi
 done
 
+# ---- both flavours: what they import and export ----------------------------
+# The i686 file is checked here only: 32-bit Wine does not run on this machine.
+allowed_imports=" ADVAPI32.dll CRYPT32.dll CRYPTUI.dll GDI32.dll KERNEL32.dll msvcrt.dll ole32.dll OLEAUT32.dll USER32.dll "
+for arch in x86_64 i686; do
+  file=$root/build-windows/$arch/TarvonaActiveX.ocx
+  if [ ! -f "$file" ]; then
+    fail "$file is missing (scripts/build-windows.sh builds both flavours)"
+    continue
+  fi
+  dump=$("$arch-w64-mingw32-objdump" -p "$file")
+  for dll in $(printf '%s\n' "$dump" | awk '/DLL Name:/ {print $3}'); do
+    case $allowed_imports in *" $dll "*) ;; *) fail "$arch OCX imports $dll" ;; esac
+  done
+  exports=$(printf '%s\n' "$dump" | sed -n 's/^[[:space:]]*\[ *[0-9]*\] \([A-Za-z]*\)$/\1/p' | sort | tr '\n' ' ')
+  [ "$exports" = "DllCanUnloadNow DllGetClassObject DllRegisterServer DllUnregisterServer " ] ||
+    fail "$arch OCX exports \"$exports\""
+  echo "== $arch: $(stat -c %s "$file") bytes, imports $(printf '%s\n' "$dump" | awk '/DLL Name:/ {printf "%s ", $3}')"
+done
+
 source scripts/wine-control.sh
 work=$windows/control-test
 export WINEPREFIX=$work/prefix
@@ -43,13 +62,14 @@ rm -rf "$work"
 mkdir -p "$work"
 xvfb_pid=
 cleanup() {
+  [ -n "${answerer:-}" ] && stop_answering
   wine_end
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
 }
 trap cleanup EXIT
 
 # A display of the run's own for the selection dialog.
-Xvfb -displayfd 3 -nolisten tcp 3>"$work/display" 2>/dev/null &
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
 xvfb_pid=$!
 for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
 export DISPLAY=:$(tr -d '\n' <"$work/display")
@@ -156,20 +176,27 @@ run_vectors() {  # WHICH: the groups of conformance.js; output to $work/WHICH.tx
   grep -E '^(FAIL|FAILED|ALL PASS)' "$work/$1.txt" || true
   grep -q '^ALL PASS' "$work/$1.txt" || fail "JScript ($1) did not pass; its output: $work/$1.txt"
 }
-# A dialog's answer: once a window of the dialog's title shows, focus it
-# and press the keys.
-answer_dialog() {
-  (xdotool search --sync --onlyvisible --name "$1" windowactivate --sync key --delay 100 $2 \
-     >/dev/null 2>&1 &)
+# The user at the selection dialog: answers every one that shows with KEYS
+# until stopped. No window manager runs, so the window is focused, not
+# activated.
+answerer=
+answer_dialogs() {  # KEYS
+  (while window=$(xdotool search --sync --onlyvisible --name '^Select Certificate$' | head -1); do
+     xdotool windowfocus --sync "$window" key --delay 100 $1
+     while xdotool search --onlyvisible --name '^Select Certificate$'; do sleep 0.2; done
+   done) >/dev/null 2>&1 &
+  answerer=$!
 }
+stop_answering() { pkill -P "$answerer" 2>/dev/null; kill "$answerer" 2>/dev/null || true; answerer=; }
 
 run_vectors plain
 echo "== vectors without the dialog ($(elapsed))"
-answer_dialog "Select Certificate" Escape
-answer_dialog "Select Certificate" Escape
+answer_dialogs Escape
 run_vectors cancel
-answer_dialog "Select Certificate" "Down Return"
+stop_answering
+answer_dialogs Return
 run_vectors accept
+stop_answering
 echo "== vectors through the selection dialog ($(elapsed))"
 cat "$work"/{plain,cancel,accept}.txt >"$work/results.txt"
 "$tool" judge "$work/results.txt" || fail "OpenSSL did not agree with every result"
