@@ -109,22 +109,28 @@ record "HKCR\\Interface\\$dispatch_iid" >>"$work/record.txt"
 record "HKCR\\Component Categories\\$initializing" >>"$work/record.txt"
 record "HKCR\\Component Categories\\$scripting" >>"$work/record.txt"
 
-# The module's path as the record holds it: the short (8.3) form of the
-# installed file, which Wine gives as C:\PROGRA~1\Tarvona\TARVON~1.OCX.
-server=$(awk -F'|' -v key="CLSID\\$clsid\\InprocServer32" '$1 == key && $2 == "" {print $4}' \
-           "$work/record.txt")
-if [ -z "$server" ] || [ "$(wine winepath -u "$server" 2>/dev/null | tr -d '\r')" != \
-                          "$(realpath "$install_dir/TarvonaActiveX.ocx")" ]; then
+# A value of the record (KEY NAME), or nothing; found: whether KEY is there.
+value_of() {
+  KEY=$1 NAME=$2 awk -F'|' '$1 == ENVIRON["KEY"] && $2 == ENVIRON["NAME"] && $3 != "" {
+    print $4; exit }' "$work/record.txt"
+}
+found() { KEY=$1 awk -F'|' '$1 == ENVIRON["KEY"] { found = 1 } END { exit !found }' "$work/record.txt"; }
+expect() {  # KEY NAME DATA: a REG_SZ value
+  grep -qxF "$1|$2|REG_SZ|$3" "$work/record.txt" ||
+    fail "record: HKCR\\$1 ${2:-(default)} should be \"$3\", not \"$(value_of "$1" "$2")\""
+}
+expect_key() { found "$1" || fail "record: no key HKCR\\$1"; }
+expect_none() { ! grep -qF "$1" "$work/record.txt" || fail "record: should hold no $1"; }
+
+# The module's path as the class record holds it: the short (8.3) form of
+# the installed file (Wine makes such names as C:\PROG~FBU\Tarvona\TARV~Q0T.OCX).
+server=$(value_of "CLSID\\$clsid\\InprocServer32" "")
+if [ -z "$server" ] ||
+   [ "$(realpath -m "$(wine winepath -u "$server" 2>/dev/null | tr -d '\r')")" != \
+     "$(realpath "$install_dir/TarvonaActiveX.ocx")" ]; then
   fail "InprocServer32 is \"$server\", not the installed module"
 fi
 case $server in *~*) ;; *) fail "InprocServer32 \"$server\" is not in its short form" ;; esac
-
-expect() {  # KEY NAME DATA: a REG_SZ value
-  grep -qxF "$1|$2|REG_SZ|$3" "$work/record.txt" ||
-    fail "record: HKCR\\$1 ${2:-(default)} should be \"$3\"; it has: $(grep -F "$1|$2|" "$work/record.txt" | head -1)"
-}
-expect_key() { grep -q "^$(printf '%s' "$1" | sed 's/[]\\[.*^$]/\\&/g')|" "$work/record.txt" || fail "record: no key HKCR\\$1"; }
-expect_none() { ! grep -qF "$1" "$work/record.txt" || fail "record: should hold no $1"; }
 
 expect "$progid" "" "TarvonaActiveX Control"
 expect "$progid\\CLSID" "" "$clsid"
@@ -145,7 +151,10 @@ expect "CLSID\\$page\\InprocServer32" "" "$server"
 expect_none "CLSID\\$page\\InprocServer32|ThreadingModel"
 expect_none "Insertable"
 expect "TypeLib\\$libid\\1.0" "" "Tarvona ActiveX Control module"
-expect_key "TypeLib\\$libid\\1.0\\FLAGS"
+expect "TypeLib\\$libid\\1.0\\409\\win64" "" "$ocx_windows"
+# The library flags hold LIBFLAG_FCONTROL (2); Wine writes them in decimal.
+flags=$(value_of "TypeLib\\$libid\\1.0\\FLAGS" "")
+[[ $flags =~ ^[0-9]+$ ]] && (( flags & 2 )) || fail "type library flags \"$flags\" without the control flag"
 expect_key "Interface\\$dispatch_iid"
 expect "Component Categories\\$initializing" "409" "Controls safely initializable from persistent data!"
 expect "Component Categories\\$scripting" "409" "Controls safely scriptable!"
@@ -202,6 +211,7 @@ cat "$work"/{plain,cancel,accept}.txt >"$work/results.txt"
 "$tool" judge "$work/results.txt" || fail "OpenSSL did not agree with every result"
 
 # ---- unregistration --------------------------------------------------------
+cp "$work/record.txt" "$work/registered.txt"
 wine regsvr32 /s /u "$ocx_windows" || fail "regsvr32 /u exited $?"
 for key in "$progid" "CLSID\\$clsid" "CLSID\\$page" "TypeLib\\$libid" \
            "Interface\\$dispatch_iid" "Interface\\$events_iid"; do
