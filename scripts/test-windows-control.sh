@@ -179,7 +179,7 @@ echo "== store filled (${entries[*]}), token modules installed ($(elapsed))"
 "$tool" fixture "$work/fixture.js"
 jscript=tests/windows/jscript
 run_vectors() {  # WHICH: the groups of conformance.js; output to $work/WHICH.txt
-  "$tool" token -- "$TARVONA_WINE" cscript //nologo "$(windows_path "$jscript/conformance.js")" \
+  timeout 300 "$tool" token -- "$TARVONA_WINE" cscript //nologo "$(windows_path "$jscript/conformance.js")" \
     "$(windows_path tests/conformance/vectors.js)" "$(windows_path "$work/fixture.js")" "$1" \
     </dev/null | tr -d '\r' >"$work/$1.txt" || true
   grep -E '^(FAIL|FAILED|ALL PASS)' "$work/$1.txt" || true

@@ -120,6 +120,9 @@ var TARVONA_VECTORS =
         {"call": "Login", "args": ["$session", "1234"], "expect": 0},
         {"call": "Login", "args": ["$session", "1234"], "expect": 0},
         {"call": "Logout", "args": ["$session"], "expect": 0},
+        // Text ends at its first NUL.
+        {"call": "Login", "args": ["$session", "1234\u0000wrong"], "expect": 0},
+        {"call": "Logout", "args": ["$session"], "expect": 0},
         {"call": "ChangeUserPin", "args": ["$session", "1234", "4321"], "expect": 0},
         {"call": "Login", "args": ["$session", "1234"], "expect": 4001},
         {"call": "Login", "args": ["$session", "4321"], "expect": 0},
