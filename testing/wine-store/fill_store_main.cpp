@@ -3,7 +3,8 @@
 //   tarvona-fill-store.exe [--reset] [--data FOLDER] [NAME[:nokey]...]
 //     --reset   first empty the store and remove the key containers
 //     --data    where NAME.cert.der and NAME.key.msblob are (default
-//               ../testdata beside the program)
+//               ../testdata beside the program); a path from / is taken
+//               on Wine's drive Z:
 //     NAME      the entries (default: every test key pair, and serial2a
 //               without its key); NAME:nokey adds the certificate alone
 //   tarvona-fill-store.exe --choose [sign|decrypt|use]
@@ -53,7 +54,9 @@ int main(int argc, char** argv) {
         return 1;
       }
     } else if (arguments[i] == "--data" && i + 1 < arguments.size()) {
-      data = std::string(arguments[++i]);
+      // A Linux path, as the scripts have it: Wine's drive Z: is the root.
+      const std::string folder(arguments[++i]);
+      data = folder.starts_with('/') ? "Z:" + folder : folder;
     } else if (arguments[i].ends_with(":nokey")) {
       entries.push_back({std::string(arguments[i].substr(0, arguments[i].size() - 6)), false});
     } else {

@@ -20,11 +20,13 @@ using Bytes = std::vector<uint8_t>;
 
 constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 
-// CryptoAPI takes no null buffer, not even for no bytes; empty input
+// CryptoAPI is handed no null buffer, not even for no bytes; empty input
 // points here.
-BYTE kNoBytes[1] = {0};
+constexpr BYTE kNoBytes[1] = {0};
 
-BYTE* WritableData(Bytes& bytes) { return bytes.empty() ? kNoBytes : bytes.data(); }
+const BYTE* DataOf(std::span<const uint8_t> bytes) {
+  return bytes.empty() ? kNoBytes : bytes.data();
+}
 
 ALG_ID AlgorithmOf(HashAlgorithm algorithm) {
   switch (algorithm) {
@@ -115,8 +117,7 @@ struct ProviderState {
     if (!CryptCreateHash(provider.get(), AlgorithmOf(algorithm), 0, 0, made.out())) {
       return std::nullopt;
     }
-    Bytes input(data.begin(), data.end());
-    if (!CryptHashData(made.get(), WritableData(input), static_cast<DWORD>(input.size()), 0)) {
+    if (!CryptHashData(made.get(), DataOf(data), static_cast<DWORD>(data.size()), 0)) {
       return std::nullopt;
     }
     DWORD size = 0;
@@ -140,9 +141,8 @@ struct ProviderState {
         std::equal(digest.begin(), digest.end(), value.begin(), value.end())) {
       return hash.get();
     }
-    Bytes copy(value.begin(), value.end());
     if (!CryptCreateHash(provider.get(), AlgorithmOf(algorithm), 0, 0, made.out()) ||
-        !CryptSetHashParam(made.get(), HP_HASHVAL, WritableData(copy), 0)) {
+        !CryptSetHashParam(made.get(), HP_HASHVAL, DataOf(value), 0)) {
       return 0;
     }
     return made.get();
@@ -161,8 +161,7 @@ class CapiPublicKey final : public PublicKey {
     HashHandle made;
     HCRYPTHASH hash = state_->HashHolding(algorithm, digest, made);
     if (hash == 0) return false;
-    Bytes copy(signature.begin(), signature.end());
-    return CryptVerifySignatureA(hash, WritableData(copy), static_cast<DWORD>(copy.size()),
+    return CryptVerifySignatureA(hash, DataOf(signature), static_cast<DWORD>(signature.size()),
                                  key_.get(), nullptr, 0) != FALSE;
   }
 

@@ -2,6 +2,7 @@
 #include <cryptuiapi.h>
 
 #include <string>
+#include <vector>
 
 #include "windows/cryptoapi/cryptoapi_handles.h"
 #include "windows/cryptoapi/cryptoapi_platform.h"
@@ -42,19 +43,34 @@ std::wstring Prompt(const Request& request) {
 }
 
 // A store in memory holding the certificates of `store` whose private key
-// it holds, their properties (the key's place among them) copied along.
+// it holds, in the store's order, their properties (the key's place among
+// them) copied along.
 StoreHandle WithPrivateKeys(HCERTSTORE store) {
-  StoreHandle keyed(CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr));
-  if (!keyed) return keyed;
+  std::vector<CertificateContext> keyed;
   for (PCCERT_CONTEXT context = CertEnumCertificatesInStore(store, nullptr); context != nullptr;
        context = CertEnumCertificatesInStore(store, context)) {
-    if (HoldsPrivateKey(context) &&
-        !CertAddCertificateContextToStore(keyed.get(), context, CERT_STORE_ADD_ALWAYS, nullptr)) {
-      CertFreeCertificateContext(context);
-      return {};
+    if (HoldsPrivateKey(context)) keyed.emplace_back(CertDuplicateCertificateContext(context));
+  }
+  // Wine's memory stores list the newest first: whichever way this one
+  // lists, it is filled so that it lists as the store does.
+  for (bool reverse : {false, true}) {
+    StoreHandle memory(CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr));
+    if (!memory) return {};
+    for (size_t i = 0; i < keyed.size(); ++i) {
+      const CertificateContext& next = keyed[reverse ? keyed.size() - 1 - i : i];
+      if (!CertAddCertificateContextToStore(memory.get(), next.get(), CERT_STORE_ADD_ALWAYS,
+                                            nullptr)) {
+        return {};
+      }
+    }
+    CertificateContext first(CertEnumCertificatesInStore(memory.get(), nullptr));
+    if (keyed.size() < 2 || reverse ||
+        CertCompareCertificate(X509_ASN_ENCODING, first.get()->pCertInfo,
+                               keyed.front().get()->pCertInfo)) {
+      return memory;
     }
   }
-  return keyed;
+  return {};
 }
 
 }  // namespace
