@@ -475,11 +475,15 @@ class ControlObject final : public IDispatch,
   }
 
   static HRESULT TypeInfoOf(const GUID& guid, LCID lcid, ITypeInfo** info) {
-    // The library is registered for its own locale; a neutral request (0)
-    // means that one.
-    if (lcid == 0) lcid = identity::kLibLocale;
+    // The library is registered for its own locale only. Windows finds it
+    // for related locales too; Wine does not even for 0 (neutral) or the
+    // user's default, so those fall back to the library's own.
     Held<ITypeLib> lib;
     HRESULT hr = LoadRegTypeLib(kLibId, identity::kLibMajor, identity::kLibMinor, lcid, lib.Put());
+    if (FAILED(hr) && lcid != identity::kLibLocale) {
+      hr = LoadRegTypeLib(kLibId, identity::kLibMajor, identity::kLibMinor, identity::kLibLocale,
+                          lib.Put());
+    }
     if (FAILED(hr)) return hr;
     return lib->GetTypeInfoOfGuid(guid, info);
   }
