@@ -156,14 +156,20 @@ for (var g = 0; g < TARVONA_VECTORS.groups.length; g++) {
     var step = group.steps[s];
     var outcome = {failed: false};
     ++steps;
+    var wrong = "";
     try {
-      outcome.result = invoke(control, step.call, evaluate(step.args, saved));
+      var values = evaluate(step.args, saved);
+      try {
+        outcome.result = invoke(control, step.call, values);
+      } catch (e) {
+        outcome.failed = true;
+        outcome.number = e.number;
+        outcome.message = e.message;
+      }
+      wrong = check(step, outcome, saved);
     } catch (e) {
-      outcome.failed = true;
-      outcome.number = e.number;
-      outcome.message = e.message;
+      wrong = e.message;  // a value an earlier failed step did not save
     }
-    var wrong = check(step, outcome, saved);
     if (wrong != "") {
       ++failures;
       WScript.Echo("FAIL " + group.name + " #" + (s + 1) + " " + step.call + ": " + wrong);
