@@ -69,7 +69,7 @@ cleanup() {
 trap cleanup EXIT
 
 # A display of the run's own for the selection dialog.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
 xvfb_pid=$!
 for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
 export DISPLAY=:$(tr -d '\n' <"$work/display")
@@ -190,13 +190,14 @@ run_vectors() {  # WHICH: the groups of conformance.js; output to $work/WHICH.tx
 # activated.
 answerer=
 answer_dialogs() {  # KEYS
-  (while window=$(xdotool search --sync --onlyvisible --name '^Select Certificate$' | head -1); do
-     xdotool windowfocus --sync "$window" key --delay 100 $1
-     while xdotool search --onlyvisible --name '^Select Certificate$'; do sleep 0.2; done
-   done) >/dev/null 2>&1 &
+  # A process group of its own, so stopping it stops the xdotool it waits in.
+  setsid bash -c 'while window=$(xdotool search --sync --onlyvisible --name "^Select Certificate\$" | head -1); do
+                    xdotool windowfocus --sync "$window" key --delay 100 $0
+                    while xdotool search --onlyvisible --name "^Select Certificate\$"; do sleep 0.2; done
+                  done' "$1" >/dev/null 2>&1 &
   answerer=$!
 }
-stop_answering() { pkill -P "$answerer" 2>/dev/null; kill "$answerer" 2>/dev/null || true; answerer=; }
+stop_answering() { kill -- "-$answerer" 2>/dev/null || true; answerer=; }
 
 run_vectors plain
 echo "== vectors without the dialog ($(elapsed))"
