@@ -51,16 +51,16 @@ const Backend& TheBackend() {
   static const Backend backend = [] {
     Backend loaded;
     const char* folder = std::getenv("TARVONA_BRIDGE_ADAPTORS");
-    const std::string path = std::string(folder != nullptr && *folder != '\0'
-                                             ? folder
-                                             : TARVONA_BRIDGE_ADAPTORS) +
-                             "/" + kModuleName;
+    const std::string path =
+        std::string(folder != nullptr && *folder != '\0' ? folder : TARVONA_BRIDGE_ADAPTORS) + "/" +
+        kModuleName;
     loaded.library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (loaded.library == nullptr) {
       std::fprintf(stderr, "%s (Wine bridge): %s\n", kModuleName, dlerror());
       return loaded;
     }
-    auto get_list = reinterpret_cast<CK_C_GetFunctionList>(dlsym(loaded.library, "C_GetFunctionList"));
+    auto get_list =
+        reinterpret_cast<CK_C_GetFunctionList>(dlsym(loaded.library, "C_GetFunctionList"));
     CK_FUNCTION_LIST_PTR list = nullptr;
     if (get_list != nullptr && get_list(&list) == CKR_OK) loaded.functions = list;
     return loaded;
@@ -156,8 +156,7 @@ class LinuxTemplate {
  public:
   // Sets `rv` (else left alone) when the template cannot be translated.
   // With `for_output`, the values are areas to fill rather than values.
-  LinuxTemplate(const win::CK_ATTRIBUTE* entries, win::CK_ULONG count, bool for_output,
-                CK_RV& rv) {
+  LinuxTemplate(const win::CK_ATTRIBUTE* entries, win::CK_ULONG count, bool for_output, CK_RV& rv) {
     size_t ulongs = 1;  // never an empty vector: a null area reads as a length query
     for (win::CK_ULONG i = 0; i < count; ++i) {
       if (HoldsTemplate(entries[i].type)) {
@@ -206,7 +205,9 @@ class LinuxTemplate {
 // The Windows list's entries. Each is a Microsoft x64 function; session,
 // object and slot handles arrive 32 bits wide and widen without loss.
 
-TARVONA_MS_ABI win::CK_RV NotSupported() { return static_cast<win::CK_RV>(CKR_FUNCTION_NOT_SUPPORTED); }
+TARVONA_MS_ABI win::CK_RV NotSupported() {
+  return static_cast<win::CK_RV>(CKR_FUNCTION_NOT_SUPPORTED);
+}
 
 TARVONA_MS_ABI win::CK_RV Initialize(void* args) {
   if (args == nullptr) return Rv(F().C_Initialize(nullptr));

@@ -132,16 +132,15 @@ TEST_F(WindowsTokenRoad, ScriptsRoadGivesWhatOpenSslExpects) {
        },
        "1"},
       {"EnumCertificate, past the last",
-       [](Road& r) { return Text(r.control.EnumCertificate(r.handle, 1)); },
-       Text(kObjectNotFound)},
+       [](Road& r) { return Text(r.control.EnumCertificate(r.handle, 1)); }, Text(kObjectNotFound)},
       {"GetAttribute value",
        [](Road& r) {
          auto der = PemUnwrap(r.control.GetAttribute(r.handle, r.certificate, 1));
          return der ? HexEncode(*der) : "no PEM";
        },
        Expected("TARVONA_ROAD_CERTIFICATE")},
-      {"GetAttribute ID", [](Road& r) { return r.control.GetAttribute(r.handle, r.certificate, 2); },
-       "01"},
+      {"GetAttribute ID",
+       [](Road& r) { return r.control.GetAttribute(r.handle, r.certificate, 2); }, "01"},
       {"GetAttribute serial",
        [](Road& r) { return r.control.GetAttribute(r.handle, r.certificate, 3); }, serial},
       {"Hash", [&](Road& r) { return r.control.Hash(r.handle, 0, data); },
