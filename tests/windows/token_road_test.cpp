@@ -173,6 +173,12 @@ TEST_F(WindowsTokenRoad, ScriptsRoadGivesWhatOpenSslExpects) {
                                   r.control.Encrypt(r.handle, r.public_key, 0, data));
        },
        data},
+      {"ChangeUserPin",
+       [](Road& r) { return Text(r.control.ChangeUserPin(r.handle, "1234", "4321")); }, Text(kOk)},
+      {"UnblockUserPin",
+       [](Road& r) { return Text(r.control.UnblockUserPin(r.handle, "5678", "1234")); }, Text(kOk)},
+      {"Login, PIN set by the security officer",
+       [](Road& r) { return Text(r.control.Login(r.handle, "1234")); }, Text(kOk)},
       {"Logout", [](Road& r) { return Text(r.control.Logout(r.handle)); }, Text(kOk)},
       {"DisconnectToken", [](Road& r) { return Text(r.control.DisconnectToken(r.handle)); },
        Text(kOk)},
