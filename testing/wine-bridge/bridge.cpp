@@ -20,7 +20,6 @@
 #include <cstring>
 #include <limits>
 #include <new>
-#include <string>
 #include <vector>
 
 #include "adaptor/fault_control.h"
@@ -51,10 +50,15 @@ const Backend& TheBackend() {
   static const Backend backend = [] {
     Backend loaded;
     const char* folder = std::getenv("TARVONA_BRIDGE_ADAPTORS");
-    const std::string path =
-        std::string(folder != nullptr && *folder != '\0' ? folder : TARVONA_BRIDGE_ADAPTORS) + "/" +
-        kModuleName;
-    loaded.library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (folder == nullptr || *folder == '\0') folder = TARVONA_BRIDGE_ADAPTORS;
+    // No allocation: nothing may be thrown into the Windows caller.
+    char path[4096];
+    const int length = std::snprintf(path, sizeof path, "%s/%s", folder, kModuleName);
+    if (length <= 0 || static_cast<size_t>(length) >= sizeof path) {
+      std::fprintf(stderr, "%s (Wine bridge): adaptor folder name too long\n", kModuleName);
+      return loaded;
+    }
+    loaded.library = dlopen(path, RTLD_NOW | RTLD_LOCAL);
     if (loaded.library == nullptr) {
       std::fprintf(stderr, "%s (Wine bridge): %s\n", kModuleName, dlerror());
       return loaded;
