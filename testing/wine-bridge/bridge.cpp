@@ -20,7 +20,6 @@
 #include <cstring>
 #include <limits>
 #include <new>
-#include <string>
 #include <vector>
 
 #include "adaptor/fault_control.h"
@@ -51,16 +50,21 @@ const Backend& TheBackend() {
   static const Backend backend = [] {
     Backend loaded;
     const char* folder = std::getenv("TARVONA_BRIDGE_ADAPTORS");
-    const std::string path = std::string(folder != nullptr && *folder != '\0'
-                                             ? folder
-                                             : TARVONA_BRIDGE_ADAPTORS) +
-                             "/" + kModuleName;
-    loaded.library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (folder == nullptr || *folder == '\0') folder = TARVONA_BRIDGE_ADAPTORS;
+    // No allocation: nothing may be thrown into the Windows caller.
+    char path[4096];
+    const int length = std::snprintf(path, sizeof path, "%s/%s", folder, kModuleName);
+    if (length <= 0 || static_cast<size_t>(length) >= sizeof path) {
+      std::fprintf(stderr, "%s (Wine bridge): adaptor folder name too long\n", kModuleName);
+      return loaded;
+    }
+    loaded.library = dlopen(path, RTLD_NOW | RTLD_LOCAL);
     if (loaded.library == nullptr) {
       std::fprintf(stderr, "%s (Wine bridge): %s\n", kModuleName, dlerror());
       return loaded;
     }
-    auto get_list = reinterpret_cast<CK_C_GetFunctionList>(dlsym(loaded.library, "C_GetFunctionList"));
+    auto get_list =
+        reinterpret_cast<CK_C_GetFunctionList>(dlsym(loaded.library, "C_GetFunctionList"));
     CK_FUNCTION_LIST_PTR list = nullptr;
     if (get_list != nullptr && get_list(&list) == CKR_OK) loaded.functions = list;
     return loaded;
@@ -156,8 +160,7 @@ class LinuxTemplate {
  public:
   // Sets `rv` (else left alone) when the template cannot be translated.
   // With `for_output`, the values are areas to fill rather than values.
-  LinuxTemplate(const win::CK_ATTRIBUTE* entries, win::CK_ULONG count, bool for_output,
-                CK_RV& rv) {
+  LinuxTemplate(const win::CK_ATTRIBUTE* entries, win::CK_ULONG count, bool for_output, CK_RV& rv) {
     size_t ulongs = 1;  // never an empty vector: a null area reads as a length query
     for (win::CK_ULONG i = 0; i < count; ++i) {
       if (HoldsTemplate(entries[i].type)) {
@@ -206,7 +209,9 @@ class LinuxTemplate {
 // The Windows list's entries. Each is a Microsoft x64 function; session,
 // object and slot handles arrive 32 bits wide and widen without loss.
 
-TARVONA_MS_ABI win::CK_RV NotSupported() { return static_cast<win::CK_RV>(CKR_FUNCTION_NOT_SUPPORTED); }
+TARVONA_MS_ABI win::CK_RV NotSupported() {
+  return static_cast<win::CK_RV>(CKR_FUNCTION_NOT_SUPPORTED);
+}
 
 TARVONA_MS_ABI win::CK_RV Initialize(void* args) {
   if (args == nullptr) return Rv(F().C_Initialize(nullptr));

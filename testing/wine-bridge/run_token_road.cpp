@@ -80,7 +80,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (!std::filesystem::exists(argv[1])) {
-    std::fprintf(stderr, "%s is missing: build the Windows side (scripts/test-windows.sh --build)\n",
+    std::fprintf(stderr,
+                 "%s is missing: build the Windows side (scripts/test-windows.sh --build)\n",
                  argv[1]);
     return 1;
   }

@@ -14,9 +14,9 @@
 //     rather than as C functions clashing with the Linux ones (none of them
 //     is defined or called).
 
-#include <cstddef>
-
 #include <p11-kit/pkcs11.h>
+
+#include <cstddef>
 
 #define TARVONA_MS_ABI __attribute__((ms_abi))
 

@@ -44,8 +44,7 @@ std::string ImportKey(const std::string& container, std::vector<BYTE>& blob) {
   return {};
 }
 
-std::string AddEntry(HCERTSTORE store, const std::filesystem::path& data,
-                     const StoreEntry& entry) {
+std::string AddEntry(HCERTSTORE store, const std::filesystem::path& data, const StoreEntry& entry) {
   std::vector<BYTE> der = ReadBytes(data / (entry.name + ".cert.der"));
   if (der.empty()) return "no " + entry.name + ".cert.der in " + data.string();
   CertificateContext added;
@@ -86,8 +85,8 @@ bool ResetStore() {
 }
 
 std::string FillStore(const std::filesystem::path& data, const std::vector<StoreEntry>& entries) {
-  StoreHandle store(CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER,
-                                  L"MY"));
+  StoreHandle store(
+      CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"MY"));
   if (!store) return "cannot open the MY store";
   for (const StoreEntry& entry : entries) {
     if (std::string failure = AddEntry(store.get(), data, entry); !failure.empty()) {

@@ -52,7 +52,8 @@ class CryptoApiTest : public ::testing::Test {
   int32_t Sign(const Bytes& serial, int32_t hash_type, const Bytes& data, Bytes& signature) {
     signature.assign(1000, 0);
     size_t length = signature.size();
-    int32_t rc = csp_.SignWithCertificate(kSourceSerial, serial, hash_type, data, signature, length);
+    int32_t rc =
+        csp_.SignWithCertificate(kSourceSerial, serial, hash_type, data, signature, length);
     signature.resize(rc == kOk ? length : 0);
     return rc;
   }
@@ -102,8 +103,8 @@ TEST_F(CryptoApiTest, SignsAndVerifiesWithEachHash) {
     int32_t hash_type;
     const char* openssl;  // OpenSSL's signature of "Hello", where it has the hash
   };
-  for (const Case& c : {Case{0, "rsa2048.hello.sha1.sig"}, Case{1, nullptr},
-                        Case{2, "rsa2048.hello.md5.sig"}}) {
+  for (const Case& c :
+       {Case{0, "rsa2048.hello.sha1.sig"}, Case{1, nullptr}, Case{2, "rsa2048.hello.md5.sig"}}) {
     SCOPED_TRACE(c.hash_type);
     Bytes signature;
     ASSERT_EQ(Sign(kRsa2048, c.hash_type, kHello, signature), kOk);
@@ -114,16 +115,25 @@ TEST_F(CryptoApiTest, SignsAndVerifiesWithEachHash) {
     EXPECT_EQ(csp_.VerifyWithCertificate(kSourceDer, der, c.hash_type, kHello, signature), kOk);
     EXPECT_EQ(csp_.VerifyWithCertificate(kSourceSerial, kRsa2048, c.hash_type, kHello, signature),
               kOk);
-    EXPECT_EQ(csp_.VerifyWithCertificate(kSourceDer, der, (c.hash_type + 1) % 3, kHello,
-                                         signature),
+    EXPECT_EQ(csp_.VerifyWithCertificate(kSourceDer, der, (c.hash_type + 1) % 3, kHello, signature),
               kVerifyFailed);
-    EXPECT_EQ(csp_.VerifyWithCertificate(kSourceDer, der, c.hash_type, Bytes{'J', 'e', 'l', 'l', 'o'},
-                                         signature),
+    EXPECT_EQ(csp_.VerifyWithCertificate(kSourceDer, der, c.hash_type,
+                                         Bytes{'J', 'e', 'l', 'l', 'o'}, signature),
               kVerifyFailed);
     EXPECT_EQ(csp_.VerifyWithCertificate(kSourceDer, der, c.hash_type, kHello, Reversed(signature)),
               kVerifyFailed);
   }
+  // The certificate as PEM text and as a file gives the same answer.
   Bytes signature;
+  ASSERT_EQ(Sign(kRsa2048, 0, kHello, signature), kOk);
+  Bytes pem = ReadData("rsa2048.cert.pem");
+  pem.push_back(0);
+  EXPECT_EQ(csp_.VerifyWithCertificate(kSourcePem, pem, 0, kHello, signature), kOk);
+  std::string path = (testing::DefaultDataFolder() / "rsa2048.cert.pem").string();
+  EXPECT_EQ(
+      csp_.VerifyWithCertificate(kSourceFile, Bytes(path.c_str(), path.c_str() + path.size() + 1),
+                                 0, kHello, signature),
+      kOk);
   EXPECT_EQ(Sign(kRsa2048, 3, kHello, signature), kDigestFailed);
   EXPECT_EQ(csp_.VerifyWithCertificate(kSourceDer, der, 3, kHello, Bytes(256)), kDigestFailed);
   // No data: the hash of no bytes, never a null buffer.
@@ -155,6 +165,18 @@ TEST_F(CryptoApiTest, EncryptsAndDecryptsEachKeySize) {
     EXPECT_EQ(Encrypt(kSourceDer, der, Bytes(c.modulus - 11, 0x5A), first), kOk);
     EXPECT_EQ(Encrypt(kSourceDer, der, Bytes(c.modulus - 10, 0x5A), first), kEncryptFailed);
   }
+  // The platform alone keeps a block out of an area too small for it.
+  auto provider = capi::cryptoapi::UserCryptoPlatform().AcquireDefaultProvider();
+  ASSERT_TRUE(provider);
+  std::unique_ptr<capi::Certificate> certificate;
+  ASSERT_EQ(capi::cryptoapi::UserCryptoPlatform().ParseCertificate(ReadData("rsa2048.cert.der"),
+                                                                   certificate),
+            kOk);
+  auto key = provider->ImportPublicKey(*certificate);
+  ASSERT_TRUE(key);
+  EXPECT_FALSE(key->Encrypt(kHello, 255));
+  EXPECT_TRUE(key->Encrypt(kHello, 256));
+
   Bytes plaintext;
   const Bytes openssl = ReadData("rsa2048.hello.enc");
   ASSERT_EQ(openssl.size(), 256u);

@@ -132,16 +132,15 @@ TEST_F(WindowsTokenRoad, ScriptsRoadGivesWhatOpenSslExpects) {
        },
        "1"},
       {"EnumCertificate, past the last",
-       [](Road& r) { return Text(r.control.EnumCertificate(r.handle, 1)); },
-       Text(kObjectNotFound)},
+       [](Road& r) { return Text(r.control.EnumCertificate(r.handle, 1)); }, Text(kObjectNotFound)},
       {"GetAttribute value",
        [](Road& r) {
          auto der = PemUnwrap(r.control.GetAttribute(r.handle, r.certificate, 1));
          return der ? HexEncode(*der) : "no PEM";
        },
        Expected("TARVONA_ROAD_CERTIFICATE")},
-      {"GetAttribute ID", [](Road& r) { return r.control.GetAttribute(r.handle, r.certificate, 2); },
-       "01"},
+      {"GetAttribute ID",
+       [](Road& r) { return r.control.GetAttribute(r.handle, r.certificate, 2); }, "01"},
       {"GetAttribute serial",
        [](Road& r) { return r.control.GetAttribute(r.handle, r.certificate, 3); }, serial},
       {"Hash", [&](Road& r) { return r.control.Hash(r.handle, 0, data); },
@@ -174,6 +173,12 @@ TEST_F(WindowsTokenRoad, ScriptsRoadGivesWhatOpenSslExpects) {
                                   r.control.Encrypt(r.handle, r.public_key, 0, data));
        },
        data},
+      {"ChangeUserPin",
+       [](Road& r) { return Text(r.control.ChangeUserPin(r.handle, "1234", "4321")); }, Text(kOk)},
+      {"UnblockUserPin",
+       [](Road& r) { return Text(r.control.UnblockUserPin(r.handle, "5678", "1234")); }, Text(kOk)},
+      {"Login, PIN set by the security officer",
+       [](Road& r) { return Text(r.control.Login(r.handle, "1234")); }, Text(kOk)},
       {"Logout", [](Road& r) { return Text(r.control.Logout(r.handle)); }, Text(kOk)},
       {"DisconnectToken", [](Road& r) { return Text(r.control.DisconnectToken(r.handle)); },
        Text(kOk)},
@@ -185,6 +190,78 @@ TEST_F(WindowsTokenRoad, ScriptsRoadGivesWhatOpenSslExpects) {
   for (const Step& step : steps) {
     EXPECT_EQ(step.call(road), step.expected) << step.what;
   }
+}
+
+// Straight through the Windows function list: attribute values that are
+// CK_ULONGs come back 4 bytes wide, other values as they are, and what the
+// bridge cannot carry is refused rather than guessed.
+TEST_F(WindowsTokenRoad, TheWindowsAbiCarriesValuesOfEitherWidth) {
+  HMODULE bridge = LoadLibraryExW(L"Tarvonav4.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  ASSERT_NE(bridge, nullptr);
+  auto get_list = reinterpret_cast<CK_C_GetFunctionList>(
+      reinterpret_cast<void*>(GetProcAddress(bridge, "C_GetFunctionList")));
+  ASSERT_NE(get_list, nullptr);
+  CK_FUNCTION_LIST_PTR f = nullptr;
+  ASSERT_EQ(get_list(&f), CKR_OK);
+  const CK_RV initialized = f->C_Initialize(nullptr);
+  ASSERT_TRUE(initialized == CKR_OK || initialized == CKR_CRYPTOKI_ALREADY_INITIALIZED);
+  EXPECT_EQ(f->C_GetInfo(nullptr), CKR_FUNCTION_NOT_SUPPORTED);
+
+  CK_SLOT_ID slot = 0;
+  CK_ULONG slots = 1;
+  ASSERT_EQ(f->C_GetSlotList(CK_TRUE, &slot, &slots), CKR_OK);
+  ASSERT_EQ(slots, 1u);
+  CK_SESSION_HANDLE session = 0;
+  ASSERT_EQ(f->C_OpenSession(slot, CKF_SERIAL_SESSION, nullptr, nullptr, &session), CKR_OK);
+
+  CK_OBJECT_CLASS public_class = CKO_PUBLIC_KEY;
+  CK_ATTRIBUTE find[] = {{CKA_CLASS, &public_class, sizeof public_class}};
+  CK_OBJECT_HANDLE key = 0;
+  CK_ULONG found = 0;
+  ASSERT_EQ(f->C_FindObjectsInit(session, find, 1), CKR_OK);
+  EXPECT_EQ(f->C_FindObjects(session, &key, 1, &found), CKR_OK);
+  EXPECT_EQ(f->C_FindObjectsFinal(session), CKR_OK);
+  ASSERT_EQ(found, 1u);
+
+  struct Case {
+    CK_ATTRIBUTE_TYPE type;
+    CK_ULONG capacity;  // 0: a length query
+    CK_RV rv;
+    CK_ULONG length;
+    std::vector<CK_BYTE> value;
+  };
+  constexpr CK_ULONG kUnavailable = CK_UNAVAILABLE_INFORMATION;
+  const Case cases[] = {
+      {CKA_CLASS, 0, CKR_OK, 4, {}},
+      {CKA_CLASS, 8, CKR_OK, 4, {0x02, 0, 0, 0}},            // CKO_PUBLIC_KEY
+      {CKA_KEY_TYPE, 4, CKR_OK, 4, {0, 0, 0, 0}},            // CKK_RSA
+      {CKA_MODULUS_BITS, 4, CKR_OK, 4, {0x00, 0x08, 0, 0}},  // 2048
+      {CKA_MODULUS_BITS, 3, CKR_BUFFER_TOO_SMALL, kUnavailable, {}},
+      {CKA_ID, 0, CKR_OK, 1, {}},
+      {CKA_ID, 4, CKR_OK, 1, {0x01}},
+      {CKA_WRAP_TEMPLATE, 0, CKR_ATTRIBUTE_TYPE_INVALID, 0, {}},
+  };
+  for (const Case& c : cases) {
+    std::vector<CK_BYTE> value(c.capacity, 0xEE);
+    CK_ATTRIBUTE entry = {c.type, c.capacity != 0 ? value.data() : nullptr, c.capacity};
+    EXPECT_EQ(f->C_GetAttributeValue(session, key, &entry, 1), c.rv) << c.type;
+    EXPECT_EQ(entry.ulValueLen, c.length) << c.type;
+    if (!c.value.empty()) {
+      value.resize(c.value.size());
+      EXPECT_EQ(value, c.value) << c.type;
+    }
+  }
+
+  // A handle over 32 bits is an error, never cut to another object's.
+  ASSERT_TRUE(faults_.LargeHandles(true));
+  ASSERT_EQ(f->C_FindObjectsInit(session, find, 1), CKR_OK);
+  EXPECT_EQ(f->C_FindObjects(session, &key, 1, &found), CKR_GENERAL_ERROR);
+  EXPECT_EQ(f->C_FindObjectsFinal(session), CKR_OK);
+  ASSERT_TRUE(faults_.LargeHandles(false));
+
+  EXPECT_EQ(f->C_CloseSession(session), CKR_OK);
+  if (initialized == CKR_OK) f->C_Finalize(nullptr);
+  FreeLibrary(bridge);
 }
 
 // The module's own answers cross the bridge unchanged, as on Linux; a handle

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <windows.h>
+// wincrypt.h builds on windows.h.
 #include <wincrypt.h>
 
 #include <memory>

@@ -53,8 +53,8 @@ std::string NameString(PCCERT_CONTEXT certificate, DWORD type, DWORD flags, void
 
 // The common name, or the whole name when it has none.
 std::string NameText(PCCERT_CONTEXT certificate, DWORD flags) {
-  std::string text = NameString(certificate, CERT_NAME_ATTR_TYPE, flags,
-                                const_cast<char*>(szOID_COMMON_NAME));
+  std::string text =
+      NameString(certificate, CERT_NAME_ATTR_TYPE, flags, const_cast<char*>(szOID_COMMON_NAME));
   if (!text.empty()) return text;
   DWORD format = CERT_X500_NAME_STR;
   return NameString(certificate, CERT_NAME_RDN_TYPE, flags, &format);
@@ -71,8 +71,8 @@ class CapiCertificate final : public Certificate {
   }
 
   CertificateSummary Summary() const override {
-    CertificateSummary summary{NameText(context_.get(), 0),
-                               NameText(context_.get(), CERT_NAME_ISSUER_FLAG), {}};
+    CertificateSummary summary{
+        NameText(context_.get(), 0), NameText(context_.get(), CERT_NAME_ISSUER_FLAG), {}};
     SYSTEMTIME time{};
     if (FileTimeToSystemTime(&context_.get()->pCertInfo->NotAfter, &time)) {
       char text[16];
@@ -298,8 +298,8 @@ class CapiCryptoPlatform final : public CryptoPlatform {
   int32_t ParseCertificate(std::span<const uint8_t> der,
                            std::unique_ptr<Certificate>& certificate) override {
     if (der.empty() || der.size() > ULONG_MAX) return kNotACertificate;
-    CertificateContext context(
-        CertCreateCertificateContext(X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size())));
+    CertificateContext context(CertCreateCertificateContext(X509_ASN_ENCODING, der.data(),
+                                                            static_cast<DWORD>(der.size())));
     if (!context) return kNotACertificate;
     certificate = WrapCertificate(std::move(context));
     return kOk;
@@ -343,8 +343,8 @@ class CapiCryptoPlatform final : public CryptoPlatform {
 }  // namespace
 
 StoreHandle OpenMyStore() {
-  return StoreHandle(CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
-                                   CERT_SYSTEM_STORE_CURRENT_USER, L"MY"));
+  return StoreHandle(
+      CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"MY"));
 }
 
 bool HoldsPrivateKey(PCCERT_CONTEXT certificate) {

@@ -14,8 +14,8 @@ namespace {
 // ANSI text (the process's code page) as the dialog takes it.
 std::wstring Wide(const std::string& text) {
   if (text.empty() || text.size() > INT_MAX) return {};
-  const int size = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
-                                       nullptr, 0);
+  const int size =
+      MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
   if (size <= 0) return {};
   std::wstring wide(static_cast<size_t>(size), L'\0');
   MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), size);
