@@ -17,3 +17,12 @@ add_dependencies(tarvona_core_test tarvona_planted)
 enable_testing()
 add_test(NAME core_test COMMAND tarvona_core_test --gtest_brief=1)
 set_tests_properties(core_test PROPERTIES TIMEOUT 300)
+
+# The token road through the Wine bridge (testing/wine-bridge/). Not a
+# *_test.exe: it needs the tokens and the prefix that the Linux build's
+# windows_token_road test makes, and runs from there.
+add_library(tarvona_test_no_store INTERFACE)
+target_link_libraries(tarvona_test_no_store INTERFACE tarvona_capi)
+tarvona_headers(tarvona_test_no_store PUBLIC tests/support/no_store.h)
+add_executable(token_road_wine tests/windows/token_road_test.cpp)
+target_link_libraries(token_road_wine PRIVATE gtest_main tarvona_control tarvona_test_no_store)

@@ -2,6 +2,7 @@
 
 #include "host/native_messaging.h"
 
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,8 +14,10 @@ namespace tarvona::host {
 HostProcess::HostProcess(const std::string& program, const std::vector<std::string>& args) {
   int input[2];
   int output[2];
-  if (pipe(input) != 0) return;
-  if (pipe(output) != 0) {
+  // Close-on-exec: another child started later must not hold this one's
+  // input open, or this child would never see it end.
+  if (pipe2(input, O_CLOEXEC) != 0) return;
+  if (pipe2(output, O_CLOEXEC) != 0) {
     close(input[0]);
     close(input[1]);
     return;

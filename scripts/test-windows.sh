@@ -43,4 +43,7 @@ for test in "${tests[@]}"; do
   echo "== $test"
   scripts/wine-run.sh "$test" --gtest_brief=1 || status=1
 done
+# The store road's selection dialog, answered under Xvfb.
+echo "== certificate selection dialog"
+testing/wine-store/dialog-check.sh "$build" || status=1
 exit $status

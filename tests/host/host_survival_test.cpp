@@ -91,5 +91,15 @@ TEST_F(HostSurvivalTest, AHostKilledMidCallLeavesTheRecordIntact) {
             R"({"id":1,"object":1})");
 }
 
+TEST_F(HostSurvivalTest, EachHostSeesItsOwnInputEndWhileAnotherRuns) {
+  host::HostProcess first(TARVONA_HOST_PATH, {"--lines"});
+  host::HostProcess second(TARVONA_HOST_PATH, {"--lines"});
+  // The second must not have inherited the first's input: the first ends
+  // when its caller closes it (else this waits until the test times out).
+  EXPECT_EQ(first.Finish(), 0);
+  EXPECT_EQ(second.Exchange(R"({"id":1,"create":"TARVONAACTIVEX.TarvonaActiveXCtrl.1"})"),
+            R"({"id":1,"object":1})");
+}
+
 }  // namespace
 }  // namespace tarvona
