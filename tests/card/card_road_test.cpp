@@ -80,7 +80,9 @@ class CardRoadTest : public testing::RegisteredModuleTest {
   }
 
   json Send(json request) { return host_.Send(std::move(request)); }
-  json Call(const std::string& method, json params) { return host_.Call(method, std::move(params)); }
+  json Call(const std::string& method, json params) {
+    return host_.Call(method, std::move(params));
+  }
   std::string Text(const std::string& method, json params) {
     return host_.Text(method, std::move(params));
   }

@@ -35,9 +35,9 @@ bool IsResultCode(int64_t value) {
 }
 
 bool IsUpperHex(const std::string& text) {
-  return !text.empty() && text.size() % 2 == 0 &&
-         std::all_of(text.begin(), text.end(),
-                     [](char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); });
+  return !text.empty() && text.size() % 2 == 0 && std::all_of(text.begin(), text.end(), [](char c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
+  });
 }
 
 bool EndsWith(const std::string& text, const std::string& end) {
@@ -86,7 +86,8 @@ std::map<std::string, json> FixtureValues(const json& table, const std::string& 
     for (const json& key : token["keys"]) keys.push_back(key["name"]);
   }
   for (const json& entry : table["fixture"]["store"]) keys.push_back(entry["name"]);
-  const std::vector<uint8_t> plaintext = HexDecode(table["fixture"]["plaintext"].get<std::string>());
+  const std::vector<uint8_t> plaintext =
+      HexDecode(table["fixture"]["plaintext"].get<std::string>());
   std::map<std::string, json> values;
   for (const std::string& key : keys) {
     const std::string pem = ReadText(test_data_dir + "/" + key + ".cert.pem");
@@ -143,7 +144,9 @@ std::string CheckStep(const json& step, const Outcome& outcome, Variables& varia
   }
   if (!outcome.error.empty()) return call + ": failed with " + outcome.error;
   const json& result = outcome.result;
-  auto fail = [&](const std::string& what) { return call + ": " + what + ", got " + result.dump(); };
+  auto fail = [&](const std::string& what) {
+    return call + ": " + what + ", got " + result.dump();
+  };
   if (step.contains("expect") && result != variables.Evaluate(step["expect"])) {
     return fail("expected " + variables.Evaluate(step["expect"]).dump());
   }
@@ -161,9 +164,10 @@ std::string CheckStep(const json& step, const Outcome& outcome, Variables& varia
     if (kind == "hex" && (!result.is_string() || !IsUpperHex(result.get<std::string>()))) {
       return fail("expected upper-case hex text");
     }
-    if (kind == "pem" && (!result.is_string() ||
-                          result.get<std::string>().rfind("-----BEGIN CERTIFICATE-----\r\n", 0) != 0 ||
-                          !EndsWith(result.get<std::string>(), "-----END CERTIFICATE-----\r\n"))) {
+    if (kind == "pem" &&
+        (!result.is_string() ||
+         result.get<std::string>().rfind("-----BEGIN CERTIFICATE-----\r\n", 0) != 0 ||
+         !EndsWith(result.get<std::string>(), "-----END CERTIFICATE-----\r\n"))) {
       return fail("expected certificate PEM text");
     }
   }

@@ -99,8 +99,7 @@ TEST_P(ConformanceTest, GroupGivesWhatTheTableSays) {
     if (!testing::XvfbDisplay::Available()) GTEST_SKIP() << "needs Xvfb and xdotool";
     ASSERT_TRUE(display.Start()) << "Xvfb did not start";
   }
-  Variables variables(
-      FixtureValues(Table(), testing::TestDataDir(), PathStyle::kUnix));
+  Variables variables(FixtureValues(Table(), testing::TestDataDir(), PathStyle::kUnix));
   testing::HostLinesClient host(TARVONA_HOST_PATH);
   ASSERT_EQ(host.Send({{"create", "TARVONAACTIVEX.TarvonaActiveXCtrl.1"}})["object"], 1);
   int index = 0;

@@ -108,8 +108,9 @@ int JudgeOutput(const json& table, const std::string& path) {
       const std::string id = line.substr(6, tab == std::string::npos ? tab : tab - 6);
       const json* step = FindJudgedStep(table, id);
       const std::string text = tab == std::string::npos ? "" : Unescaped(line.substr(tab + 1));
-      const std::string verdict =
-          step == nullptr ? "no such judged step" : Judge((*step)["judge"], text, testing::TestDataDir());
+      const std::string verdict = step == nullptr
+                                      ? "no such judged step"
+                                      : Judge((*step)["judge"], text, testing::TestDataDir());
       seen.insert(id);
       if (!verdict.empty()) {
         std::cerr << "judged \"" << id << "\": " << verdict << '\n';

@@ -100,7 +100,9 @@ class HostTest : public testing::RegisteredModuleTest {
   ~HostTest() override { EXPECT_EQ(host_.Finish(), 0); }
 
   json Send(json request) { return host_.Send(std::move(request)); }
-  json Call(const std::string& method, json params) { return host_.Call(method, std::move(params)); }
+  json Call(const std::string& method, json params) {
+    return host_.Call(method, std::move(params));
+  }
 
   testing::SoftHsmTokens tokens_;
   testing::HostLinesClient host_{TARVONA_HOST_PATH};
