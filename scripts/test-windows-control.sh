@@ -167,28 +167,45 @@ run_vectors() {  # WHICH: the groups of conformance.js; output to $work/WHICH.tx
   grep -q '^ALL PASS' "$work/$1.txt" || fail "JScript ($1) did not pass; its output: $work/$1.txt"
 }
 # The user at the selection dialog: answers every one that shows with KEYS
-# until stopped. No window manager runs, so the window is focused, not
-# activated.
+# until stopped, a line in $work/answered for each; the next one may show
+# before this one is seen gone. No window manager runs, so the window is
+# focused, not activated.
 answerer=
 answer_dialogs() {  # KEYS
+  : >"$work/answered"
   # A process group of its own, so stopping it stops the xdotool it waits in.
   setsid bash -c 'while window=$(xdotool search --sync --onlyvisible --name "^Select Certificate\$" | head -1); do
                     xdotool windowfocus --sync "$window" key --delay 100 $0
-                    while xdotool search --onlyvisible --name "^Select Certificate\$"; do sleep 0.2; done
-                  done' "$1" >/dev/null 2>&1 &
+                    echo "$window" >>"$1"
+                    while xdotool search --onlyvisible --name "^Select Certificate\$" | grep -qx "$window"; do
+                      sleep 0.2
+                    done
+                  done' "$1" "$work/answered" >/dev/null 2>&1 &
   answerer=$!
 }
 stop_answering() { kill -- "-$answerer" 2>/dev/null || true; answerer=; }
+# Every call of a dialog group brings up one dialog: it must have shown.
+dialogs=0
+expect_dialogs() {  # WHICH
+  local calls answered
+  calls=$(sed -n 's/^ALL PASS \([0-9]*\) calls.*/\1/p' "$work/$1.txt")
+  answered=$(grep -c . "$work/answered" || true)
+  dialogs=$((dialogs + answered))
+  [ "${calls:-0}" -gt 0 ] && [ "$answered" = "$calls" ] ||
+    fail "$1: $answered dialogs answered for ${calls:-no} calls"
+}
 
 run_vectors plain
 echo "== vectors without the dialog ($(elapsed))"
 answer_dialogs Escape
 run_vectors cancel
 stop_answering
+expect_dialogs cancel
 answer_dialogs Return
 run_vectors accept
 stop_answering
-echo "== vectors through the selection dialog ($(elapsed))"
+expect_dialogs accept
+echo "== vectors through the selection dialog, $dialogs dialogs answered ($(elapsed))"
 cat "$work"/{plain,cancel,accept}.txt >"$work/results.txt"
 "$tool" judge "$work/results.txt" || fail "OpenSSL did not agree with every result"
 
