@@ -53,7 +53,8 @@ trap cleanup EXIT
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
 xvfb_pid=$!
 for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-export DISPLAY=:$(tr -d '\n' <"$work/display")
+DISPLAY=:$(tr -d '\n' <"$work/display")
+export DISPLAY
 unset WAYLAND_DISPLAY
 
 wine_fresh_prefix
@@ -82,13 +83,15 @@ record() {
               if (name == "(Default)") name = ""
               print key "|" name "|" type "|" data }'
 }
-record "HKCR\\$progid" >"$work/record.txt"
-record "HKCR\\CLSID\\$clsid" >>"$work/record.txt"
-record "HKCR\\CLSID\\$page" >>"$work/record.txt"
-record "HKCR\\TypeLib\\$libid" >>"$work/record.txt"
-record "HKCR\\Interface\\$dispatch_iid" >>"$work/record.txt"
-record "HKCR\\Component Categories\\$initializing" >>"$work/record.txt"
-record "HKCR\\Component Categories\\$scripting" >>"$work/record.txt"
+{
+  record "HKCR\\$progid"
+  record "HKCR\\CLSID\\$clsid"
+  record "HKCR\\CLSID\\$page"
+  record "HKCR\\TypeLib\\$libid"
+  record "HKCR\\Interface\\$dispatch_iid"
+  record "HKCR\\Component Categories\\$initializing"
+  record "HKCR\\Component Categories\\$scripting"
+} >"$work/record.txt"
 
 # A value of the record (KEY NAME), or nothing; found: whether KEY is there.
 value_of() {
@@ -218,8 +221,10 @@ for key in "$progid" "CLSID\\$clsid" "CLSID\\$page" "TypeLib\\$libid" \
 done
 wine cscript //nologo "$(windows_path "$jscript/gone.js")" | tr -d '\r' >"$work/gone.txt" || true
 grep -q '^ALL PASS' "$work/gone.txt" || fail "the control can still be created: $(cat "$work/gone.txt")"
-record "HKCR\\Component Categories\\$initializing" >"$work/record.txt"
-record "HKCR\\Component Categories\\$scripting" >>"$work/record.txt"
+{
+  record "HKCR\\Component Categories\\$initializing"
+  record "HKCR\\Component Categories\\$scripting"
+} >"$work/record.txt"
 expect "Component Categories\\$initializing" "409" "Controls safely initializable from persistent data!"
 expect "Component Categories\\$scripting" "409" "Controls safely scriptable!"
 echo "== unregistered; the categories stay defined ($(elapsed))"

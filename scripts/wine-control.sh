@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # The Windows control in a Wine prefix, as Windows holds it (sourced by
 # scripts/test-windows-control.sh and scripts/demo.sh --windows). Sources
 # wine-env.sh; the caller sets WINEPREFIX.
