@@ -75,11 +75,11 @@ inline constexpr uint32_t kControlMiscStatus =
 static_assert(kControlMiscStatus == 0x00020591);
 
 // Resources.
-inline constexpr uint32_t kIdsControl = 1;       // control type name
-inline constexpr uint32_t kIdsPage = 2;          // page type name
+inline constexpr uint32_t kIdsControl = 1;  // control type name
+inline constexpr uint32_t kIdsPage = 2;     // page type name
 inline constexpr uint32_t kIdsPageCaption = 200;
 inline constexpr uint32_t kIddPage = 200;
-inline constexpr uint32_t kIdbPicture = 202;     // toolbox bitmap and picture
+inline constexpr uint32_t kIdbPicture = 202;  // toolbox bitmap and picture
 inline constexpr uint32_t kIdrTypeLib = 1;
 inline constexpr char kControlTypeName[] = "TarvonaActiveX Control";
 inline constexpr char kPageTypeName[] = "TarvonaActiveX Property Page";

@@ -16,7 +16,9 @@ using com::GUID;
 // The values themselves live in common/control_identity.h, which the
 // Windows module and its build tools read too.
 constexpr GUID ToGuid(const identity::Guid& g) {
-  return {g.data1, g.data2, g.data3,
+  return {g.data1,
+          g.data2,
+          g.data3,
           {g.data4[0], g.data4[1], g.data4[2], g.data4[3], g.data4[4], g.data4[5], g.data4[6],
            g.data4[7]}};
 }

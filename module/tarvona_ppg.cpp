@@ -52,9 +52,8 @@ HRESULT CTarvonaActiveXPropPage::GetDialog(com::DialogTemplate* dialog) noexcept
                62,
                "MS Sans Serif",
                8,
-               {{"STATIC",
-                 identity::kPageText,
-                 IDC_STATIC, WS_CHILD | WS_VISIBLE | WS_GROUP | SS_LEFT, 7, 25, 229, 16}}};
+               {{"STATIC", identity::kPageText, IDC_STATIC,
+                 WS_CHILD | WS_VISIBLE | WS_GROUP | SS_LEFT, 7, 25, 229, 16}}};
     return com::S_OK;
   });
 }

@@ -14,14 +14,14 @@ if [ "$step" != --run ]; then
 fi
 [ "$step" = --build ] && exit 0
 
-# What both module files import and export: no drift unnoticed.
-scripts/check-windows-module.sh build-windows/{x86_64,i686}/TarvonaActiveX.ocx
-
 # Windows programs that make windows (the control's property page) need a
 # display; without one, a virtual one serves the whole run.
 if [ -z "${DISPLAY:-}" ] && command -v xvfb-run >/dev/null; then
   exec xvfb-run -a "$0" --run
 fi
+
+# What both module files import and export: no drift unnoticed.
+scripts/check-windows-module.sh build-windows/{x86_64,i686}/TarvonaActiveX.ocx
 
 build=build-windows/x86_64
 shopt -s nullglob

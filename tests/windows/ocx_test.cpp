@@ -1,11 +1,10 @@
 // TarvonaActiveX.ocx in a small container of our own: registration on the
 // registry, creation through COM, the dispatch interface's coercion and
 // errors, persistence, drawing, the property page and unloading.
-#include <windows.h>
+#include <gtest/gtest.h>
 #include <ocidl.h>
 #include <olectl.h>
-
-#include <gtest/gtest.h>
+#include <windows.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -22,7 +21,9 @@ namespace {
 using namespace tarvona;
 
 constexpr GUID ToGuid(const identity::Guid& g) {
-  return {g.data1, g.data2, g.data3,
+  return {g.data1,
+          g.data2,
+          g.data3,
           {g.data4[0], g.data4[1], g.data4[2], g.data4[3], g.data4[4], g.data4[5], g.data4[6],
            g.data4[7]}};
 }
@@ -188,26 +189,33 @@ TEST(OcxRegistration, ClassObjects) {
   EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, control.put()),
             S_OK);
   Ptr<IPropertyPage> page;
-  EXPECT_EQ(CoCreateInstance(kPageClsid, nullptr, CLSCTX_INPROC_SERVER, IID_IPropertyPage,
-                             page.put()),
-            S_OK);
+  EXPECT_EQ(
+      CoCreateInstance(kPageClsid, nullptr, CLSCTX_INPROC_SERVER, IID_IPropertyPage, page.put()),
+      S_OK);
 }
 
 TEST(OcxControl, Interfaces) {
   Ptr<IUnknown> control;
   ASSERT_EQ(Create(kControlClsid, IID_IUnknown, control), S_OK);
-  const IID offered[] = {IID_IDispatch,          ToGuid(identity::kDispatchIid),
-                         IID_IProvideClassInfo,  IID_IProvideClassInfo2,
-                         IID_IOleObject,         IID_IOleControl,
-                         IID_IOleWindow,         IID_IOleInPlaceObject,
-                         IID_IViewObject,        IID_IViewObject2,
-                         IID_IPersist,           IID_IPersistPropertyBag,
-                         IID_IPersistStreamInit, IID_ISpecifyPropertyPages,
+  const IID offered[] = {IID_IDispatch,
+                         ToGuid(identity::kDispatchIid),
+                         IID_IProvideClassInfo,
+                         IID_IProvideClassInfo2,
+                         IID_IOleObject,
+                         IID_IOleControl,
+                         IID_IOleWindow,
+                         IID_IOleInPlaceObject,
+                         IID_IViewObject,
+                         IID_IViewObject2,
+                         IID_IPersist,
+                         IID_IPersistPropertyBag,
+                         IID_IPersistStreamInit,
+                         IID_ISpecifyPropertyPages,
                          IID_IConnectionPointContainer};
   for (const IID& iid : offered) {
     Ptr<IUnknown> face;
-    EXPECT_EQ(control->QueryInterface(iid, face.put()), S_OK) << std::string(
-        GuidText(iid).begin(), GuidText(iid).end());
+    EXPECT_EQ(control->QueryInterface(iid, face.put()), S_OK)
+        << std::string(GuidText(iid).begin(), GuidText(iid).end());
   }
   for (const IID& iid : {IID_IPersistStorage, IID_IOleInPlaceActiveObject, IID_IClassFactory}) {
     Ptr<IUnknown> face;
@@ -251,10 +259,12 @@ TEST(OcxControl, Interfaces) {
   Ptr<IConnectionPointContainer> points;
   ASSERT_EQ(control->QueryInterface(IID_IConnectionPointContainer, points.put()), S_OK);
   Ptr<IConnectionPoint> point;
-  EXPECT_EQ(points->FindConnectionPoint(kEventsIid, reinterpret_cast<IConnectionPoint**>(point.put())),
-            CONNECT_E_NOCONNECTION);
+  EXPECT_EQ(
+      points->FindConnectionPoint(kEventsIid, reinterpret_cast<IConnectionPoint**>(point.put())),
+      CONNECT_E_NOCONNECTION);
   Ptr<IEnumConnectionPoints> all;
-  ASSERT_EQ(points->EnumConnectionPoints(reinterpret_cast<IEnumConnectionPoints**>(all.put())), S_OK);
+  ASSERT_EQ(points->EnumConnectionPoints(reinterpret_cast<IEnumConnectionPoints**>(all.put())),
+            S_OK);
   IConnectionPoint* next = nullptr;
   ULONG fetched = 7;
   EXPECT_EQ(all->Next(1, &next, &fetched), S_FALSE);
@@ -339,7 +349,7 @@ TEST(OcxControl, InvokeCoercesAndReportsAsWindows) {
     DISPID dispid;
     std::vector<VARIANT> args;
     HRESULT hr;
-    UINT arg_err;            // as the caller sees it: counted from the last argument
+    UINT arg_err;  // as the caller sees it: counted from the last argument
     std::optional<LONG> number;
     std::optional<std::wstring> text;
   };
@@ -347,20 +357,28 @@ TEST(OcxControl, InvokeCoercesAndReportsAsWindows) {
   std::vector<Case> cases;
   cases.push_back({"plain", 24, {Long(0), Long(0), Text(L"x")}, S_OK, kNone, 1, {}});
   cases.push_back({"text to long", 24, {Text(L"65536"), Long(0), Text(L"x")}, S_OK, kNone, 1, {}});
-  cases.push_back({"fraction to long and text", 24, {Double(2.5), Long(0), Double(1.5)}, S_OK,
-                   kNone, 1, {}});
+  cases.push_back(
+      {"fraction to long and text", 24, {Double(2.5), Long(0), Double(1.5)}, S_OK, kNone, 1, {}});
   cases.push_back({"wrong session", 2, {Long(12345)}, S_OK, kNone, 1002, {}});
   cases.push_back({"decimal code", 5, {Long(0)}, S_OK, kNone, {}, L"1002"});
   cases.push_back({"data or empty", 15, {Long(0), Long(0), Text(L"AA")}, S_OK, kNone, {}, L""});
-  cases.push_back({"short overflows", 18,
-                   {Long(0), Long(0), Long(70000), Text(L"a"), Text(L"b")}, DISP_E_OVERFLOW, 2,
-                   {}, {}});
-  cases.push_back({"short from text", 18,
-                   {Long(0), Long(0), Text(L"abc"), Text(L"a"), Text(L"b")}, DISP_E_TYPEMISMATCH,
-                   2, {}, {}});
+  cases.push_back({"short overflows",
+                   18,
+                   {Long(0), Long(0), Long(70000), Text(L"a"), Text(L"b")},
+                   DISP_E_OVERFLOW,
+                   2,
+                   {},
+                   {}});
+  cases.push_back({"short from text",
+                   18,
+                   {Long(0), Long(0), Text(L"abc"), Text(L"a"), Text(L"b")},
+                   DISP_E_TYPEMISMATCH,
+                   2,
+                   {},
+                   {}});
   cases.push_back({"first argument", 4, {Text(L"abc")}, DISP_E_TYPEMISMATCH, 0, {}, {}});
-  cases.push_back({"first of three", 24, {Text(L"abc"), Long(0), Text(L"x")},
-                   DISP_E_TYPEMISMATCH, 2, {}, {}});
+  cases.push_back(
+      {"first of three", 24, {Text(L"abc"), Long(0), Text(L"x")}, DISP_E_TYPEMISMATCH, 2, {}, {}});
   cases.push_back({"too few", 3, {Long(0)}, DISP_E_BADPARAMCOUNT, kNone, {}, {}});
   cases.push_back({"too many", 1, {Long(0)}, DISP_E_BADPARAMCOUNT, kNone, {}, {}});
   cases.push_back({"no such member", 27, {}, DISP_E_MEMBERNOTFOUND, kNone, {}, {}});
@@ -395,8 +413,9 @@ TEST(OcxControl, InvokeCoercesAndReportsAsWindows) {
   EXPECT_EQ(control->Invoke(2, IID_NULL, 0, DISPATCH_METHOD, &with_name, nullptr, nullptr, nullptr),
             DISP_E_NONAMEDARGS);
   DISPPARAMS plain = {&arg, nullptr, 1, 0};
-  EXPECT_EQ(control->Invoke(2, IID_NULL, 0, DISPATCH_PROPERTYPUT, &plain, nullptr, nullptr, nullptr),
-            DISP_E_MEMBERNOTFOUND);
+  EXPECT_EQ(
+      control->Invoke(2, IID_NULL, 0, DISPATCH_PROPERTYPUT, &plain, nullptr, nullptr, nullptr),
+      DISP_E_MEMBERNOTFOUND);
   // A method called as a property get, as script engines may.
   VARIANT result;
   VariantInit(&result);
@@ -463,8 +482,8 @@ TEST(OcxControl, PersistsVersionAndExtent) {
 
   // Another version loads as it is; saving writes the current one.
   MemoryBag older;
-  older.values = {{L"_Version", 0x20003}, {L"_ExtentX", 1000}, {L"_ExtentY", 2000},
-                  {L"_StockProps", 0}};
+  older.values = {
+      {L"_Version", 0x20003}, {L"_ExtentX", 1000}, {L"_ExtentY", 2000}, {L"_StockProps", 0}};
   ASSERT_EQ(control->Load(&older, nullptr), S_OK);
   EXPECT_EQ(ExtentOf(control.p).cx, 1000);
   EXPECT_EQ(ExtentOf(control.p).cy, 2000);

@@ -1,8 +1,9 @@
 // The module's two class objects and the exports that hand them out and
 // tell whether the module may be unloaded.
+#include "class_factory.h"
+
 #include <atomic>
 
-#include "class_factory.h"
 #include "com_objects.h"
 #include "ocx_module.h"
 

@@ -3,8 +3,8 @@
 // The module's COM objects. Each is small and answers QueryInterface from
 // an explicit table of the interfaces it offers.
 
-#include <windows.h>
 #include <unknwn.h>
+#include <windows.h>
 
 #include "capi/certificate_picker.h"
 #include "capi/crypto_platform.h"

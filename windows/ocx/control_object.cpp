@@ -25,13 +25,20 @@ constexpr LONG kDefaultExtent = PixelsToHimetric(identity::kPictureSide);
 
 HRESULT HresultOf(CallStatus status) {
   switch (status) {
-    case CallStatus::kOk: return S_OK;
-    case CallStatus::kMemberNotFound: return DISP_E_MEMBERNOTFOUND;
-    case CallStatus::kBadParamCount: return DISP_E_BADPARAMCOUNT;
-    case CallStatus::kTypeMismatch: return DISP_E_TYPEMISMATCH;
-    case CallStatus::kOverflow: return DISP_E_OVERFLOW;
-    case CallStatus::kOutOfMemory: return E_OUTOFMEMORY;
-    case CallStatus::kUnexpected: break;
+    case CallStatus::kOk:
+      return S_OK;
+    case CallStatus::kMemberNotFound:
+      return DISP_E_MEMBERNOTFOUND;
+    case CallStatus::kBadParamCount:
+      return DISP_E_BADPARAMCOUNT;
+    case CallStatus::kTypeMismatch:
+      return DISP_E_TYPEMISMATCH;
+    case CallStatus::kOverflow:
+      return DISP_E_OVERFLOW;
+    case CallStatus::kOutOfMemory:
+      return E_OUTOFMEMORY;
+    case CallStatus::kUnexpected:
+      break;
   }
   return E_UNEXPECTED;
 }
@@ -90,8 +97,7 @@ class ControlObject final : public IDispatch,
                             public ISpecifyPropertyPages,
                             public IConnectionPointContainer {
  public:
-  ControlObject()
-      : control_(Environment().loader, Environment().crypto, Environment().picker) {}
+  ControlObject() : control_(Environment().loader, Environment().crypto, Environment().picker) {}
   ~ControlObject() = default;
   ControlObject(const ControlObject&) = delete;
   ControlObject& operator=(const ControlObject&) = delete;
@@ -103,19 +109,26 @@ class ControlObject final : public IDispatch,
         {&IID_IUnknown, [](Self* p) -> void* { return static_cast<IDispatch*>(p); }},
         {&IID_IDispatch, [](Self* p) -> void* { return static_cast<IDispatch*>(p); }},
         {&kDispatchIid, [](Self* p) -> void* { return static_cast<IDispatch*>(p); }},
-        {&IID_IProvideClassInfo, [](Self* p) -> void* { return static_cast<IProvideClassInfo2*>(p); }},
-        {&IID_IProvideClassInfo2, [](Self* p) -> void* { return static_cast<IProvideClassInfo2*>(p); }},
+        {&IID_IProvideClassInfo,
+         [](Self* p) -> void* { return static_cast<IProvideClassInfo2*>(p); }},
+        {&IID_IProvideClassInfo2,
+         [](Self* p) -> void* { return static_cast<IProvideClassInfo2*>(p); }},
         {&IID_IOleObject, [](Self* p) -> void* { return static_cast<IOleObject*>(p); }},
         {&IID_IOleControl, [](Self* p) -> void* { return static_cast<IOleControl*>(p); }},
         {&IID_IOleWindow, [](Self* p) -> void* { return static_cast<IOleInPlaceObject*>(p); }},
-        {&IID_IOleInPlaceObject, [](Self* p) -> void* { return static_cast<IOleInPlaceObject*>(p); }},
+        {&IID_IOleInPlaceObject,
+         [](Self* p) -> void* { return static_cast<IOleInPlaceObject*>(p); }},
         {&IID_IViewObject, [](Self* p) -> void* { return static_cast<IViewObject2*>(p); }},
         {&IID_IViewObject2, [](Self* p) -> void* { return static_cast<IViewObject2*>(p); }},
         {&IID_IPersist, [](Self* p) -> void* { return static_cast<IPersistStreamInit*>(p); }},
-        {&IID_IPersistPropertyBag, [](Self* p) -> void* { return static_cast<IPersistPropertyBag*>(p); }},
-        {&IID_IPersistStreamInit, [](Self* p) -> void* { return static_cast<IPersistStreamInit*>(p); }},
-        {&IID_ISpecifyPropertyPages, [](Self* p) -> void* { return static_cast<ISpecifyPropertyPages*>(p); }},
-        {&IID_IConnectionPointContainer, [](Self* p) -> void* { return static_cast<IConnectionPointContainer*>(p); }},
+        {&IID_IPersistPropertyBag,
+         [](Self* p) -> void* { return static_cast<IPersistPropertyBag*>(p); }},
+        {&IID_IPersistStreamInit,
+         [](Self* p) -> void* { return static_cast<IPersistStreamInit*>(p); }},
+        {&IID_ISpecifyPropertyPages,
+         [](Self* p) -> void* { return static_cast<ISpecifyPropertyPages*>(p); }},
+        {&IID_IConnectionPointContainer,
+         [](Self* p) -> void* { return static_cast<IConnectionPointContainer*>(p); }},
     };
     return QueryFromTable(this, kTable, iid, out);
   }
@@ -160,9 +173,8 @@ class ControlObject final : public IDispatch,
     }
     return hr;
   }
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID member, REFIID iid, LCID, WORD flags,
-                                   DISPPARAMS* params, VARIANT* result, EXCEPINFO*,
-                                   UINT* arg_err) override {
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID member, REFIID iid, LCID, WORD flags, DISPPARAMS* params,
+                                   VARIANT* result, EXCEPINFO*, UINT* arg_err) override {
     if (!IsEqualIID(iid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
     const MethodInfo* method = FindMethod(static_cast<int32_t>(member));
     // Methods only; script engines may call a method as a property get.
@@ -369,8 +381,7 @@ class ControlObject final : public IDispatch,
       VARIANT v;
       VariantInit(&v);
       V_VT(&v) = VT_I4;
-      if (SUCCEEDED(bag->Read(name, &v, log)) &&
-          SUCCEEDED(VariantChangeType(&v, &v, 0, VT_I4))) {
+      if (SUCCEEDED(bag->Read(name, &v, log)) && SUCCEEDED(VariantChangeType(&v, &v, 0, VT_I4))) {
         value = V_I4(&v);
       } else if (fallback != nullptr) {
         value = *fallback;
@@ -502,12 +513,17 @@ class ControlObject final : public IDispatch,
         return hr;
       }
       switch (V_VT(&converted)) {
-        case VT_I2: args[p] = static_cast<int16_t>(V_I2(&converted)); break;
-        case VT_I4: args[p] = static_cast<int32_t>(V_I4(&converted)); break;
+        case VT_I2:
+          args[p] = static_cast<int16_t>(V_I2(&converted));
+          break;
+        case VT_I4:
+          args[p] = static_cast<int32_t>(V_I4(&converted));
+          break;
         case VT_BSTR:
           args[p] = ToAnsi(V_BSTR(&converted), SysStringLen(V_BSTR(&converted)));
           break;
-        default: break;
+        default:
+          break;
       }
       VariantClear(&converted);
     }
@@ -516,7 +532,8 @@ class ControlObject final : public IDispatch,
     const CallStatus status =
         tarvona::Invoke(control_, method.dispid, args, value, AlreadyConverted, &failed_at);
     if (status != CallStatus::kOk) {
-      if (arg_err != nullptr && (status == CallStatus::kTypeMismatch || status == CallStatus::kOverflow)) {
+      if (arg_err != nullptr &&
+          (status == CallStatus::kTypeMismatch || status == CallStatus::kOverflow)) {
         *arg_err = count - 1 - failed_at;
       }
       return HresultOf(status);
@@ -565,8 +582,8 @@ class ControlObject final : public IDispatch,
     dirty_ = true;
     if (!site_) return;
     Held<IOleInPlaceSite> in_place;
-    if (SUCCEEDED(site_->QueryInterface(IID_IOleInPlaceSite,
-                                        reinterpret_cast<void**>(in_place.Put())))) {
+    if (SUCCEEDED(
+            site_->QueryInterface(IID_IOleInPlaceSite, reinterpret_cast<void**>(in_place.Put())))) {
       RECT wanted = {position_.left, position_.top, position_.left + cx, position_.top + cy};
       in_place->OnPosRectChange(&wanted);
     } else {

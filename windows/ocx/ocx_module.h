@@ -4,8 +4,8 @@
 // live-object count, its identities as Windows GUIDs, and the conversions
 // between the caller's wide text and the control's 8-bit text.
 
-#include <windows.h>
 #include <oleauto.h>
+#include <windows.h>
 
 #include <string>
 #include <string_view>
@@ -15,7 +15,9 @@
 namespace tarvona::ocx {
 
 constexpr GUID ToGuid(const identity::Guid& g) {
-  return {g.data1, g.data2, g.data3,
+  return {g.data1,
+          g.data2,
+          g.data3,
           {g.data4[0], g.data4[1], g.data4[2], g.data4[3], g.data4[4], g.data4[5], g.data4[6],
            g.data4[7]}};
 }

@@ -53,9 +53,9 @@ class Key {
   explicit operator bool() const { return ok_; }
   // A string value, its terminating zero included.
   bool Set(const wchar_t* name, const std::wstring& data) {
-    return ok_ && RegSetValueExW(key_, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
-                                 static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t))) ==
-                      ERROR_SUCCESS;
+    return ok_ &&
+           RegSetValueExW(key_, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+                          static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
   }
 
  private:
@@ -88,19 +88,18 @@ bool RegisterControlClass(const std::wstring& path) {
   Key class_root(class_key);
   Key prog_root(prog_id);
   if (!class_root || !prog_root) return false;
-  const std::wstring version = std::to_wstring(identity::kLibMajor) + L"." +
-                               std::to_wstring(identity::kLibMinor);
-  bool ok = prog_root.Set(nullptr, type_name) && SetDefault(prog_id + L"\\CLSID", clsid) &&
-            class_root.Set(nullptr, type_name) && SetDefault(class_key + L"\\ProgID", prog_id) &&
-            SetDefault(class_key + L"\\InprocServer32", path) &&
-            SetDefault(class_key + L"\\ToolboxBitmap32",
-                       path + L", " + std::to_wstring(identity::kIdbPicture)) &&
-            SetDefault(class_key + L"\\MiscStatus", L"0") &&
-            SetDefault(class_key + L"\\MiscStatus\\1",
-                       std::to_wstring(identity::kControlMiscStatus)) &&
-            SetDefault(class_key + L"\\Control", L"") &&
-            SetDefault(class_key + L"\\TypeLib", libid) &&
-            SetDefault(class_key + L"\\Version", version);
+  const std::wstring version =
+      std::to_wstring(identity::kLibMajor) + L"." + std::to_wstring(identity::kLibMinor);
+  bool ok =
+      prog_root.Set(nullptr, type_name) && SetDefault(prog_id + L"\\CLSID", clsid) &&
+      class_root.Set(nullptr, type_name) && SetDefault(class_key + L"\\ProgID", prog_id) &&
+      SetDefault(class_key + L"\\InprocServer32", path) &&
+      SetDefault(class_key + L"\\ToolboxBitmap32",
+                 path + L", " + std::to_wstring(identity::kIdbPicture)) &&
+      SetDefault(class_key + L"\\MiscStatus", L"0") &&
+      SetDefault(class_key + L"\\MiscStatus\\1", std::to_wstring(identity::kControlMiscStatus)) &&
+      SetDefault(class_key + L"\\Control", L"") && SetDefault(class_key + L"\\TypeLib", libid) &&
+      SetDefault(class_key + L"\\Version", version);
   if (ok) {
     Key server(class_key + L"\\InprocServer32");
     ok = server.Set(L"ThreadingModel", L"Apartment");
@@ -126,8 +125,10 @@ bool UnregisterClass(const GUID& guid, const char* prog_id) {
                     &server16) == ERROR_SUCCESS) {
     // A 16-bit server shares the class: only our own parts go.
     RegCloseKey(server16);
-    const bool server = Removed(RegDeleteTreeW(HKEY_CLASSES_ROOT, (class_key + L"\\InprocServer32").c_str()));
-    const bool bitmap = Removed(RegDeleteTreeW(HKEY_CLASSES_ROOT, (class_key + L"\\ToolboxBitmap32").c_str()));
+    const bool server =
+        Removed(RegDeleteTreeW(HKEY_CLASSES_ROOT, (class_key + L"\\InprocServer32").c_str()));
+    const bool bitmap =
+        Removed(RegDeleteTreeW(HKEY_CLASSES_ROOT, (class_key + L"\\ToolboxBitmap32").c_str()));
     return server && bitmap;
   }
   bool ok = Removed(RegDeleteTreeW(HKEY_CLASSES_ROOT, class_key.c_str()));
@@ -224,7 +225,8 @@ HRESULT UnregisterServer() {
                                identity::kLibLocale, kSysKind))) {
     return SELFREG_E_TYPELIB;
   }
-  if (!UnregisterClass(kPageClsid, nullptr) || !UnregisterClass(kControlClsid, identity::kControlProgId)) {
+  if (!UnregisterClass(kPageClsid, nullptr) ||
+      !UnregisterClass(kControlClsid, identity::kControlProgId)) {
     return SELFREG_E_CLASS;
   }
   return S_OK;

@@ -27,19 +27,26 @@ std::string GuidText(const identity::Guid& g) {
 std::string Quoted(std::string_view text, bool resource_script) {
   std::string quoted = "\"";
   for (char c : text) {
-    if (c == '"') quoted += resource_script ? "\"\"" : "\\\"";
-    else if (c == '\\') quoted += "\\\\";
-    else quoted += c;
+    if (c == '"')
+      quoted += resource_script ? "\"\"" : "\\\"";
+    else if (c == '\\')
+      quoted += "\\\\";
+    else
+      quoted += c;
   }
   return quoted + "\"";
 }
 
 const char* IdlType(ValueType type) {
   switch (type) {
-    case ValueType::kI2: return "short";
-    case ValueType::kI4: return "long";
-    case ValueType::kBstr: return "BSTR";
-    default: return nullptr;
+    case ValueType::kI2:
+      return "short";
+    case ValueType::kI4:
+      return "long";
+    case ValueType::kBstr:
+      return "BSTR";
+    default:
+      return nullptr;
   }
 }
 
@@ -120,7 +127,9 @@ bool WriteBitmap(const std::string& path) {
   for (int32_t y = kSide - 1; y >= 0; --y) {
     for (int32_t x = 0; x < static_cast<int32_t>(kSide); ++x) {
       const identity::PictureInk ink = identity::PictureInkAt(x, y);
-      out.put(static_cast<char>(ink.blue)).put(static_cast<char>(ink.green)).put(static_cast<char>(ink.red));
+      out.put(static_cast<char>(ink.blue))
+          .put(static_cast<char>(ink.green))
+          .put(static_cast<char>(ink.red));
     }
   }
   return static_cast<bool>(out);
@@ -136,7 +145,8 @@ bool WriteResourceScript(const std::string& path) {
       << "  " << identity::kIdsPageCaption << " " << Quoted(identity::kPageCaption, true) << "\n"
       << "END\n\n"
       << identity::kIdbPicture << " BITMAP \"picture202.bmp\"\n\n"
-      << identity::kIdrTypeLib << " TYPELIB \"TarvonaActiveX.tlb\"\n\n"
+      << identity::kIdrTypeLib
+      << " TYPELIB \"TarvonaActiveX.tlb\"\n\n"
       // A child dialog without frame or caption.
       << identity::kIddPage << " DIALOG 0, 0, 250, 62\n"
       << "STYLE WS_CHILD\n"
