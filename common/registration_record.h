@@ -24,10 +24,10 @@ namespace tarvona::registration {
 
 // Who writes a row when the module registers itself.
 enum class Writer {
-  kModule,               // the class records (control and property page)
-  kTypeLibrary,          // RegisterTypeLib
-  kCategoryMember,       // RegisterClassImplCategories
-  kCategoryDefinition,   // RegisterCategories; never removed again
+  kModule,              // the class records (control and property page)
+  kTypeLibrary,         // RegisterTypeLib
+  kCategoryMember,      // RegisterClassImplCategories
+  kCategoryDefinition,  // RegisterCategories; never removed again
 };
 
 // Where a row lives on 64-bit Windows: in each registry view (each flavour
@@ -98,7 +98,8 @@ inline std::vector<Row> Record() {
   std::vector<Row> rows;
   const auto module = [&](std::string key, std::string name, std::string data,
                           View view = View::kEach) {
-    rows.push_back({std::move(key), std::move(name), std::move(data), false, Writer::kModule, view});
+    rows.push_back(
+        {std::move(key), std::move(name), std::move(data), false, Writer::kModule, view});
   };
   const auto library = [&](std::string key, std::string name, std::string data, View view) {
     rows.push_back(
@@ -145,8 +146,8 @@ inline std::vector<Row> Record() {
     std::string text;
     for (const char16_t* c = description; *c != 0; ++c) text += static_cast<char>(*c);
     rows.push_back({"Component Categories\\" + GuidText(catid),
-                    HexNumber(identity::kCategoryLocale), text, false,
-                    Writer::kCategoryDefinition, View::kShared});
+                    HexNumber(identity::kCategoryLocale), text, false, Writer::kCategoryDefinition,
+                    View::kShared});
     rows.push_back({control + "\\Implemented Categories\\" + GuidText(catid), "", "", true,
                     Writer::kCategoryMember, View::kEach});
   }

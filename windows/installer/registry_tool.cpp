@@ -27,11 +27,20 @@ std::string Xml(const std::string& text) {
   std::string out;
   for (char c : text) {
     switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      default: out += c;
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      default:
+        out += c;
     }
   }
   return out;
@@ -41,9 +50,12 @@ std::string Xml(const std::string& text) {
 std::string Formatted(const std::string& text) {
   std::string out;
   for (char c : text) {
-    if (c == '[') out += "[\\[]";
-    else if (c == ']') out += "[\\]]";
-    else out += c;
+    if (c == '[')
+      out += "[\\[]";
+    else if (c == ']')
+      out += "[\\]]";
+    else
+      out += c;
   }
   return out;
 }
@@ -63,9 +75,9 @@ struct Flavour {
 void PrintValue(const Row& row, const Flavour& flavour, int& counter) {
   const std::string file = flavour.file_id;
   const std::string key = tarvona::registration::Expand(row.key, "", "", "", flavour.win);
-  const std::string data = tarvona::registration::Expand(
-      Formatted(row.data), "[#" + file + "]", "[!" + file + "]",
-      std::string("[") + flavour.folder_id + "]", flavour.win);
+  const std::string data =
+      tarvona::registration::Expand(Formatted(row.data), "[#" + file + "]", "[!" + file + "]",
+                                    std::string("[") + flavour.folder_id + "]", flavour.win);
   std::cout << "      <RegistryKey Root=\"HKCR\" Key=\"" << Xml(key) << "\"";
   if (row.key_only) {
     // A key with no value: "*" without data creates it on install and
@@ -88,9 +100,12 @@ int PrintWxs(const std::string& arch) {
   const Flavour x64{"64", true, "Ocx64", "INSTALLDIR64", "win64"};
   const Flavour x86{"32", false, "Ocx32", "INSTALLDIR32", "win32"};
   std::vector<Flavour> flavours;
-  if (arch == "x64") flavours = {x64, x86};
-  else if (arch == "x86") flavours = {x86};
-  else return 2;
+  if (arch == "x64")
+    flavours = {x64, x86};
+  else if (arch == "x86")
+    flavours = {x86};
+  else
+    return 2;
 
   const std::vector<Row> rows = tarvona::registration::Record();
   std::cout << "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
@@ -120,8 +135,8 @@ int PrintWxs(const std::string& arch) {
   for (const Row& row : rows) {
     if (row.writer != Writer::kCategoryDefinition) continue;
     std::cout << "      <RegistryValue Root=\"HKCR\" Key=\"" << Xml(row.key) << "\" Name=\""
-              << Xml(row.name) << "\" Type=\"string\" Value=\"" << Xml(Formatted(row.data))
-              << "\"" << (key_path ? " KeyPath=\"yes\"" : "") << " />\n";
+              << Xml(row.name) << "\" Type=\"string\" Value=\"" << Xml(Formatted(row.data)) << "\""
+              << (key_path ? " KeyPath=\"yes\"" : "") << " />\n";
     key_path = false;
   }
   std::cout << "    </Component>\n  </DirectoryRef>\n";
@@ -168,13 +183,17 @@ Registry ReadExport(const std::string& file) {
     if (key.empty() || line.empty()) continue;
     size_t at = 0;
     std::string name;
-    if (line[0] == '@') at = 1;
-    else if (line[0] == '"') name = Lower(RegString(line, at));
-    else continue;
+    if (line[0] == '@')
+      at = 1;
+    else if (line[0] == '"')
+      name = Lower(RegString(line, at));
+    else
+      continue;
     if (at >= line.size() || line[at] != '=') continue;
     ++at;
     // Only strings are the record's; other types are kept as they stand.
-    registry[key][name] = at < line.size() && line[at] == '"' ? RegString(line, at) : line.substr(at);
+    registry[key][name] =
+        at < line.size() && line[at] == '"' ? RegString(line, at) : line.substr(at);
   }
   return registry;
 }
