@@ -67,8 +67,11 @@ package_windows() {
       -o tarvona.msi tarvona.wxs 2>wixl.log) || { cat "$work/$arch/wixl.log" >&2; exit 1; }
     # What wixl cannot say: a permanent component. The category definitions
     # are every control's, and stay when this one goes.
-    msibuild "$work/$arch/tarvona.msi" \
-      -q "UPDATE Component SET Attributes = Attributes + 16 WHERE Component = 'CategoryDefinitions'"
+    # (msibuild's SQL has no arithmetic: the new value is computed here.)
+    local attributes
+    attributes=$(msiinfo export "$work/$arch/tarvona.msi" Component |
+      awk -F'\t' '$1 == "CategoryDefinitions" { print $4 }')
+    msibuild "$work/$arch/tarvona.msi" -q "UPDATE Component SET Attributes = $((attributes | 16)) WHERE Component = 'CategoryDefinitions'"
     msiinfo export "$work/$arch/tarvona.msi" Component |
       awk -F'\t' '$1 == "CategoryDefinitions" && int($4 / 16) % 2 == 1 { ok = 1 } END { exit !ok }' ||
       { echo "the category definitions are not permanent in the $arch MSI" >&2; exit 1; }
