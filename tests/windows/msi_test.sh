@@ -42,7 +42,7 @@ template_is() { msiinfo suminfo "$1" | grep -qx "Template: $2"; }
 only_file_is() { [ "$(table "$1" File | cut -f1,3 | tr '\t' ' ')" = "$2" ]; }
 no_64bit_component() { table "$1" Component | awk -F'\t' 'int($4 / 256) % 2 == 1 { bad = 1 } END { exit bad }'; }
 rows_of() { table "$1" Registry | awk -F'\t' -v c="$2" '$6 == c' | wc -l; }
-same_rows() { [ "$(rows_of "$msi86" Control32)" = "$(rows_of "$msi" Control64)" ] && [ "$(rows_of "$msi" Control64)" -gt 30 ]; }
+same_rows() { [ "$(rows_of "$msi86" Control32)" = "$(rows_of "$msi" Control64)" ] && [ "$(rows_of "$msi" Control64)" -gt 0 ]; }
 names_no_64bit_module() { ! table "$1" Registry | grep -q 'Ocx64'; }
 definitions_permanent() {
   table "$1" Component |
