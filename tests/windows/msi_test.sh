@@ -37,7 +37,7 @@ check() {  # $1: what; the rest: the command
 
 # The x86 package: the 32-bit module only, every row naming it, nothing
 # in the 64-bit view, the category definitions permanent.
-table() { msiinfo export "$1" "$2" | tail -n +4; }
+table() { msiinfo export "$1" "$2" | tr -d '\r' | tail -n +4; }
 template_is() { msiinfo suminfo "$1" | grep -qx "Template: $2"; }
 only_file_is() { [ "$(table "$1" File | cut -f1,3 | tr '\t' ' ')" = "$2" ]; }
 no_64bit_component() { table "$1" Component | awk -F'\t' 'int($4 / 256) % 2 == 1 { bad = 1 } END { exit bad }'; }
