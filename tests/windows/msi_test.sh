@@ -80,7 +80,8 @@ path32='C:\Program Files (x86)\Tarvona\TarvonaActiveX.ocx'
 # Install.
 check "msiexec /i" "$wine" msiexec /i "$(winepath_of "$msi")" /qn
 check "64-bit module installed" cmp -s "$ocx" "$drive/Program Files/Tarvona/TarvonaActiveX.ocx"
-check "32-bit module installed" test -s "$drive/Program Files (x86)/Tarvona/TarvonaActiveX.ocx"
+check "32-bit module installed" cmp -s "$root/build-windows/i686/TarvonaActiveX.ocx" \
+  "$drive/Program Files (x86)/Tarvona/TarvonaActiveX.ocx"
 export_classes "$work/installed.reg"
 check "record, 64-bit view" "$tool" check "$work/installed.reg" present 64 "$path64"
 check "record, 32-bit view" "$tool" check "$work/installed.reg" present 32 "$path32"
