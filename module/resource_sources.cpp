@@ -11,10 +11,10 @@ com::TypeLibDesc TarvonaTypeLibrary(const com::GUID& libid) {
   using com::TypeDesc;
   using com::TypeKind;
   TypeDesc dispatch{TypeKind::kDispatch,
-                    "_DTarvonaActiveX",
+                    identity::kDispatchName,
                     DIID__DTarvonaActiveX,
                     com::TYPEFLAG_FHIDDEN | com::TYPEFLAG_FDISPATCHABLE,
-                    "Dispatch interface for TarvonaActiveX Control",
+                    identity::kDispatchHelpString,
                     0,
                     {},
                     {}};
@@ -26,30 +26,30 @@ com::TypeLibDesc TarvonaTypeLibrary(const com::GUID& libid) {
     dispatch.funcs.push_back(std::move(func));
   }
   TypeDesc events{TypeKind::kDispatch,
-                  "_DTarvonaActiveXEvents",
+                  identity::kEventsName,
                   DIID__DTarvonaActiveXEvents,
                   com::TYPEFLAG_FDISPATCHABLE,
-                  "Event interface for TarvonaActiveX Control",
+                  identity::kEventsHelpString,
                   0,
                   {},
                   {}};
   TypeDesc coclass{TypeKind::kCoClass,
-                   "TarvonaActiveX",
+                   identity::kClassName,
                    CLSID_TarvonaActiveX,
                    com::TYPEFLAG_FCANCREATE | com::TYPEFLAG_FCONTROL,
-                   "TarvonaActiveX Control",
+                   identity::kControlTypeName,
                    0,
                    {},
                    {{0, com::IMPLTYPEFLAG_FDEFAULT},
                     {1, com::IMPLTYPEFLAG_FDEFAULT | com::IMPLTYPEFLAG_FSOURCE}}};
-  return {"TARVONAACTIVEXLib",
+  return {identity::kLibName,
           libid,
           kLibMajor,
           kLibMinor,
           kLibLocale,
           com::LIBFLAG_FCONTROL,
-          "Tarvona ActiveX Control module",
-          "TarvonaActiveX.hlp",
+          identity::kLibHelpString,
+          identity::kLibHelpFile,
           0,
           {{"stdole2.tlb", LIBID_stdole, 2, 0}},
           {std::move(dispatch), std::move(events), std::move(coclass)}};
@@ -58,9 +58,9 @@ com::TypeLibDesc TarvonaTypeLibrary(const com::GUID& libid) {
 std::vector<com::Resource> ModuleResources(const com::GUID& libid) {
   auto text = [](std::string_view s) { return std::vector<uint8_t>(s.begin(), s.end()); };
   return {
-      {std::string(com::RT_STRING), IDS_TARVONAACTIVEX, text("TarvonaActiveX Control")},
-      {std::string(com::RT_STRING), IDS_TARVONAACTIVEX_PPG, text("TarvonaActiveX Property Page")},
-      {std::string(com::RT_STRING), IDS_TARVONAACTIVEX_PPG_CAPTION, text("General")},
+      {std::string(com::RT_STRING), IDS_TARVONAACTIVEX, text(identity::kControlTypeName)},
+      {std::string(com::RT_STRING), IDS_TARVONAACTIVEX_PPG, text(identity::kPageTypeName)},
+      {std::string(com::RT_STRING), IDS_TARVONAACTIVEX_PPG_CAPTION, text(identity::kPageCaption)},
       {std::string(com::RT_BITMAP), IDB_TARVONAACTIVEX, com::EncodeDib(ToolboxPicture())},
       {std::string(com::RT_TYPELIB), IDR_TYPELIB, com::SerializeTypeLib(TarvonaTypeLibrary(libid))},
   };

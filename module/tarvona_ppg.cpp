@@ -53,8 +53,7 @@ HRESULT CTarvonaActiveXPropPage::GetDialog(com::DialogTemplate* dialog) noexcept
                "MS Sans Serif",
                8,
                {{"STATIC",
-                 "TODO: Place controls to manipulate properties of TarvonaActiveX Control on this "
-                 "dialog.",
+                 identity::kPageText,
                  IDC_STATIC, WS_CHILD | WS_VISIBLE | WS_GROUP | SS_LEFT, 7, 25, 229, 16}}};
     return com::S_OK;
   });

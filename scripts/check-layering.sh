@@ -2,7 +2,8 @@
 # Fails when a source includes a header against the direction of the layers:
 #   common, encoding, platform (the OS seam)  ->  token, capi  ->  control
 #   ->  module (with com/, the Linux COM emulation, and the store road's
-#   NSS platform and GTK dialog).
+#   NSS platform and GTK dialog); on Windows, control -> windows/cryptoapi
+#   (the store road on CryptoAPI) -> windows/ocx (the module file).
 # host/ reaches controls only through com/, adaptor/ stands alone; tests,
 # test support, benchmarks and fuzz targets may include anything. An include
 # that climbs out of its folder ("../") is refused everywhere.
@@ -14,6 +15,8 @@ layer() {
   case $1 in
     capi/nss/*) echo capi_nss ;;
     capi/dialog/*) echo capi_gtk ;;
+    windows/cryptoapi/*) echo windows_capi ;;
+    windows/ocx/*) echo windows_ocx ;;
     */*) echo "${1%%/*}" ;;
     *) echo "" ;;
   esac
@@ -34,11 +37,13 @@ allowed() {
     module) echo "common encoding platform token capi capi_nss capi_gtk control com module" ;;
     host) echo "common encoding platform com host" ;;
     adaptor) echo "adaptor" ;;
+    windows_capi) echo "common encoding platform capi windows_capi" ;;
+    windows_ocx) echo "common encoding platform token capi control windows_capi windows_ocx" ;;
   esac
 }
 
 violations=$(
-  find common encoding platform token capi control com module host adaptor \
+  find common encoding platform token capi control com module host adaptor windows \
        -name '*.h' -o -name '*.cpp' 2>/dev/null | sort | while read -r file; do
     own=$(layer "$file")
     ok=" $(allowed "$own") "

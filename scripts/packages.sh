@@ -26,7 +26,8 @@ TARVONA_PACKAGE_PACKAGES=(
 # The Windows cross build and its tests under Wine (scripts/test-windows.sh):
 # mingw-w64 brings the -posix compilers; GoogleTest is built from googletest's
 # sources with them; wine64-tools brings wineg++, which links the Wine bridge
-# (testing/wine-bridge/).
+# (testing/wine-bridge/), and widl, Wine's IDL files and stdole2.tlb for the
+# control's type library.
 TARVONA_WINDOWS_PACKAGES=(mingw-w64 mingw-w64-tools wine wine64 wine64-tools googletest)
 
 tarvona_install_packages() {

@@ -1,0 +1,76 @@
+#pragma once
+
+// The module's COM objects. Each is small and answers QueryInterface from
+// an explicit table of the interfaces it offers.
+
+#include <windows.h>
+#include <unknwn.h>
+
+#include "capi/certificate_picker.h"
+#include "capi/crypto_platform.h"
+#include "platform/dynamic_library.h"
+
+namespace tarvona::ocx {
+
+// What every control object is built over; the module entry composes it.
+struct ControlEnvironment {
+  const platform::LibraryLoader& loader;
+  capi::CryptoPlatform& crypto;
+  capi::CertificatePicker& picker;
+};
+const ControlEnvironment& Environment();
+
+// New objects with one reference held by the caller; null when memory is
+// exhausted. Each counts among the module's live objects until destroyed.
+IUnknown* CreateControlObject();
+IUnknown* CreatePropertyPageObject();
+
+// One row of a QueryInterface table: an interface and how to reach it.
+template <typename Object>
+struct InterfaceEntry {
+  const IID* iid;
+  void* (*cast)(Object*);
+};
+
+template <typename Object, size_t N>
+HRESULT QueryFromTable(Object* object, const InterfaceEntry<Object> (&table)[N], REFIID iid,
+                       void** out) {
+  if (out == nullptr) return E_POINTER;
+  *out = nullptr;
+  for (const InterfaceEntry<Object>& entry : table) {
+    if (IsEqualIID(iid, *entry.iid)) {
+      *out = entry.cast(object);
+      static_cast<IUnknown*>(*out)->AddRef();
+      return S_OK;
+    }
+  }
+  return E_NOINTERFACE;
+}
+
+// An interface pointer held with a reference of its own.
+template <typename T>
+class Held {
+ public:
+  Held() = default;
+  ~Held() { Reset(); }
+  Held(const Held&) = delete;
+  Held& operator=(const Held&) = delete;
+  void Reset(T* p = nullptr) {
+    if (p != nullptr) p->AddRef();
+    if (ptr_ != nullptr) ptr_->Release();
+    ptr_ = p;
+  }
+  // Hands a reference already taken (from QueryInterface) to this holder.
+  T** Put() {
+    Reset();
+    return &ptr_;
+  }
+  T* get() const { return ptr_; }
+  T* operator->() const { return ptr_; }
+  explicit operator bool() const { return ptr_ != nullptr; }
+
+ private:
+  T* ptr_ = nullptr;
+};
+
+}  // namespace tarvona::ocx
