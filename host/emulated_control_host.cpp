@@ -3,11 +3,14 @@
 #include <memory>
 #include <vector>
 
+#include "com/classes_root.h"
 #include "com/hresult.h"
 #include "com/ole_control.h"
 #include "com/type_library.h"
 #include "com/variant.h"
+#include "host/platform_host.h"
 #include "host/png_writer.h"
+#include "platform/dynamic_library.h"
 
 namespace tarvona::host {
 namespace {
@@ -154,7 +157,23 @@ class EmulatedControl final : public HostedControl {
   ComPtr<Site> site_;
 };
 
+// The registration record as tarvona-regsvr writes it: the user's classes
+// file first, then the machine's.
+class RecordControls final : public PlatformControls {
+ public:
+  ControlHost& host() override { return host_; }
+
+ private:
+  const com::ClassesRoot registry_;
+  ComActivator activator_{registry_, platform::SystemLibraryLoader()};
+  EmulatedControlHost host_{activator_};
+};
+
 }  // namespace
+
+std::unique_ptr<PlatformControls> OpenPlatformControls() {
+  return std::make_unique<RecordControls>();
+}
 
 std::string_view StatusName(Status s) { return com::HresultName(s); }
 

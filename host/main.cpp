@@ -32,15 +32,9 @@
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
-
-#include "windows/host/browser_registration.h"
-#include "windows/host/com_control_host.h"
-#else
-#include "com/classes_root.h"
-#include "host/com_activation.h"
-#include "host/emulated_control_host.h"
-#include "platform/dynamic_library.h"
 #endif
+
+#include "host/platform_host.h"
 
 namespace {
 
@@ -48,34 +42,9 @@ constexpr size_t kMaxRequest = 1 << 20;
 // The host's input, which the browser hangs up when the page goes.
 constexpr int kInput = 0;
 
-#ifdef _WIN32
-// Real COM, apartment-threaded, for this thread's life.
-class SystemControls {
- public:
-  tarvona::host::ControlHost& host() { return host_; }
-  // Messages posted to the apartment while the host waited for input.
-  void Pump() { host_.PumpMessages(); }
-
- private:
-  tarvona::host::ComControlHost host_;
-};
-#else
-// The COM emulation over the registration record.
-class SystemControls {
- public:
-  tarvona::host::ControlHost& host() { return host_; }
-  void Pump() {}
-
- private:
-  const tarvona::com::ClassesRoot registry_;
-  tarvona::host::ComActivator activator_{registry_, tarvona::platform::SystemLibraryLoader()};
-  tarvona::host::EmulatedControlHost host_{activator_};
-};
-#endif
-
 int RunLines() {
-  SystemControls controls;
-  tarvona::host::HostSession session(controls.host());
+  auto controls = tarvona::host::OpenPlatformControls();
+  tarvona::host::HostSession session(controls->host());
   tarvona::host::LineReader reader(stdin, kMaxRequest);
   std::string line;
   for (;;) {
@@ -92,7 +61,7 @@ int RunLines() {
     std::fwrite(response.data(), 1, response.size(), stdout);
     std::fputc('\n', stdout);
     std::fflush(stdout);
-    controls.Pump();
+    controls->Pump();
   }
   return 0;
 }
@@ -114,7 +83,7 @@ int RunNativeMessaging() {
   // A browser that has gone away shows as a failed write, not a signal.
   std::signal(SIGPIPE, SIG_IGN);
 #endif
-  SystemControls controls;
+  auto controls = tarvona::host::OpenPlatformControls();
   // While the consent dialog waits for the user, the page says so. The
   // frame has no request id: pages that do not know it pass it by.
   // The browser hangs up the host's input when the page goes; the dialogs
@@ -126,7 +95,7 @@ int RunNativeMessaging() {
             tarvona::host::WriteFrame(stdout, R"({"id":null,"status":"waiting-for-permission"})");
           },
           kInput));
-  tarvona::host::HostSession session(controls.host(), &origins, kInput);
+  tarvona::host::HostSession session(controls->host(), &origins, kInput);
   std::string request;
   for (;;) {
     switch (tarvona::host::ReadFrame(stdin, request)) {
@@ -141,7 +110,7 @@ int RunNativeMessaging() {
     if (!tarvona::host::WriteFrame(stdout, Bounded(session.HandleText(request), request))) {
       return 0;
     }
-    controls.Pump();
+    controls->Pump();
   }
 }
 

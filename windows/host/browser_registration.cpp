@@ -1,5 +1,11 @@
-#include "windows/host/browser_registration.h"
-
+// The browsers find a native-messaging host on Windows through a registry
+// key per browser whose default value names the host's manifest:
+//   HKCU\Software\Google\Chrome\NativeMessagingHosts\com.tarvona.host
+//   HKCU\Software\Microsoft\Edge\NativeMessagingHosts\com.tarvona.host
+//   HKCU\Software\Mozilla\NativeMessagingHosts\com.tarvona.host
+// Registering writes the manifests (Chromium's form for Chrome and Edge,
+// Firefox's for Firefox) to %LOCALAPPDATA%\Tarvona, naming this program,
+// and the keys; unregistering removes both.
 #include <windows.h>
 
 #include <filesystem>
@@ -7,6 +13,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "host/platform_host.h"
 #include "platform/own_path.h"
 #include "platform/user_folders.h"
 

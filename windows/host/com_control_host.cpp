@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "host/platform_host.h"
 #include "windows/host/wide_text.h"
 
 namespace tarvona::host {
@@ -229,7 +230,20 @@ class ComControl final : public HostedControl {
   IDispatch* dispatch_;
 };
 
+class ApartmentControls final : public PlatformControls {
+ public:
+  ControlHost& host() override { return host_; }
+  void Pump() override { host_.PumpMessages(); }
+
+ private:
+  ComControlHost host_;
+};
+
 }  // namespace
+
+std::unique_ptr<PlatformControls> OpenPlatformControls() {
+  return std::make_unique<ApartmentControls>();
+}
 
 ComControlHost::ComControlHost() : joined_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
 
