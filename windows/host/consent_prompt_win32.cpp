@@ -62,7 +62,6 @@ class TaskDialogPrompt final : public ConsentPrompt {
     config.nDefaultButton = kDeny;
     config.pfCallback = &TaskDialogPrompt::Callback;
     config.lpCallbackData = reinterpret_cast<LONG_PTR>(this);
-    if (before_showing_) before_showing_();
     int pressed = kDeny;
     if (FAILED(TaskDialogIndirect(&config, &pressed, nullptr, nullptr))) return Answer::kDeny;
     if (pressed == kAllowAlways) return Answer::kAllowAlways;
@@ -74,6 +73,9 @@ class TaskDialogPrompt final : public ConsentPrompt {
   static HRESULT CALLBACK Callback(HWND window, UINT notification, WPARAM, LPARAM,
                                    LONG_PTR data) {
     auto* self = reinterpret_cast<TaskDialogPrompt*>(data);
+    // Told once the dialog exists: where no window can be made, the page
+    // hears the denial only.
+    if (notification == TDN_CREATED && self->before_showing_) self->before_showing_();
     if (notification == TDN_TIMER && HungUp(self->hangup_)) {
       SendMessageW(window, TDM_CLICK_BUTTON, kDeny, 0);
     }
