@@ -36,10 +36,11 @@ std::string Frame(std::string_view payload) {
   return std::string(reinterpret_cast<const char*>(&length), 4) + std::string(payload);
 }
 
-int Shell(const std::string& command) {
-  return testing::RunProgram({"/bin/sh", "-c", ". " + kScripts + "/wine-env.sh; " + command})
-      .status;
+testing::Finished ShellRun(const std::string& command) {
+  return testing::RunProgram({"/bin/sh", "-c", ". " + kScripts + "/wine-env.sh; " + command});
 }
+
+int Shell(const std::string& command) { return ShellRun(command).status; }
 
 class WindowsHostTest : public ::testing::Test {
  protected:
@@ -197,6 +198,23 @@ TEST_F(WindowsHostTest, FramesFollowThePageRules) {
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_NE(WEXITSTATUS(status), 0);
   }
+}
+
+// --register writes a manifest and one key per browser naming it;
+// --unregister takes both away again.
+TEST_F(WindowsHostTest, RegistersWithEachBrowserAndUnregisters) {
+  const std::string browsers[] = {"Google\\Chrome", "Microsoft\\Edge", "Mozilla"};
+  auto query = [](const std::string& browser) {
+    return ShellRun("\"$TARVONA_WINE\" reg query 'HKCU\\Software\\" + browser +
+                    "\\NativeMessagingHosts\\com.tarvona.host' 2>/dev/null");
+  };
+  ASSERT_EQ(testing::RunProgram({kScripts + "/wine-run.sh", kExe, "--register"}).status, 0);
+  for (const std::string& browser : browsers) {
+    const std::string out = query(browser).out;
+    EXPECT_NE(out.find("\\Tarvona\\com.tarvona.host."), std::string::npos) << browser << out;
+  }
+  ASSERT_EQ(testing::RunProgram({kScripts + "/wine-run.sh", kExe, "--unregister"}).status, 0);
+  for (const std::string& browser : browsers) EXPECT_NE(query(browser).status, 0) << browser;
 }
 
 }  // namespace
