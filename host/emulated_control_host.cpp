@@ -47,10 +47,9 @@ class EmulatedControl final : public HostedControl {
 
   Status Invoke(int32_t dispid, std::span<const Value> args, Value* result,
                 uint32_t* arg_error) override {
-    const com::DispParams params{args.data(),
-                                 static_cast<uint32_t>(args.size()), nullptr, 0};
-    return dispatch_->Invoke(dispid, com::IID_NULL, com::LOCALE_USER_DEFAULT,
-                             com::DISPATCH_METHOD, &params, result, nullptr, arg_error);
+    const com::DispParams params{args.data(), static_cast<uint32_t>(args.size()), nullptr, 0};
+    return dispatch_->Invoke(dispid, com::IID_NULL, com::LOCALE_USER_DEFAULT, com::DISPATCH_METHOD,
+                             &params, result, nullptr, arg_error);
   }
 
   std::optional<MethodInfo> Describe(int32_t dispid) override {

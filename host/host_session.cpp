@@ -86,8 +86,8 @@ std::optional<json> RefuseLocalFile(HostedControl& control, int32_t dispid,
                                     const std::vector<Value>& args) {
   constexpr size_t kSourceParam = 1;  // after SessionID in all four methods
   constexpr int32_t kSourceFile = 4;
-  static constexpr std::string_view kStoreMethods[] = {"SignByCSP", "VerifyByCSP",
-                                                       "EncryptByCSP", "DecryptByCSP"};
+  static constexpr std::string_view kStoreMethods[] = {"SignByCSP", "VerifyByCSP", "EncryptByCSP",
+                                                       "DecryptByCSP"};
   // The source as the control would read it ("4" and 4.0 are 4 too).
   if (args.size() <= kSourceParam || control.AsInt32(args[kSourceParam]) != kSourceFile) {
     return std::nullopt;
@@ -110,9 +110,7 @@ Outcome HostedControl::Save(Properties*) {
 Outcome HostedControl::Load(const Properties&) {
   return {status::kNotImplemented, "the object does not load from a property bag"};
 }
-Outcome HostedControl::Reset() {
-  return {status::kNotImplemented, "the object cannot be reset"};
-}
+Outcome HostedControl::Reset() { return {status::kNotImplemented, "the object cannot be reset"}; }
 Outcome HostedControl::Draw(int32_t, int32_t, std::vector<uint8_t>*) {
   return {status::kNotImplemented, "the object does not draw"};
 }
@@ -302,8 +300,7 @@ json HostSession::Draw(const json& request) {
     return Error(status::kInvalidArgument, "\"draw\" takes a width and a height of 1 to 4096");
   }
   std::vector<uint8_t> png;
-  if (Outcome done =
-          hosted->Draw(static_cast<int32_t>(width), static_cast<int32_t>(height), &png);
+  if (Outcome done = hosted->Draw(static_cast<int32_t>(width), static_cast<int32_t>(height), &png);
       Failed(done.status)) {
     return Error(done);
   }

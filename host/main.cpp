@@ -73,8 +73,7 @@ std::string Bounded(std::string response, const std::string& request_text) {
   auto request = nlohmann::ordered_json::parse(request_text, nullptr, false);
   nlohmann::ordered_json error = {
       {"id", request.is_object() && request.contains("id") ? request["id"] : nullptr},
-      {"error",
-       {{"name", "E_FAIL"}, {"message", "the result is larger than a browser accepts"}}}};
+      {"error", {{"name", "E_FAIL"}, {"message", "the result is larger than a browser accepts"}}}};
   return tarvona::host::Serialize(error);
 }
 

@@ -27,8 +27,10 @@ namespace {
 using nlohmann::json;
 
 const std::string kScripts = std::string(TARVONA_SOURCE_DIR) + "/scripts";
-const std::string kExe = std::string(TARVONA_SOURCE_DIR) + "/build-windows/x86_64/bin/tarvona-host.exe";
-const std::string kOcx = std::string(TARVONA_SOURCE_DIR) + "/build-windows/x86_64/TarvonaActiveX.ocx";
+const std::string kExe =
+    std::string(TARVONA_SOURCE_DIR) + "/build-windows/x86_64/bin/tarvona-host.exe";
+const std::string kOcx =
+    std::string(TARVONA_SOURCE_DIR) + "/build-windows/x86_64/TarvonaActiveX.ocx";
 constexpr char kProgId[] = "TARVONAACTIVEX.TarvonaActiveXCtrl.1";
 
 std::string Frame(std::string_view payload) {
@@ -56,10 +58,11 @@ class WindowsHostTest : public ::testing::Test {
     unsetenv("DISPLAY");  // no desktop: the consent dialog denies at once
     unsetenv("WAYLAND_DISPLAY");
     Shell("wineserver -p");
-    ready_ = testing::RunProgram({kScripts + "/wine-bridge.sh", prefix, TARVONA_BINARY_DIR})
-                     .status == 0 &&
-             Shell("\"$TARVONA_WINE\" regsvr32 /s \"$(\"$TARVONA_WINE\" winepath -w '" + kOcx +
-                   "' 2>/dev/null)\"") == 0;
+    ready_ =
+        testing::RunProgram({kScripts + "/wine-bridge.sh", prefix, TARVONA_BINARY_DIR}).status ==
+            0 &&
+        Shell("\"$TARVONA_WINE\" regsvr32 /s \"$(\"$TARVONA_WINE\" winepath -w '" + kOcx +
+              "' 2>/dev/null)\"") == 0;
     const char* user = getenv("USER");
     const std::filesystem::path roaming = std::filesystem::path(prefix) / "drive_c/users" /
                                           (user != nullptr ? user : "root") / "AppData/Roaming";
@@ -77,8 +80,8 @@ class WindowsHostTest : public ::testing::Test {
 
   // The host as a browser starts it, to the end of `input`; its frames.
   std::vector<json> RunFramed(const std::string& input, int* status, std::string* rest) {
-    auto finished = testing::RunProgram({kScripts + "/wine-run.sh", kExe, "chrome-extension://x/"},
-                                        input);
+    auto finished =
+        testing::RunProgram({kScripts + "/wine-run.sh", kExe, "chrome-extension://x/"}, input);
     *status = finished.status;
     std::vector<json> frames;
     std::string_view out = finished.out;
@@ -147,9 +150,10 @@ TEST_F(WindowsHostTest, LinesCarryTheTokenRoadAndTheLinuxErrors) {
   for (const Case& c : cases) {
     EXPECT_EQ(send(c.request)["error"]["name"], c.error) << c.request.dump();
   }
-  EXPECT_EQ(send({{"object", 1}, {"method", "GetAttribute"}, {"params", {"x", 0, 0}}})["error"]
-                ["message"],
-            "parameter 1 (SessionID) of GetAttribute must be a 32-bit integer");
+  EXPECT_EQ(
+      send(
+          {{"object", 1}, {"method", "GetAttribute"}, {"params", {"x", 0, 0}}})["error"]["message"],
+      "parameter 1 (SessionID) of GetAttribute must be a 32-bit integer");
   auto bad = host.Exchange("not json");
   EXPECT_EQ(json::parse(bad.value_or("{}"))["error"]["name"], "E_INVALIDARG");
   // The session stays logged in: the end of input must still release the
@@ -164,16 +168,22 @@ TEST_F(WindowsHostTest, FramesFollowThePageRules) {
   const std::string allowed =
       json{{"id", 1}, {"create", kProgId}, {"origin", "http://localhost:8000"}}.dump();
   std::string input = Frame(allowed);
-  input += Frame(json{{"id", 2}, {"object", 1}, {"method", "VerifyByCSP"},
+  input += Frame(json{{"id", 2},
+                      {"object", 1},
+                      {"method", "VerifyByCSP"},
                       {"params", {0, 4, "C:\\cert.pem", 0, "00", "00"}}}
                      .dump());
-  input += Frame(json{{"id", 3}, {"object", 1}, {"method", "EncryptByCSP"},
+  input += Frame(json{{"id", 3},
+                      {"object", 1},
+                      {"method", "EncryptByCSP"},
                       {"params", {0, "4", "C:\\cert.pem", 0, "0102"}}}
                      .dump());
   for (const json& origin : {json("http://evil.example"), json(nullptr), json("file://")}) {
     input += Frame(json{{"id", 4}, {"create", kProgId}, {"origin", origin}}.dump());
   }
-  input += Frame(json{{"id", 5}, {"object", 1}, {"method", "VerifyCertCRL"},
+  input += Frame(json{{"id", 5},
+                      {"object", 1},
+                      {"method", "VerifyCertCRL"},
                       {"params", {0, 0, std::string(10, '\n')}}}
                      .dump());
   int status = 0;
@@ -189,8 +199,8 @@ TEST_F(WindowsHostTest, FramesFollowThePageRules) {
   for (size_t i : {3, 4, 5}) EXPECT_EQ(replies[i]["error"]["name"], "E_ACCESSDENIED") << i;
   EXPECT_EQ(replies[6]["result"], 1);  // bytes 10 pass unchanged: the pipes are binary
 
-  for (const std::string& tail : {std::string(4, '\0'), Frame("{}").substr(0, 3),
-                                  std::string("\x32\0\0\0{\"id\":2}", 12)}) {
+  for (const std::string& tail :
+       {std::string(4, '\0'), Frame("{}").substr(0, 3), std::string("\x32\0\0\0{\"id\":2}", 12)}) {
     auto cut = RunFramed(Frame(allowed) + tail, &status, &rest);
     ASSERT_EQ(cut.size(), 1u);
     EXPECT_EQ(cut[0]["object"], 1);

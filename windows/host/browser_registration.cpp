@@ -39,9 +39,7 @@ std::filesystem::path ManifestFolder() {
   return data.empty() ? data : data / L"Tarvona";
 }
 
-std::wstring KeyOf(const Browser& browser) {
-  return std::wstring(browser.key) + L"\\" + kHostName;
-}
+std::wstring KeyOf(const Browser& browser) { return std::wstring(browser.key) + L"\\" + kHostName; }
 
 std::string Utf8(const std::filesystem::path& path) {
   const std::u8string text = path.u8string();
@@ -77,8 +75,9 @@ bool RegisterWithBrowsers() {
   bool ok = true;
   for (const Browser& browser : kBrowsers) {
     const std::filesystem::path manifest = folder / browser.manifest;
-    ok = WriteManifest(manifest, program, std::wstring_view(browser.manifest).find(L"firefox") !=
-                                              std::wstring_view::npos) &&
+    ok = WriteManifest(
+             manifest, program,
+             std::wstring_view(browser.manifest).find(L"firefox") != std::wstring_view::npos) &&
          ok;
     HKEY key = nullptr;
     if (RegCreateKeyExW(HKEY_CURRENT_USER, KeyOf(browser).c_str(), 0, nullptr, 0, KEY_SET_VALUE,
@@ -87,10 +86,10 @@ bool RegisterWithBrowsers() {
       continue;
     }
     const std::wstring value = manifest.wstring();
-    ok = RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                        static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))) ==
-             ERROR_SUCCESS &&
-         ok;
+    ok =
+        RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                       static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS &&
+        ok;
     RegCloseKey(key);
   }
   return ok;
@@ -105,7 +104,8 @@ bool UnregisterFromBrowsers() {
   const std::filesystem::path folder = ManifestFolder();
   if (!folder.empty()) {
     std::error_code ignored;
-    for (const Browser& browser : kBrowsers) std::filesystem::remove(folder / browser.manifest, ignored);
+    for (const Browser& browser : kBrowsers)
+      std::filesystem::remove(folder / browser.manifest, ignored);
     std::filesystem::remove(folder, ignored);  // only when nothing else is in it
   }
   return ok;

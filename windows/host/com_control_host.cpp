@@ -156,8 +156,7 @@ class ComControl final : public HostedControl {
     for (size_t i = 0; i < count; ++i) {
       if (HRESULT hr = ToVariant(args[i], &reversed[count - 1 - i]); FAILED(hr)) return hr;
     }
-    DISPPARAMS params{count == 0 ? nullptr : reversed.data(), nullptr, static_cast<UINT>(count),
-                      0};
+    DISPPARAMS params{count == 0 ? nullptr : reversed.data(), nullptr, static_cast<UINT>(count), 0};
     HeldVariant out;
     EXCEPINFO exception{};
     UINT bad = 0;
@@ -195,8 +194,7 @@ class ComControl final : public HostedControl {
 
   std::optional<int32_t> AsInt32(const Value& value) override {
     HeldVariant from, to;
-    if (FAILED(ToVariant(value, &from.v)) ||
-        FAILED(VariantChangeType(&to.v, &from.v, 0, VT_I4))) {
+    if (FAILED(ToVariant(value, &from.v)) || FAILED(VariantChangeType(&to.v, &from.v, 0, VT_I4))) {
       return std::nullopt;
     }
     return static_cast<int32_t>(to.v.lVal);

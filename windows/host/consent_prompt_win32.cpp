@@ -70,8 +70,7 @@ class TaskDialogPrompt final : public ConsentPrompt {
   }
 
  private:
-  static HRESULT CALLBACK Callback(HWND window, UINT notification, WPARAM, LPARAM,
-                                   LONG_PTR data) {
+  static HRESULT CALLBACK Callback(HWND window, UINT notification, WPARAM, LPARAM, LONG_PTR data) {
     auto* self = reinterpret_cast<TaskDialogPrompt*>(data);
     // Told once the dialog exists: where no window can be made, the page
     // hears the denial only.

@@ -16,8 +16,8 @@ std::wstring WideFromUtf8(std::string_view text) {
 
 std::string Utf8FromWide(const wchar_t* text, size_t length) {
   if (text == nullptr || length == 0) return {};
-  const int size = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0,
-                                       nullptr, nullptr);
+  const int size =
+      WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
   if (size <= 0) return {};
   std::string narrow(static_cast<size_t>(size), '\0');
   WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), narrow.data(), size, nullptr,
