@@ -5,6 +5,13 @@
 #include <string>
 
 namespace tarvona::com {
+
+static_assert(AutomationHresult(CallStatus::kMemberNotFound) == DISP_E_MEMBERNOTFOUND &&
+              AutomationHresult(CallStatus::kBadParamCount) == DISP_E_BADPARAMCOUNT &&
+              AutomationHresult(CallStatus::kTypeMismatch) == DISP_E_TYPEMISMATCH &&
+              AutomationHresult(CallStatus::kOverflow) == DISP_E_OVERFLOW &&
+              AutomationHresult(CallStatus::kOutOfMemory) == E_OUTOFMEMORY &&
+              AutomationHresult(CallStatus::kUnexpected) == E_UNEXPECTED);
 namespace {
 
 template <typename Int>
@@ -65,26 +72,6 @@ CallStatus ConvertArgument(const Value& from, ValueType to, Value& out) {
     default:
       return CallStatus::kTypeMismatch;
   }
-}
-
-HRESULT HresultOf(CallStatus status) {
-  switch (status) {
-    case CallStatus::kOk:
-      return S_OK;
-    case CallStatus::kMemberNotFound:
-      return DISP_E_MEMBERNOTFOUND;
-    case CallStatus::kBadParamCount:
-      return DISP_E_BADPARAMCOUNT;
-    case CallStatus::kTypeMismatch:
-      return DISP_E_TYPEMISMATCH;
-    case CallStatus::kOverflow:
-      return DISP_E_OVERFLOW;
-    case CallStatus::kOutOfMemory:
-      return E_OUTOFMEMORY;
-    case CallStatus::kUnexpected:
-      break;
-  }
-  return E_UNEXPECTED;
 }
 
 }  // namespace tarvona::com

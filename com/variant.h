@@ -20,7 +20,4 @@ HRESULT ChangeType(const Variant& from, VarType to, Variant* out);
 // ChangeType as the control's argument converter.
 CallStatus ConvertArgument(const Value& from, ValueType to, Value& out);
 
-// The automation error a failed call reports.
-HRESULT HresultOf(CallStatus status);
-
 }  // namespace tarvona::com

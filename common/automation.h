@@ -34,6 +34,28 @@ enum class CallStatus {
   kUnexpected,
 };
 
+// The automation error (HRESULT) a call with this status reports; the
+// numbers are automation's own, the same on every platform.
+constexpr int32_t AutomationHresult(CallStatus status) {
+  switch (status) {
+    case CallStatus::kOk:
+      return 0;  // S_OK
+    case CallStatus::kMemberNotFound:
+      return static_cast<int32_t>(0x80020003);  // DISP_E_MEMBERNOTFOUND
+    case CallStatus::kBadParamCount:
+      return static_cast<int32_t>(0x8002000E);  // DISP_E_BADPARAMCOUNT
+    case CallStatus::kTypeMismatch:
+      return static_cast<int32_t>(0x80020005);  // DISP_E_TYPEMISMATCH
+    case CallStatus::kOverflow:
+      return static_cast<int32_t>(0x8002000A);  // DISP_E_OVERFLOW
+    case CallStatus::kOutOfMemory:
+      return static_cast<int32_t>(0x8007000E);  // E_OUTOFMEMORY
+    case CallStatus::kUnexpected:
+      break;
+  }
+  return static_cast<int32_t>(0x8000FFFF);  // E_UNEXPECTED
+}
+
 // Converts an argument to a parameter's type as the platform's automation
 // layer does (VariantChangeType): kOk, kTypeMismatch or kOverflow.
 // ValueType::kEmpty asks for the value unchanged.

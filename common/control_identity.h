@@ -21,6 +21,16 @@ struct Guid {
   uint8_t data4[8];
 };
 
+// The same GUID as a platform's own type, an aggregate of the same fields.
+template <typename PlatformGuid>
+constexpr PlatformGuid ToGuid(const Guid& g) {
+  return {g.data1,
+          g.data2,
+          g.data3,
+          {g.data4[0], g.data4[1], g.data4[2], g.data4[3], g.data4[4], g.data4[5], g.data4[6],
+           g.data4[7]}};
+}
+
 inline constexpr Guid kControlClsid = {
     0x89F34120, 0xD7D2, 0x4CEB, {0x84, 0xE7, 0xD2, 0x9B, 0x8A, 0xAD, 0x6B, 0x6C}};
 inline constexpr Guid kPageClsid = {

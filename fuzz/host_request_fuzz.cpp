@@ -11,6 +11,7 @@
 
 #include "com/registry.h"
 #include "host/com_activation.h"
+#include "host/emulated_control_host.h"
 #include "host/host_session.h"
 #include "host/native_messaging.h"
 #include "host/origin_policy.h"
@@ -34,9 +35,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static tarvona::com::MemoryRegistry registry;
   static tarvona::host::ComActivator activator(registry,
                                                tarvona::platform::SystemLibraryLoader());
+  static tarvona::host::EmulatedControlHost controls(activator);
   tarvona::host::OriginPolicy origins("/nonexistent/allowed-origins", std::make_unique<Deny>());
-  tarvona::host::HostSession lines(activator);
-  tarvona::host::HostSession framed(activator, &origins);
+  tarvona::host::HostSession lines(controls);
+  tarvona::host::HostSession framed(controls, &origins);
 
   std::string text(reinterpret_cast<const char*>(data), size);
   Check(lines.HandleText(text));

@@ -2,21 +2,21 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
 
-#include "com/com.h"
-#include "com/ole_control.h"
-#include "host/com_activation.h"
+#include "host/control_host.h"
 #include "host/origin_policy.h"
 
 namespace tarvona::host {
 
 // The host's side of the request protocol, independent of framing: one JSON
-// request in, one JSON response out. Controls are created as a COM host
-// creates them (ComActivator) and reached only through their interfaces;
-// destroying the session releases them all.
+// request in, one JSON response out. Controls are created as the
+// platform's COM host creates them (ControlHost) and reached only through
+// their interfaces; destroying the session releases them all. Requests for
+// a container service the platform's host lacks get E_NOTIMPL.
 //   {"id":1,"create":"<ProgID>"}                      -> {"id":1,"object":1}
 //   {"id":2,"object":1,"method":"Name","params":[..]} -> {"id":2,"result":..}
 //   ("dispid":n may stand for "method")
@@ -36,7 +36,7 @@ namespace tarvona::host {
 // as the browser hangs up.
 class HostSession {
  public:
-  explicit HostSession(ComActivator& activator, OriginPolicy* origins = nullptr, int hangup = -1);
+  explicit HostSession(ControlHost& controls, OriginPolicy* origins = nullptr, int hangup = -1);
   ~HostSession();
   HostSession(const HostSession&) = delete;
   HostSession& operator=(const HostSession&) = delete;
@@ -48,11 +48,7 @@ class HostSession {
   size_t live_objects() const { return objects_.size(); }
 
  private:
-  class Site;
-  struct Hosted {
-    com::ComPtr<com::IDispatch> dispatch;
-    com::ComPtr<Site> site;
-  };
+  using Hosted = HostedControl;
 
   nlohmann::ordered_json Create(const nlohmann::ordered_json& request);
   nlohmann::ordered_json Release(const nlohmann::ordered_json& object);
@@ -65,10 +61,10 @@ class HostSession {
   // The hosted object named by `object`, or null.
   Hosted* Find(const nlohmann::ordered_json& object);
 
-  ComActivator& activator_;
+  ControlHost& controls_;
   OriginPolicy* origins_;
   int hangup_;
-  std::map<int64_t, Hosted> objects_;
+  std::map<int64_t, std::unique_ptr<Hosted>> objects_;
   int64_t next_object_ = 1;
 };
 

@@ -12,32 +12,39 @@
 //                          only. When the browser hangs up (tab closed,
 //                          page left), every dialog the host shows closes
 //                          at once, even within a call.
-// Controls are created from the registration record, as tarvona-regsvr
-// writes it: the user's classes file ($XDG_DATA_HOME/tarvona/classes.reg)
-// first, then the machine's (/var/lib/tarvona/classes.reg).
-#include <unistd.h>
-
+// On Linux, controls are created from the registration record, as
+// tarvona-regsvr writes it: the user's classes file
+// ($XDG_DATA_HOME/tarvona/classes.reg) first, then the machine's
+// (/var/lib/tarvona/classes.reg). On Windows (tarvona-host.exe) they are
+// created by COM itself (CoCreateInstance) from the registry, and
+//   tarvona-host --register | --unregister
+// writes or removes the browsers' entries for this host for the user.
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
-#include "com/classes_root.h"
-#include "host/com_activation.h"
 #include "host/host_session.h"
 #include "host/line_reader.h"
 #include "host/native_messaging.h"
 #include "host/origin_policy.h"
-#include "platform/dynamic_library.h"
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
+#include "host/platform_host.h"
 
 namespace {
 
 constexpr size_t kMaxRequest = 1 << 20;
+// The host's input, which the browser hangs up when the page goes.
+constexpr int kInput = 0;
 
 int RunLines() {
-  const tarvona::com::ClassesRoot registry;
-  tarvona::host::ComActivator activator(registry, tarvona::platform::SystemLibraryLoader());
-  tarvona::host::HostSession session(activator);
+  auto controls = tarvona::host::OpenPlatformControls();
+  tarvona::host::HostSession session(controls->host());
   tarvona::host::LineReader reader(stdin, kMaxRequest);
   std::string line;
   for (;;) {
@@ -54,6 +61,7 @@ int RunLines() {
     std::fwrite(response.data(), 1, response.size(), stdout);
     std::fputc('\n', stdout);
     std::fflush(stdout);
+    controls->Pump();
   }
   return 0;
 }
@@ -65,16 +73,16 @@ std::string Bounded(std::string response, const std::string& request_text) {
   auto request = nlohmann::ordered_json::parse(request_text, nullptr, false);
   nlohmann::ordered_json error = {
       {"id", request.is_object() && request.contains("id") ? request["id"] : nullptr},
-      {"error",
-       {{"name", "E_FAIL"}, {"message", "the result is larger than a browser accepts"}}}};
+      {"error", {{"name", "E_FAIL"}, {"message", "the result is larger than a browser accepts"}}}};
   return tarvona::host::Serialize(error);
 }
 
 int RunNativeMessaging() {
+#ifndef _WIN32
   // A browser that has gone away shows as a failed write, not a signal.
   std::signal(SIGPIPE, SIG_IGN);
-  const tarvona::com::ClassesRoot registry;
-  tarvona::host::ComActivator activator(registry, tarvona::platform::SystemLibraryLoader());
+#endif
+  auto controls = tarvona::host::OpenPlatformControls();
   // While the consent dialog waits for the user, the page says so. The
   // frame has no request id: pages that do not know it pass it by.
   // The browser hangs up the host's input when the page goes; the dialogs
@@ -85,8 +93,8 @@ int RunNativeMessaging() {
           [] {
             tarvona::host::WriteFrame(stdout, R"({"id":null,"status":"waiting-for-permission"})");
           },
-          STDIN_FILENO));
-  tarvona::host::HostSession session(activator, &origins, STDIN_FILENO);
+          kInput));
+  tarvona::host::HostSession session(controls->host(), &origins, kInput);
   std::string request;
   for (;;) {
     switch (tarvona::host::ReadFrame(stdin, request)) {
@@ -101,12 +109,25 @@ int RunNativeMessaging() {
     if (!tarvona::host::WriteFrame(stdout, Bounded(session.HandleText(request), request))) {
       return 0;
     }
+    controls->Pump();
   }
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef _WIN32
+  // Frames are bytes: no CR inserted before a length byte of 10, and no
+  // Ctrl-Z ending the input early.
+  _setmode(_fileno(stdin), _O_BINARY);
+  _setmode(_fileno(stdout), _O_BINARY);
+  if (argc == 2 && std::strcmp(argv[1], "--register") == 0) {
+    return tarvona::host::RegisterWithBrowsers() ? 0 : 1;
+  }
+  if (argc == 2 && std::strcmp(argv[1], "--unregister") == 0) {
+    return tarvona::host::UnregisterFromBrowsers() ? 0 : 1;
+  }
+#endif
   if (argc == 2 && std::strcmp(argv[1], "--lines") == 0) return RunLines();
   if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
     std::fprintf(stderr, "usage: %s --lines | %s [browser arguments]\n", argv[0], argv[0]);

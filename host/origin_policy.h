@@ -24,7 +24,8 @@ std::unique_ptr<ConsentPrompt> DesktopConsentPrompt(std::function<void()> before
                                                     int hangup = -1);
 
 // Which page origins may create controls: those on the user's allow-list
-// ($XDG_CONFIG_HOME/tarvona/allowed-origins, one origin per line, "#"
+// ($XDG_CONFIG_HOME/tarvona/allowed-origins; on Windows
+// %APPDATA%\Tarvona\allowed-origins; one origin per line, "#"
 // comments), or those the user approves when asked. Pages from files and
 // opaque origins ("null") are never allowed.
 class OriginPolicy {

@@ -15,23 +15,15 @@ using com::GUID;
 
 // The values themselves live in common/control_identity.h, which the
 // Windows module and its build tools read too.
-constexpr GUID ToGuid(const identity::Guid& g) {
-  return {g.data1,
-          g.data2,
-          g.data3,
-          {g.data4[0], g.data4[1], g.data4[2], g.data4[3], g.data4[4], g.data4[5], g.data4[6],
-           g.data4[7]}};
-}
+inline constexpr GUID CLSID_TarvonaActiveX = identity::ToGuid<GUID>(identity::kControlClsid);
+inline constexpr GUID CLSID_TarvonaActiveXPropPage = identity::ToGuid<GUID>(identity::kPageClsid);
+inline constexpr GUID LIBID_TARVONAACTIVEXLib = identity::ToGuid<GUID>(identity::kLibId);
+inline constexpr GUID DIID__DTarvonaActiveX = identity::ToGuid<GUID>(identity::kDispatchIid);
+inline constexpr GUID DIID__DTarvonaActiveXEvents = identity::ToGuid<GUID>(identity::kEventsIid);
+inline constexpr GUID LIBID_stdole = identity::ToGuid<GUID>(identity::kStdoleLibId);
 
-inline constexpr GUID CLSID_TarvonaActiveX = ToGuid(identity::kControlClsid);
-inline constexpr GUID CLSID_TarvonaActiveXPropPage = ToGuid(identity::kPageClsid);
-inline constexpr GUID LIBID_TARVONAACTIVEXLib = ToGuid(identity::kLibId);
-inline constexpr GUID DIID__DTarvonaActiveX = ToGuid(identity::kDispatchIid);
-inline constexpr GUID DIID__DTarvonaActiveXEvents = ToGuid(identity::kEventsIid);
-inline constexpr GUID LIBID_stdole = ToGuid(identity::kStdoleLibId);
-
-inline constexpr GUID CATID_SafeForScripting = ToGuid(identity::kCatidSafeForScripting);
-inline constexpr GUID CATID_SafeForInitializing = ToGuid(identity::kCatidSafeForInitializing);
+inline constexpr GUID CATID_SafeForScripting = identity::ToGuid<GUID>(identity::kCatidSafeForScripting);
+inline constexpr GUID CATID_SafeForInitializing = identity::ToGuid<GUID>(identity::kCatidSafeForInitializing);
 using identity::kSafeForInitializingDescription;
 using identity::kSafeForScriptingDescription;
 inline constexpr com::LCID kCategoryLocale = identity::kCategoryLocale;

@@ -75,7 +75,7 @@ HRESULT TarvonaControlObject::DispatchIdsOfNames(const char* const* names, uint3
 
 HRESULT TarvonaControlObject::DispatchInvoke(com::DISPID member, std::span<const com::Variant> args,
                                              com::Variant& result, uint32_t* arg_err) {
-  return com::HresultOf(
+  return AutomationHresult(
       tarvona::Invoke(control_, member, args, result, com::ConvertArgument, arg_err));
 }
 

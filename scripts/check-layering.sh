@@ -3,7 +3,10 @@
 #   common, encoding, platform (the OS seam)  ->  token, capi  ->  control
 #   ->  module (with com/, the Linux COM emulation, and the store road's
 #   NSS platform and GTK dialog); on Windows, control -> windows/cryptoapi
-#   (the store road on CryptoAPI) -> windows/ocx (the module file).
+#   (the store road on CryptoAPI) -> windows/ocx (the module file);
+#   windows/installer (the MSI's registry generator) reads common only; the
+#   Windows host (windows/host) builds on host/ and reaches controls
+#   through real COM only.
 # host/ reaches controls only through com/, adaptor/ stands alone; tests,
 # test support, benchmarks and fuzz targets may include anything. An include
 # that climbs out of its folder ("../") is refused everywhere.
@@ -17,6 +20,8 @@ layer() {
     capi/dialog/*) echo capi_gtk ;;
     windows/cryptoapi/*) echo windows_capi ;;
     windows/ocx/*) echo windows_ocx ;;
+    windows/installer/*) echo windows_installer ;;
+    windows/host/*) echo windows_host ;;
     */*) echo "${1%%/*}" ;;
     *) echo "" ;;
   esac
@@ -39,6 +44,8 @@ allowed() {
     adaptor) echo "adaptor" ;;
     windows_capi) echo "common encoding platform capi windows_capi" ;;
     windows_ocx) echo "common encoding platform token capi control windows_capi windows_ocx" ;;
+    windows_installer) echo "common windows_installer" ;;
+    windows_host) echo "common encoding platform host windows_host" ;;
   esac
 }
 

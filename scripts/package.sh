@@ -6,26 +6,88 @@
 # in /usr/share/tarvona. The version is project(VERSION) of CMakeLists.txt.
 #   scripts/package.sh [--build DIR] [--out DIR]
 # DIR defaults: build-package (a release build of its own), dist.
+# With --windows, builds the Windows installers instead (see
+# package_windows below): dist/tarvona-<version>-x64.msi and -x86.msi.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/packages.sh
-TARVONA_PACKAGES=("${TARVONA_PACKAGE_PACKAGES[@]}")
-tarvona_install_packages
 
 build=build-package
 out=dist
+windows=0
 while [ $# -gt 0 ]; do
   case "$1" in
     --build) build=$2; shift ;;
     --out) out=$2; shift ;;
-    *) echo "usage: $0 [--build DIR] [--out DIR]" >&2; exit 2 ;;
+    --windows) windows=1 ;;
+    *) echo "usage: $0 [--windows] [--build DIR] [--out DIR]" >&2; exit 2 ;;
   esac
   shift
 done
 
-version=$(sed -n 's/^project(tarvona VERSION \([0-9.]*\) .*/\1/p' CMakeLists.txt)
+# TARVONA_PACKAGE_VERSION overrides it (the installer's upgrade test).
+version=${TARVONA_PACKAGE_VERSION:-$(sed -n 's/^project(tarvona VERSION \([0-9.]*\) .*/\1/p' CMakeLists.txt)}
 # Chromium takes one to four dot-separated numbers as an extension's version.
 [[ "$version" =~ ^[0-9]+(\.[0-9]+){0,3}$ ]] || { echo "no usable project(VERSION) in CMakeLists.txt" >&2; exit 1; }
+
+# The MSIs, with wixl from windows/installer/tarvona.wxs: x64 holds both
+# flavours of the module (64-bit hosts load the one in Program Files,
+# 32-bit hosts such as 32-bit Office the one in Program Files (x86), each
+# registered in its own registry view), x86 the 32-bit one. The registry
+# rows are generated from the registration record (common/
+# registration_record.h) that DllRegisterServer writes, never by running
+# regsvr32 at install time. The modules come from build-windows/{x86_64,
+# i686}, the directories of scripts/build-windows.sh.
+package_windows() {
+  TARVONA_PACKAGES=("${TARVONA_WINDOWS_PACKAGES[@]}")
+  tarvona_install_packages
+  local arch work
+  for arch in x86_64 i686; do
+    cmake -S . -B "build-windows/$arch" -G Ninja -DTARVONA_WERROR=ON \
+      -DCMAKE_TOOLCHAIN_FILE="cmake/toolchains/mingw-$arch.cmake" >/dev/null
+    cmake --build "build-windows/$arch" -j2 --target tarvona_ocx
+    scripts/check-windows-module.sh "build-windows/$arch/TarvonaActiveX.ocx" >/dev/null
+  done
+  work=$(realpath -m "$build")
+  rm -rf "$work/x64" "$work/x86"
+  mkdir -p "$work" "$out"
+  c++ -std=c++20 -O1 -Wall -Wextra -Werror -I. windows/installer/registry_tool.cpp \
+    -o "$work/tarvona-msi-registry"
+  for arch in x64 x86; do
+    # wixl takes a File's Source relative to the .wxs file only.
+    mkdir -p "$work/$arch/64" "$work/$arch/32"
+    cp windows/installer/tarvona.wxs "$work/$arch/"
+    install -m 0644 build-windows/i686/TarvonaActiveX.ocx "$work/$arch/32/TarvonaActiveX.ocx"
+    if [ $arch = x64 ]; then
+      install -m 0644 build-windows/x86_64/TarvonaActiveX.ocx "$work/$arch/64/TarvonaActiveX.ocx"
+    fi
+    "$work/tarvona-msi-registry" wxs $arch >"$work/$arch/registry.wxi"
+    (cd "$work/$arch" && wixl -a $arch -D Arch=$arch -D Version="$version" \
+      -D Ocx64Source=64/TarvonaActiveX.ocx -D Ocx32Source=32/TarvonaActiveX.ocx \
+      -o tarvona.msi tarvona.wxs 2>wixl.log) || { cat "$work/$arch/wixl.log" >&2; exit 1; }
+    # What wixl cannot say: a permanent component. The category definitions
+    # are every control's, and stay when this one goes.
+    # (msibuild's SQL has no arithmetic: the new value is computed here.)
+    local attributes
+    attributes=$(msiinfo export "$work/$arch/tarvona.msi" Component |
+      awk -F'\t' '$1 == "CategoryDefinitions" { print $4 }')
+    msibuild "$work/$arch/tarvona.msi" -q "UPDATE Component SET Attributes = $((attributes | 16)) WHERE Component = 'CategoryDefinitions'"
+    msiinfo export "$work/$arch/tarvona.msi" Component |
+      awk -F'\t' '$1 == "CategoryDefinitions" && int($4 / 16) % 2 == 1 { ok = 1 } END { exit !ok }' ||
+      { echo "the category definitions are not permanent in the $arch MSI" >&2; exit 1; }
+    install -m 0644 "$work/$arch/tarvona.msi" "$out/tarvona-$version-$arch.msi"
+    echo "$out/tarvona-$version-$arch.msi"
+  done
+}
+if [ $windows = 1 ]; then
+  [ "$build" = build-package ] && build=build-msi
+  package_windows
+  exit 0
+fi
+
+TARVONA_PACKAGES=("${TARVONA_PACKAGE_PACKAGES[@]}")
+tarvona_install_packages
+
 arch=amd64
 [ "$(dpkg --print-architecture)" = "$arch" ] || { echo "this package is built on $arch" >&2; exit 1; }
 host_name=com.tarvona.host

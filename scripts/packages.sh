@@ -27,8 +27,10 @@ TARVONA_PACKAGE_PACKAGES=(
 # mingw-w64 brings the -posix compilers; GoogleTest is built from googletest's
 # sources with them; wine64-tools brings wineg++, which links the Wine bridge
 # (testing/wine-bridge/), and widl, Wine's IDL files and stdole2.tlb for the
-# control's type library.
-TARVONA_WINDOWS_PACKAGES=(mingw-w64 mingw-w64-tools wine wine64 wine64-tools googletest)
+# control's type library; wixl and msitools build and inspect the MSIs
+# (scripts/package.sh --windows).
+TARVONA_WINDOWS_PACKAGES=(mingw-w64 mingw-w64-tools wine wine64 wine64-tools googletest
+  wixl msitools)
 
 tarvona_install_packages() {
   local missing=()

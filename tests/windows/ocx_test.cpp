@@ -20,16 +20,9 @@ namespace {
 
 using namespace tarvona;
 
-constexpr GUID ToGuid(const identity::Guid& g) {
-  return {g.data1,
-          g.data2,
-          g.data3,
-          {g.data4[0], g.data4[1], g.data4[2], g.data4[3], g.data4[4], g.data4[5], g.data4[6],
-           g.data4[7]}};
-}
-constexpr GUID kControlClsid = ToGuid(identity::kControlClsid);
-constexpr GUID kPageClsid = ToGuid(identity::kPageClsid);
-constexpr GUID kEventsIid = ToGuid(identity::kEventsIid);
+constexpr GUID kControlClsid = identity::ToGuid<GUID>(identity::kControlClsid);
+constexpr GUID kPageClsid = identity::ToGuid<GUID>(identity::kPageClsid);
+constexpr GUID kEventsIid = identity::ToGuid<GUID>(identity::kEventsIid);
 constexpr LONG kPictureExtent = (30 * 2540 + 48) / 96;  // 30 pixels in HIMETRIC
 
 // An interface pointer released when dropped.
@@ -198,7 +191,7 @@ TEST(OcxControl, Interfaces) {
   Ptr<IUnknown> control;
   ASSERT_EQ(Create(kControlClsid, IID_IUnknown, control), S_OK);
   const IID offered[] = {IID_IDispatch,
-                         ToGuid(identity::kDispatchIid),
+                         identity::ToGuid<GUID>(identity::kDispatchIid),
                          IID_IProvideClassInfo,
                          IID_IProvideClassInfo2,
                          IID_IOleObject,

@@ -19,29 +19,16 @@
 namespace tarvona::ocx {
 namespace {
 
+static_assert(AutomationHresult(CallStatus::kMemberNotFound) == DISP_E_MEMBERNOTFOUND &&
+              AutomationHresult(CallStatus::kBadParamCount) == DISP_E_BADPARAMCOUNT &&
+              AutomationHresult(CallStatus::kTypeMismatch) == DISP_E_TYPEMISMATCH &&
+              AutomationHresult(CallStatus::kOverflow) == DISP_E_OVERFLOW &&
+              AutomationHresult(CallStatus::kOutOfMemory) == E_OUTOFMEMORY &&
+              AutomationHresult(CallStatus::kUnexpected) == E_UNEXPECTED);
+
 // Pixels at 96 dots per inch to HIMETRIC (0.01 mm), rounded.
 constexpr LONG PixelsToHimetric(LONG pixels) { return (pixels * 2540 + 48) / 96; }
 constexpr LONG kDefaultExtent = PixelsToHimetric(identity::kPictureSide);
-
-HRESULT HresultOf(CallStatus status) {
-  switch (status) {
-    case CallStatus::kOk:
-      return S_OK;
-    case CallStatus::kMemberNotFound:
-      return DISP_E_MEMBERNOTFOUND;
-    case CallStatus::kBadParamCount:
-      return DISP_E_BADPARAMCOUNT;
-    case CallStatus::kTypeMismatch:
-      return DISP_E_TYPEMISMATCH;
-    case CallStatus::kOverflow:
-      return DISP_E_OVERFLOW;
-    case CallStatus::kOutOfMemory:
-      return E_OUTOFMEMORY;
-    case CallStatus::kUnexpected:
-      break;
-  }
-  return E_UNEXPECTED;
-}
 
 // Arguments reach the core already converted to their parameters' types
 // (CoerceArgument), so the core's conversion only passes them on.
@@ -536,7 +523,7 @@ class ControlObject final : public IDispatch,
           (status == CallStatus::kTypeMismatch || status == CallStatus::kOverflow)) {
         *arg_err = count - 1 - failed_at;
       }
-      return HresultOf(status);
+      return AutomationHresult(status);
     }
     if (result == nullptr) return S_OK;
     VariantInit(result);

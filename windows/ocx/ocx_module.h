@@ -14,19 +14,11 @@
 
 namespace tarvona::ocx {
 
-constexpr GUID ToGuid(const identity::Guid& g) {
-  return {g.data1,
-          g.data2,
-          g.data3,
-          {g.data4[0], g.data4[1], g.data4[2], g.data4[3], g.data4[4], g.data4[5], g.data4[6],
-           g.data4[7]}};
-}
-
-inline constexpr GUID kControlClsid = ToGuid(identity::kControlClsid);
-inline constexpr GUID kPageClsid = ToGuid(identity::kPageClsid);
-inline constexpr GUID kLibId = ToGuid(identity::kLibId);
-inline constexpr GUID kDispatchIid = ToGuid(identity::kDispatchIid);
-inline constexpr GUID kEventsIid = ToGuid(identity::kEventsIid);
+inline constexpr GUID kControlClsid = identity::ToGuid<GUID>(identity::kControlClsid);
+inline constexpr GUID kPageClsid = identity::ToGuid<GUID>(identity::kPageClsid);
+inline constexpr GUID kLibId = identity::ToGuid<GUID>(identity::kLibId);
+inline constexpr GUID kDispatchIid = identity::ToGuid<GUID>(identity::kDispatchIid);
+inline constexpr GUID kEventsIid = identity::ToGuid<GUID>(identity::kEventsIid);
 
 // The module file's instance (set when it is loaded).
 HINSTANCE ModuleInstance();

@@ -179,8 +179,8 @@ HRESULT RemoveFromCategory(const GUID& catid) {
   });
 }
 
-constexpr GUID kSafeForInitializing = ToGuid(identity::kCatidSafeForInitializing);
-constexpr GUID kSafeForScripting = ToGuid(identity::kCatidSafeForScripting);
+constexpr GUID kSafeForInitializing = identity::ToGuid<GUID>(identity::kCatidSafeForInitializing);
+constexpr GUID kSafeForScripting = identity::ToGuid<GUID>(identity::kCatidSafeForScripting);
 
 }  // namespace
 

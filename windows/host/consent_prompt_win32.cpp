@@ -1,0 +1,95 @@
+#include <windows.h>
+//
+#include <commctrl.h>
+#include <io.h>
+
+#include <string>
+#include <utility>
+
+#include "host/origin_policy.h"
+#include "windows/host/wide_text.h"
+
+namespace tarvona::host {
+namespace {
+
+enum : int { kDeny = 100, kAllowOnce = 101, kAllowAlways = 102 };
+
+// A session that can show windows to someone: services and other
+// non-interactive window stations get no dialog, only "deny".
+bool InteractiveDesktop() {
+  HWINSTA station = GetProcessWindowStation();
+  USEROBJECTFLAGS flags{};
+  if (station == nullptr ||
+      !GetUserObjectInformationW(station, UOI_FLAGS, &flags, sizeof(flags), nullptr)) {
+    return false;
+  }
+  return (flags.dwFlags & WSF_VISIBLE) != 0;
+}
+
+// True once the browser has closed the host's input pipe.
+bool HungUp(int input) {
+  if (input < 0) return false;
+  auto pipe = reinterpret_cast<HANDLE>(_get_osfhandle(input));
+  if (pipe == INVALID_HANDLE_VALUE || GetFileType(pipe) != FILE_TYPE_PIPE) return false;
+  DWORD available = 0;
+  return !PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr) &&
+         GetLastError() == ERROR_BROKEN_PIPE;
+}
+
+// The task dialog: Deny is the default button and Escape denies. The timer
+// callback watches the browser's pipe and denies when it hangs up.
+class TaskDialogPrompt final : public ConsentPrompt {
+ public:
+  TaskDialogPrompt(std::function<void()> before_showing, int hangup)
+      : before_showing_(std::move(before_showing)), hangup_(hangup) {}
+
+  Answer Ask(std::string_view origin) override {
+    if (!InteractiveDesktop() || HungUp(hangup_)) return Answer::kDeny;
+    const std::wstring text =
+        L"The web page " + WideFromUtf8(origin) +
+        L" asks to use your keys and certificates: it could sign and decrypt with them.";
+    const TASKDIALOG_BUTTON buttons[] = {
+        {kDeny, L"Deny"}, {kAllowOnce, L"Allow once"}, {kAllowAlways, L"Always allow"}};
+    TASKDIALOGCONFIG config{};
+    config.cbSize = sizeof(config);
+    config.dwFlags = TDF_ALLOW_DIALOG_CANCELLATION | TDF_CALLBACK_TIMER;
+    config.pszWindowTitle = L"Tarvona";
+    config.pszMainIcon = TD_WARNING_ICON;
+    config.pszMainInstruction = L"Allow this page to use your keys?";
+    config.pszContent = text.c_str();
+    config.cButtons = ARRAYSIZE(buttons);
+    config.pButtons = buttons;
+    config.nDefaultButton = kDeny;
+    config.pfCallback = &TaskDialogPrompt::Callback;
+    config.lpCallbackData = reinterpret_cast<LONG_PTR>(this);
+    int pressed = kDeny;
+    if (FAILED(TaskDialogIndirect(&config, &pressed, nullptr, nullptr))) return Answer::kDeny;
+    if (pressed == kAllowAlways) return Answer::kAllowAlways;
+    if (pressed == kAllowOnce) return Answer::kAllowOnce;
+    return Answer::kDeny;
+  }
+
+ private:
+  static HRESULT CALLBACK Callback(HWND window, UINT notification, WPARAM, LPARAM, LONG_PTR data) {
+    auto* self = reinterpret_cast<TaskDialogPrompt*>(data);
+    // Told once the dialog exists: where no window can be made, the page
+    // hears the denial only.
+    if (notification == TDN_CREATED && self->before_showing_) self->before_showing_();
+    if (notification == TDN_TIMER && HungUp(self->hangup_)) {
+      SendMessageW(window, TDM_CLICK_BUTTON, kDeny, 0);
+    }
+    return S_OK;
+  }
+
+  std::function<void()> before_showing_;
+  int hangup_;
+};
+
+}  // namespace
+
+std::unique_ptr<ConsentPrompt> DesktopConsentPrompt(std::function<void()> before_showing,
+                                                    int hangup) {
+  return std::make_unique<TaskDialogPrompt>(std::move(before_showing), hangup);
+}
+
+}  // namespace tarvona::host
