@@ -39,20 +39,26 @@ constexpr auto kPairs = MakePairTable();
 // holds padding: a group of four decodes with two lookups.
 constexpr uint16_t kPairPad = 0x8000;
 
-const std::array<uint16_t, 65536>& PairValues() {
-  static const auto* table = [] {
-    auto* t = new std::array<uint16_t, 65536>;
+// Built in place in static storage: not on the stack (it is 128 KiB), and
+// not on the heap, where it would be lost when a module holding it is
+// unloaded.
+struct PairTable {
+  PairTable() {
     for (size_t first = 0; first < 256; ++first) {
       for (size_t second = 0; second < 256; ++second) {
         const uint8_t a = kValues[first];
         const uint8_t b = kValues[second];
-        (*t)[first | second << 8] = ((a | b) & kPad) ? kPairPad
-                                                      : static_cast<uint16_t>(a << 6 | b);
+        values[first | second << 8] =
+            ((a | b) & kPad) ? kPairPad : static_cast<uint16_t>(a << 6 | b);
       }
     }
-    return t;
-  }();
-  return *table;
+  }
+  std::array<uint16_t, 65536> values;
+};
+
+const std::array<uint16_t, 65536>& PairValues() {
+  static const PairTable table;
+  return table.values;
 }
 
 }  // namespace
