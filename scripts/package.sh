@@ -66,12 +66,13 @@ package_windows() {
     mkdir -p "$work/$arch/64" "$work/$arch/32" "$work/$arch/manifests"
     cp windows/installer/tarvona.wxs "$work/$arch/"
     "$work/tarvona-msi-registry" manifests "$work/$arch/manifests"
+    # Shipped without their debugging information (the build's files keep it).
     local host_arch=x86_64
     [ $arch = x86 ] && host_arch=i686
-    install -m 0644 "build-windows/$host_arch/bin/tarvona-host.exe" "$work/$arch/tarvona-host.exe"
-    install -m 0644 build-windows/i686/TarvonaActiveX.ocx "$work/$arch/32/TarvonaActiveX.ocx"
+    $host_arch-w64-mingw32-strip -o "$work/$arch/tarvona-host.exe" "build-windows/$host_arch/bin/tarvona-host.exe"
+    i686-w64-mingw32-strip -o "$work/$arch/32/TarvonaActiveX.ocx" build-windows/i686/TarvonaActiveX.ocx
     if [ $arch = x64 ]; then
-      install -m 0644 build-windows/x86_64/TarvonaActiveX.ocx "$work/$arch/64/TarvonaActiveX.ocx"
+      x86_64-w64-mingw32-strip -o "$work/$arch/64/TarvonaActiveX.ocx" build-windows/x86_64/TarvonaActiveX.ocx
     fi
     "$work/tarvona-msi-registry" wxs $arch >"$work/$arch/registry.wxi"
     (cd "$work/$arch" && wixl -a $arch -D Arch=$arch -D Version="$version" \

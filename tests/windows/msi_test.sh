@@ -20,6 +20,8 @@ tool=$work/package/tarvona-msi-registry
 msi=$work/dist/tarvona-$version-x64.msi
 msi86=$work/dist/tarvona-$version-x86.msi
 ocx=$root/build-windows/x86_64/TarvonaActiveX.ocx
+# The files as the x64 package holds them (stripped).
+staged=$work/package/x64
 
 passed=0
 failures=0
@@ -93,8 +95,8 @@ path32='C:\Program Files (x86)\Tarvona\TarvonaActiveX.ocx'
 
 # Install.
 check "msiexec /i" "$wine" msiexec /i "$(winepath_of "$msi")" /qn
-check "64-bit module installed" cmp -s "$ocx" "$drive/Program Files/Tarvona/TarvonaActiveX.ocx"
-check "32-bit module installed" cmp -s "$root/build-windows/i686/TarvonaActiveX.ocx" \
+check "64-bit module installed" cmp -s "$staged/64/TarvonaActiveX.ocx" "$drive/Program Files/Tarvona/TarvonaActiveX.ocx"
+check "32-bit module installed" cmp -s "$staged/32/TarvonaActiveX.ocx" \
   "$drive/Program Files (x86)/Tarvona/TarvonaActiveX.ocx"
 export_classes "$work/installed.reg"
 check "record, 64-bit view" "$tool" check "$work/installed.reg" present 64 "$path64"
@@ -102,7 +104,7 @@ check "record, 32-bit view" "$tool" check "$work/installed.reg" present 32 "$pat
 # The browsers' host: its flavour, its manifests naming it relative to
 # themselves, a machine key per browser naming the manifest.
 installed="$drive/Program Files/Tarvona"
-check "host installed" cmp -s "$root/build-windows/x86_64/bin/tarvona-host.exe" "$installed/tarvona-host.exe"
+check "host installed" cmp -s "$staged/tarvona-host.exe" "$installed/tarvona-host.exe"
 manifest_names_host() { grep -q '"path": "tarvona-host.exe"' "$installed/$1"; }
 check "Chromium's manifest" manifest_names_host com.tarvona.host.chromium.json
 check "Firefox's manifest" manifest_names_host com.tarvona.host.firefox.json
@@ -152,13 +154,15 @@ check "one product installed: $next" test "$(installed_products)" = "$next "
 export_classes "$work/upgraded.reg"
 check "record after the upgrade, 64-bit view" "$tool" check "$work/upgraded.reg" present 64 "$path64"
 check "record after the upgrade, 32-bit view" "$tool" check "$work/upgraded.reg" present 32 "$path32"
-check "the upgraded module in place" cmp -s "$ocx" "$drive/Program Files/Tarvona/TarvonaActiveX.ocx"
+check "the upgraded module in place" cmp -s "$work/package-next/x64/64/TarvonaActiveX.ocx" \
+  "$drive/Program Files/Tarvona/TarvonaActiveX.ocx"
 
 # Uninstall.
 check "msiexec /x" "$wine" msiexec /x "$(winepath_of "$work/dist/tarvona-$next-x64.msi")" /qn
 check "no product installed" test -z "$(installed_products)"
-for browser in 'Google\Chrome' 'Microsoft\Edge' 'Mozilla'; do
-  check "no HKLM key of $browser left" sh -c "! '$wine' reg query 'HKLM\\Software\\$browser\\NativeMessagingHosts\\com.tarvona.host' >/dev/null 2>&1"
+# Not even the keys above them: the prefix had none of these browsers.
+for browser in 'Google' 'Microsoft\Edge' 'Mozilla'; do
+  check "no HKLM key of $browser left" sh -c "! '$wine' reg query 'HKLM\\Software\\$browser' >/dev/null 2>&1"
 done
 check "no module file left" sh -c "! test -e '$drive/Program Files/Tarvona' && ! test -e '$drive/Program Files (x86)/Tarvona'"
 export_classes "$work/removed.reg"
