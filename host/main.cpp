@@ -17,8 +17,9 @@
 // ($XDG_DATA_HOME/tarvona/classes.reg) first, then the machine's
 // (/var/lib/tarvona/classes.reg). On Windows (tarvona-host.exe) they are
 // created by COM itself (CoCreateInstance) from the registry, and
-//   tarvona-host --register | --unregister
-// writes or removes the browsers' entries for this host for the user.
+//   tarvona-host --register | --unregister [--machine]
+// writes or removes the browsers' entries for this host for the user, or
+// with --machine (an administrator) for every user.
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -121,11 +122,12 @@ int main(int argc, char** argv) {
   // Ctrl-Z ending the input early.
   _setmode(_fileno(stdin), _O_BINARY);
   _setmode(_fileno(stdout), _O_BINARY);
-  if (argc == 2 && std::strcmp(argv[1], "--register") == 0) {
-    return tarvona::host::RegisterWithBrowsers() ? 0 : 1;
+  const bool machine = argc == 3 && std::strcmp(argv[2], "--machine") == 0;
+  if ((argc == 2 || machine) && std::strcmp(argv[1], "--register") == 0) {
+    return tarvona::host::RegisterWithBrowsers(machine) ? 0 : 1;
   }
-  if (argc == 2 && std::strcmp(argv[1], "--unregister") == 0) {
-    return tarvona::host::UnregisterFromBrowsers() ? 0 : 1;
+  if ((argc == 2 || machine) && std::strcmp(argv[1], "--unregister") == 0) {
+    return tarvona::host::UnregisterFromBrowsers(machine) ? 0 : 1;
   }
 #endif
   if (argc == 2 && std::strcmp(argv[1], "--lines") == 0) return RunLines();

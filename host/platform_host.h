@@ -21,9 +21,10 @@ class PlatformControls {
 std::unique_ptr<PlatformControls> OpenPlatformControls();
 
 // Windows only: writes or removes the browsers' registry keys and
-// manifests for this host, for the current user; false on any failure.
-// (On Linux, scripts/tarvona-install.sh writes the manifests.)
-bool RegisterWithBrowsers();
-bool UnregisterFromBrowsers();
+// manifests for this host, for the current user or (machine) for every
+// user; false on any failure. (On Linux, scripts/tarvona-install.sh
+// writes the manifests.)
+bool RegisterWithBrowsers(bool machine);
+bool UnregisterFromBrowsers(bool machine);
 
 }  // namespace tarvona::host

@@ -37,7 +37,10 @@ version=${TARVONA_PACKAGE_VERSION:-$(sed -n 's/^project(tarvona VERSION \([0-9.]
 # rows are generated from the registration record (common/
 # registration_record.h) that DllRegisterServer writes, never by running
 # regsvr32 at install time. The modules come from build-windows/{x86_64,
-# i686}, the directories of scripts/build-windows.sh.
+# i686}, the directories of scripts/build-windows.sh. Each package holds
+# tarvona-host.exe of its own flavour with its manifests, and the browsers'
+# keys for the machine (common/browser_hosts.h, as tarvona-host.exe
+# --register --machine writes them).
 package_windows() {
   TARVONA_PACKAGES=("${TARVONA_WINDOWS_PACKAGES[@]}")
   tarvona_install_packages
@@ -45,7 +48,7 @@ package_windows() {
   for arch in x86_64 i686; do
     cmake -S . -B "build-windows/$arch" -G Ninja -DTARVONA_WERROR=ON \
       -DCMAKE_TOOLCHAIN_FILE="cmake/toolchains/mingw-$arch.cmake" >/dev/null
-    cmake --build "build-windows/$arch" -j2 --target tarvona_ocx
+    cmake --build "build-windows/$arch" -j"${TARVONA_JOBS:-2}" --target tarvona_ocx tarvona-host
     scripts/check-windows-module.sh "build-windows/$arch/TarvonaActiveX.ocx" >/dev/null
   done
   work=$(realpath -m "$build")
@@ -53,17 +56,28 @@ package_windows() {
   mkdir -p "$work" "$out"
   c++ -std=c++20 -O1 -Wall -Wextra -Werror -I. windows/installer/registry_tool.cpp \
     -o "$work/tarvona-msi-registry"
+  # The manifests name the extension the package's key gives.
+  local extension_id
+  extension_id=$(openssl pkey -in packaging/extension-key.pem -pubout -outform DER | sha256sum | cut -c1-32 | tr 0-9a-f a-p)
+  grep -q "chrome-extension://$extension_id/" common/browser_hosts.h ||
+    { echo "common/browser_hosts.h does not name the extension $extension_id" >&2; exit 1; }
   for arch in x64 x86; do
     # wixl takes a File's Source relative to the .wxs file only.
-    mkdir -p "$work/$arch/64" "$work/$arch/32"
+    mkdir -p "$work/$arch/64" "$work/$arch/32" "$work/$arch/manifests"
     cp windows/installer/tarvona.wxs "$work/$arch/"
-    install -m 0644 build-windows/i686/TarvonaActiveX.ocx "$work/$arch/32/TarvonaActiveX.ocx"
+    "$work/tarvona-msi-registry" manifests "$work/$arch/manifests"
+    # Shipped without their debugging information (the build's files keep it).
+    local host_arch=x86_64
+    [ $arch = x86 ] && host_arch=i686
+    $host_arch-w64-mingw32-strip -o "$work/$arch/tarvona-host.exe" "build-windows/$host_arch/bin/tarvona-host.exe"
+    i686-w64-mingw32-strip -o "$work/$arch/32/TarvonaActiveX.ocx" build-windows/i686/TarvonaActiveX.ocx
     if [ $arch = x64 ]; then
-      install -m 0644 build-windows/x86_64/TarvonaActiveX.ocx "$work/$arch/64/TarvonaActiveX.ocx"
+      x86_64-w64-mingw32-strip -o "$work/$arch/64/TarvonaActiveX.ocx" build-windows/x86_64/TarvonaActiveX.ocx
     fi
     "$work/tarvona-msi-registry" wxs $arch >"$work/$arch/registry.wxi"
     (cd "$work/$arch" && wixl -a $arch -D Arch=$arch -D Version="$version" \
       -D Ocx64Source=64/TarvonaActiveX.ocx -D Ocx32Source=32/TarvonaActiveX.ocx \
+      -D HostSource=tarvona-host.exe \
       -o tarvona.msi tarvona.wxs 2>wixl.log) || { cat "$work/$arch/wixl.log" >&2; exit 1; }
     # What wixl cannot say: a permanent component. The category definitions
     # are every control's, and stay when this one goes.

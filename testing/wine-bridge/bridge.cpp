@@ -74,6 +74,19 @@ const Backend& TheBackend() {
 
 CK_FUNCTION_LIST& F() { return *TheBackend().functions; }
 
+// The calls that end what a caller holds, one line each ("Tarvonav4.dll
+// C_Finalize") appended to the file TARVONA_BRIDGE_LOG names: a test sees
+// from outside whether a program released its sessions and modules before
+// it ended.
+void LogEnding(const char* function) {
+  const char* file = std::getenv("TARVONA_BRIDGE_LOG");
+  if (file == nullptr || *file == '\0') return;
+  if (FILE* out = std::fopen(file, "a")) {
+    std::fprintf(out, "%s %s\n", kModuleName, function);
+    std::fclose(out);
+  }
+}
+
 // A return value as the Windows caller gets it: every defined CK_RV,
 // vendor-defined ones included, fits 32 bits.
 win::CK_RV Rv(CK_RV rv) {
@@ -227,7 +240,10 @@ TARVONA_MS_ABI win::CK_RV Initialize(void* args) {
   return Rv(F().C_Initialize(&out));
 }
 
-TARVONA_MS_ABI win::CK_RV Finalize(void* reserved) { return Rv(F().C_Finalize(reserved)); }
+TARVONA_MS_ABI win::CK_RV Finalize(void* reserved) {
+  LogEnding("C_Finalize");
+  return Rv(F().C_Finalize(reserved));
+}
 
 TARVONA_MS_ABI win::CK_RV GetSlotList(win::CK_BBOOL present, win::CK_SLOT_ID_PTR list,
                                       win::CK_ULONG_PTR count) {
@@ -314,10 +330,12 @@ TARVONA_MS_ABI win::CK_RV OpenSession(win::CK_SLOT_ID slot, win::CK_FLAGS flags,
 }
 
 TARVONA_MS_ABI win::CK_RV CloseSession(win::CK_SESSION_HANDLE session) {
+  LogEnding("C_CloseSession");
   return Rv(F().C_CloseSession(session));
 }
 
 TARVONA_MS_ABI win::CK_RV CloseAllSessions(win::CK_SLOT_ID slot) {
+  LogEnding("C_CloseAllSessions");
   return Rv(F().C_CloseAllSessions(slot));
 }
 
@@ -327,6 +345,7 @@ TARVONA_MS_ABI win::CK_RV Login(win::CK_SESSION_HANDLE session, win::CK_USER_TYP
 }
 
 TARVONA_MS_ABI win::CK_RV Logout(win::CK_SESSION_HANDLE session) {
+  LogEnding("C_Logout");
   return Rv(F().C_Logout(session));
 }
 

@@ -1,25 +1,32 @@
 // tarvona-host.exe under 64-bit Wine, driven through its pipes as browsers
 // and programs drive it: the control registered in a prefix of its own
 // with regsvr32, the token road through the Wine bridge to SoftHSM2, the
-// allow-list in the prefix's %APPDATA%. Shapes and errors are the Linux
-// host's.
+// store road through CryptoAPI on the prefix's MY store, the allow-list in
+// the prefix's %APPDATA%. Shapes and errors are the Linux host's, and the
+// conformance vectors give what they give on Linux.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
+#include <iterator>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
+#include "encoding/hex.h"
 #include "host/host_process.h"
 #include "host/native_messaging.h"
 #include "testing/softhsm_tokens.h"
+#include "tests/conformance/conformance_table.h"
 #include "tests/host/host_fixture.h"
+#include "tests/support/xvfb_display.h"
 
 namespace tarvona {
 namespace {
@@ -31,7 +38,16 @@ const std::string kExe =
     std::string(TARVONA_SOURCE_DIR) + "/build-windows/x86_64/bin/tarvona-host.exe";
 const std::string kOcx =
     std::string(TARVONA_SOURCE_DIR) + "/build-windows/x86_64/TarvonaActiveX.ocx";
+const std::string kFiller =
+    std::string(TARVONA_SOURCE_DIR) + "/build-windows/x86_64/bin/tarvona-fill-store.exe";
 constexpr char kProgId[] = "TARVONAACTIVEX.TarvonaActiveXCtrl.1";
+constexpr char kAllowedOrigin[] = "http://localhost:8000";
+const std::string kBridgeLog = std::string(TARVONA_WINE_HOST_PREFIX) + "-bridge.log";
+
+const json& Vectors() {
+  static const json table = conformance::LoadTable(TARVONA_VECTORS_PATH);
+  return table;
+}
 
 std::string Frame(std::string_view payload) {
   auto length = static_cast<uint32_t>(payload.size());
@@ -47,14 +63,33 @@ int Shell(const std::string& command) { return ShellRun(command).status; }
 class WindowsHostTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    if (!std::filesystem::exists(kExe) || !std::filesystem::exists(kOcx)) return;
+    if (!std::filesystem::exists(kExe) || !std::filesystem::exists(kOcx) ||
+        !std::filesystem::exists(kFiller)) {
+      return;
+    }
+    // The vectors' tokens and store.
     tokens_ = new testing::SoftHsmTokens();
-    tokens_->AddToken("alpha");
-    tokens_->ImportKeyPair("alpha", "rsa2048", {0x01});
+    const json& fixture = Vectors()["fixture"];
+    for (const json& token : fixture["tokens"]) {
+      tokens_->AddToken(token["label"]);
+      for (const json& key : token["keys"]) {
+        tokens_->ImportKeyPair(token["label"], key["name"],
+                               HexDecode(key["id"].get<std::string>()));
+      }
+    }
     const std::string prefix = TARVONA_WINE_HOST_PREFIX;
+    const std::string store_data = prefix + "-store-data";
     std::filesystem::remove_all(prefix);
+    std::filesystem::remove_all(store_data);
+    std::filesystem::copy(testing::TestDataDir(), store_data,
+                          std::filesystem::copy_options::recursive);
+    std::string entries;
+    for (const json& entry : fixture["store"]) {
+      entries += " " + entry["name"].get<std::string>() + (entry["private_key"] ? "" : ":nokey");
+    }
     setenv("WINEPREFIX", prefix.c_str(), 1);
     setenv("TARVONA_BRIDGE_ADAPTORS", testing::FaultModulesDir().c_str(), 1);
+    setenv("TARVONA_BRIDGE_LOG", kBridgeLog.c_str(), 1);
     unsetenv("DISPLAY");  // no desktop: the consent dialog denies at once
     unsetenv("WAYLAND_DISPLAY");
     Shell("wineserver -p");
@@ -62,12 +97,16 @@ class WindowsHostTest : public ::testing::Test {
         testing::RunProgram({kScripts + "/wine-bridge.sh", prefix, TARVONA_BINARY_DIR}).status ==
             0 &&
         Shell("\"$TARVONA_WINE\" regsvr32 /s \"$(\"$TARVONA_WINE\" winepath -w '" + kOcx +
-              "' 2>/dev/null)\"") == 0;
+              "' 2>/dev/null)\"") == 0 &&
+        Shell("sh " + std::string(TARVONA_SOURCE_DIR) + "/testing/wine-store/make_store_data.sh '" +
+              store_data + "' && " + kScripts + "/wine-run.sh " + kFiller +
+              " --reset --data \"$(\"$TARVONA_WINE\" winepath -w '" + store_data +
+              "' 2>/dev/null)\"" + entries + " >/dev/null") == 0;
     const char* user = getenv("USER");
     const std::filesystem::path roaming = std::filesystem::path(prefix) / "drive_c/users" /
                                           (user != nullptr ? user : "root") / "AppData/Roaming";
     std::filesystem::create_directories(roaming / "Tarvona");
-    std::ofstream(roaming / "Tarvona/allowed-origins") << "# pages\nhttp://localhost:8000\n";
+    std::ofstream(roaming / "Tarvona/allowed-origins") << "# pages\n" << kAllowedOrigin << "\n";
   }
   static void TearDownTestSuite() {
     Shell("wineserver -k 2>/dev/null || true");
@@ -75,7 +114,10 @@ class WindowsHostTest : public ::testing::Test {
     tokens_ = nullptr;
   }
   void SetUp() override {
-    if (!ready_) GTEST_SKIP() << "needs " << kExe << " and the control (scripts/build-windows.sh)";
+    if (!ready_) {
+      GTEST_SKIP() << "needs " << kExe << ", the control and " << kFiller
+                   << " (scripts/build-windows.sh)";
+    }
   }
 
   // The host as a browser starts it, to the end of `input`; its frames.
@@ -95,6 +137,37 @@ class WindowsHostTest : public ::testing::Test {
     *rest = std::string(out);
     return frames;
   }
+
+  // tarvona-host.exe in lines or frames: one request (without its id) to its
+  // response.
+  class Host {
+   public:
+    explicit Host(bool frames)
+        : frames_(frames),
+          process_(kScripts + "/wine-run.sh",
+                   frames ? std::vector<std::string>{kExe, "chrome-extension://x/"}
+                          : std::vector<std::string>{kExe, "--lines"}) {}
+    json Send(json request) {
+      request["id"] = ++id_;
+      auto reply =
+          frames_ ? process_.ExchangeFrame(request.dump()) : process_.Exchange(request.dump());
+      EXPECT_TRUE(reply.has_value()) << request.dump();
+      json response = json::parse(reply.value_or("{}"));
+      EXPECT_EQ(response["id"], id_) << *reply;
+      return response;
+    }
+    json Create() {
+      json request = {{"create", kProgId}};
+      if (frames_) request["origin"] = kAllowedOrigin;
+      return Send(request);
+    }
+    int Finish() { return process_.Finish(); }
+
+   private:
+    bool frames_;
+    host::HostProcess process_;
+    int id_ = 0;
+  };
 
   static testing::SoftHsmTokens* tokens_;
   static bool ready_;
@@ -210,21 +283,159 @@ TEST_F(WindowsHostTest, FramesFollowThePageRules) {
   }
 }
 
-// --register writes a manifest and one key per browser naming it;
-// --unregister takes both away again.
+// --register writes the manifests and one key per browser naming one: for
+// the user under HKCU, with --machine under HKLM with the manifests beside
+// the program naming it relative to themselves; --unregister takes both
+// away again.
 TEST_F(WindowsHostTest, RegistersWithEachBrowserAndUnregisters) {
   const std::string browsers[] = {"Google\\Chrome", "Microsoft\\Edge", "Mozilla"};
-  auto query = [](const std::string& browser) {
-    return ShellRun("\"$TARVONA_WINE\" reg query 'HKCU\\Software\\" + browser +
-                    "\\NativeMessagingHosts\\com.tarvona.host' 2>/dev/null");
+  const std::filesystem::path beside = std::filesystem::path(kExe).parent_path();
+  struct Scope {
+    std::vector<std::string> flags;
+    const char* hive;
+    const char* folder;  // the end of the manifests' folder in the keys
   };
-  ASSERT_EQ(testing::RunProgram({kScripts + "/wine-run.sh", kExe, "--register"}).status, 0);
-  for (const std::string& browser : browsers) {
-    const std::string out = query(browser).out;
-    EXPECT_NE(out.find("\\Tarvona\\com.tarvona.host."), std::string::npos) << browser << out;
+  const Scope scopes[] = {{{}, "HKCU", "\\Tarvona\\"}, {{"--machine"}, "HKLM", "\\bin\\"}};
+  for (const Scope& scope : scopes) {
+    SCOPED_TRACE(scope.hive);
+    auto query = [&](const std::string& browser) {
+      return ShellRun("\"$TARVONA_WINE\" reg query '" + std::string(scope.hive) + "\\Software\\" +
+                      browser + "\\NativeMessagingHosts\\com.tarvona.host' 2>/dev/null");
+    };
+    auto run = [&](const char* action) {
+      std::vector<std::string> argv = {kScripts + "/wine-run.sh", kExe, action};
+      argv.insert(argv.end(), scope.flags.begin(), scope.flags.end());
+      return testing::RunProgram(argv).status;
+    };
+    ASSERT_EQ(run("--register"), 0);
+    for (const std::string& browser : browsers) {
+      const std::string out = query(browser).out;
+      EXPECT_NE(out.find(std::string(scope.folder) + "com.tarvona.host."), std::string::npos)
+          << browser << out;
+    }
+    if (!scope.flags.empty()) {
+      std::ifstream manifest(beside / "com.tarvona.host.firefox.json");
+      const std::string text(std::istreambuf_iterator<char>(manifest), {});
+      EXPECT_NE(text.find("\"path\": \"tarvona-host.exe\""), std::string::npos) << text;
+    }
+    ASSERT_EQ(run("--unregister"), 0);
+    for (const std::string& browser : browsers) EXPECT_NE(query(browser).status, 0) << browser;
+    EXPECT_FALSE(std::filesystem::exists(beside / "com.tarvona.host.chromium.json"));
   }
-  ASSERT_EQ(testing::RunProgram({kScripts + "/wine-run.sh", kExe, "--unregister"}).status, 0);
-  for (const std::string& browser : browsers) EXPECT_NE(query(browser).status, 0) << browser;
+}
+
+// The conformance vectors through tarvona-host.exe, in either framing, as
+// tarvona-host --lines runs them on Linux: each group on a control of its
+// own, OpenSSL judging what the control produced. In frames the page rules
+// hold: a certificate file (source 4) gets the refusal the host answers
+// for it, never the control's own answer.
+class WindowsHostVectorsTest : public WindowsHostTest, public ::testing::WithParamInterface<bool> {
+ protected:
+  // What the page rules make of a step in frames.
+  static json AsAPageSeesIt(const json& step, const json& args) {
+    static const std::vector<std::string> kStoreMethods = {"SignByCSP", "VerifyByCSP",
+                                                           "EncryptByCSP", "DecryptByCSP"};
+    const std::string call = step["call"];
+    if (args.size() < 2 || args[1] != 4 ||
+        std::find(kStoreMethods.begin(), kStoreMethods.end(), call) == kStoreMethods.end()) {
+      return step;
+    }
+    json refused = {{"call", call}, {"args", step["args"]}};
+    refused["expect"] = call == "VerifyByCSP" ? json(1004) : json("");
+    return refused;
+  }
+};
+
+TEST_P(WindowsHostVectorsTest, EveryGroupGivesWhatTheTableSays) {
+  const bool frames = GetParam();
+  using conformance::Outcome;
+  // The store's selection dialog needs a display; Wine's programs started
+  // from here on use it.
+  testing::XvfbDisplay display;
+  const bool shown = testing::XvfbDisplay::Available() && display.Start();
+  if (shown) Shell("wineserver -k; wineserver -p");
+  size_t calls = 0;
+  for (const json& group : Vectors()["groups"]) {
+    SCOPED_TRACE(group["name"].get<std::string>());
+    // The dialog is answered as the table says; without a display a cancel
+    // happens at once, and an acceptance cannot.
+    const std::string dialog = group.value("dialog", "");
+    if (dialog == "accept" && !shown) continue;
+    const bool answer = shown && !dialog.empty();
+    conformance::Variables variables(conformance::FixtureValues(Vectors(), testing::TestDataDir(),
+                                                                conformance::PathStyle::kWindows));
+    Host host(frames);
+    ASSERT_EQ(host.Create()["object"], 1);
+    int index = 0;
+    for (const json& table_step : group["steps"]) {
+      const json args = variables.Evaluate(table_step["args"]);
+      const json step = frames ? AsAPageSeesIt(table_step, args) : table_step;
+      SCOPED_TRACE("step " + std::to_string(++index) + ": " + step.dump());
+      if (answer) {
+        display.AnswerWindow("Select Certificate", dialog == "accept" ? "Return" : "Escape");
+      }
+      json response = host.Send({{"object", 1}, {"method", step["call"]}, {"params", args}});
+      if (answer) {
+        EXPECT_TRUE(display.KeysTyped()) << "the dialog did not show";
+      }
+      ++calls;
+      Outcome outcome{
+          response.value("result", json()),
+          response.contains("error") ? response["error"]["name"].get<std::string>() : ""};
+      EXPECT_EQ(conformance::CheckStep(step, outcome, variables), "");
+      if (step.contains("judge") && outcome.result.is_string()) {
+        EXPECT_EQ(conformance::Judge(step["judge"], outcome.result.get<std::string>(),
+                                     testing::TestDataDir()),
+                  "")
+            << step["id"];
+      }
+    }
+    EXPECT_EQ(host.Send({{"release", 1}})["released"], 1);
+    EXPECT_EQ(host.Finish(), 0);
+  }
+  std::cout << calls << " calls in " << (frames ? "frames" : "lines")
+            << (shown ? "" : ", without the dialog groups (no Xvfb)") << "\n";
+}
+
+std::string FramingName(const ::testing::TestParamInfo<bool>& framing) {
+  return framing.param ? "Frames" : "Lines";
+}
+INSTANTIATE_TEST_SUITE_P(Framings, WindowsHostVectorsTest, ::testing::Values(false, true),
+                         FramingName);
+
+// The end of the host's input destroys every control it holds: two
+// controls logged in to the token through both module generations, and
+// each module finalised (the bridge logs it) only at the end of input and
+// before the host ends. A module is finalised when the last control using
+// it goes, so its finalisation shows both controls gone.
+TEST_F(WindowsHostTest, EndOfInputDestroysEveryControl) {
+  for (const bool frames : {false, true}) {
+    SCOPED_TRACE(frames ? "frames" : "lines");
+    std::filesystem::remove(kBridgeLog);
+    Host host(frames);
+    for (int object = 1; object <= 2; ++object) {
+      ASSERT_EQ(host.Create()["object"], object);
+      json session =
+          host.Send({{"object", object}, {"method", "ConnectToken"}, {"params", json::array()}});
+      ASSERT_TRUE(session["result"].is_number_integer()) << session.dump();
+      EXPECT_EQ(host.Send({{"object", object},
+                           {"method", "Login"},
+                           {"params", {session["result"], testing::kUserPin}}})["result"],
+                0);
+    }
+    auto logged = [] {
+      std::ifstream in(kBridgeLog);
+      return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    EXPECT_EQ(logged().find("C_Finalize"), std::string::npos) << logged();
+    EXPECT_EQ(host.Finish(), 0);
+    const std::string ended = logged();
+    for (const char* module : {"Tarvonav4.dll", "Tarvonav5.dll"}) {
+      EXPECT_NE(ended.find(std::string(module) + " C_Finalize"), std::string::npos)
+          << module << ":\n"
+          << ended;
+    }
+  }
 }
 
 }  // namespace

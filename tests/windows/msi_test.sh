@@ -20,6 +20,8 @@ tool=$work/package/tarvona-msi-registry
 msi=$work/dist/tarvona-$version-x64.msi
 msi86=$work/dist/tarvona-$version-x86.msi
 ocx=$root/build-windows/x86_64/TarvonaActiveX.ocx
+# The files as the x64 package holds them (stripped).
+staged=$work/package/x64
 
 passed=0
 failures=0
@@ -50,7 +52,21 @@ definitions_permanent() {
 }
 check "x86: an Intel package" template_is "$msi86" 'Intel;1033'
 check "x64: an x64 package" template_is "$msi" 'x64;1033'
-check "x86: one file, the 32-bit module" only_file_is "$msi86" 'Ocx32 TarvonaActiveX.ocx'
+host_files='Host tarvona-host.exe
+ManifestChromium com.tarvona.host.chromium.json
+ManifestFirefox com.tarvona.host.firefox.json'
+files_are() { [ "$(table "$1" File | cut -f1,3 | tr '\t' ' ' | sort)" = "$2" ]; }
+check "x86: the 32-bit module, the host and its manifests" files_are "$msi86" \
+  "$host_files"$'\nOcx32 TarvonaActiveX.ocx'
+check "x64: both modules, the host and its manifests" files_are "$msi" \
+  "$host_files"$'\nOcx32 TarvonaActiveX.ocx\nOcx64 TarvonaActiveX.ocx'
+# The browsers' keys: HKLM (2), each naming its manifest file.
+browser_rows() {
+  table "$1" Registry | awk -F'\t' '$6 == "Host" { print $2 "|" $3 "|" $5 }' | sort | tr '\n' ' '
+}
+expected_browser_rows='2|Software\Google\Chrome\NativeMessagingHosts\com.tarvona.host|[#ManifestChromium] 2|Software\Microsoft\Edge\NativeMessagingHosts\com.tarvona.host|[#ManifestChromium] 2|Software\Mozilla\NativeMessagingHosts\com.tarvona.host|[#ManifestFirefox] '
+check "x86: the browsers' machine keys" test "$(browser_rows "$msi86")" = "$expected_browser_rows"
+check "x64: the browsers' machine keys" test "$(browser_rows "$msi")" = "$expected_browser_rows"
 check "x86: no 64-bit component" no_64bit_component "$msi86"
 check "x86: the record's rows, as the x64 package's 64-bit module has them" same_rows
 check "x86: no row names another module" names_no_64bit_module "$msi86"
@@ -79,12 +95,33 @@ path32='C:\Program Files (x86)\Tarvona\TarvonaActiveX.ocx'
 
 # Install.
 check "msiexec /i" "$wine" msiexec /i "$(winepath_of "$msi")" /qn
-check "64-bit module installed" cmp -s "$ocx" "$drive/Program Files/Tarvona/TarvonaActiveX.ocx"
-check "32-bit module installed" cmp -s "$root/build-windows/i686/TarvonaActiveX.ocx" \
+check "64-bit module installed" cmp -s "$staged/64/TarvonaActiveX.ocx" "$drive/Program Files/Tarvona/TarvonaActiveX.ocx"
+check "32-bit module installed" cmp -s "$staged/32/TarvonaActiveX.ocx" \
   "$drive/Program Files (x86)/Tarvona/TarvonaActiveX.ocx"
 export_classes "$work/installed.reg"
 check "record, 64-bit view" "$tool" check "$work/installed.reg" present 64 "$path64"
 check "record, 32-bit view" "$tool" check "$work/installed.reg" present 32 "$path32"
+# The browsers' host: its flavour, its manifests naming it relative to
+# themselves, a machine key per browser naming the manifest.
+installed="$drive/Program Files/Tarvona"
+check "host installed" cmp -s "$staged/tarvona-host.exe" "$installed/tarvona-host.exe"
+manifest_names_host() { grep -q '"path": "tarvona-host.exe"' "$installed/$1"; }
+check "Chromium's manifest" manifest_names_host com.tarvona.host.chromium.json
+check "Firefox's manifest" manifest_names_host com.tarvona.host.firefox.json
+browser_key() {  # $1: the key under HKLM\Software; prints its default value
+  "$wine" reg query "HKLM\\Software\\$1\\NativeMessagingHosts\\com.tarvona.host" /ve 2>/dev/null |
+    tr -d '\r' | sed -n 's/^ *(Default) *REG_SZ *//p'
+}
+for browser in 'Google\Chrome|chromium' 'Microsoft\Edge|chromium' 'Mozilla|firefox'; do
+  check "reg query: HKLM key of ${browser%|*}" test "$(browser_key "${browser%|*}")" = \
+    "C:\\Program Files\\Tarvona\\com.tarvona.host.${browser#*|}.json"
+done
+# The installed host creates the installed control, as a browser would make it.
+host_reply=$(printf '%s\n' '{"id":1,"create":"TARVONAACTIVEX.TarvonaActiveXCtrl.1"}' |
+  "$root/scripts/wine-run.sh" "$installed/tarvona-host.exe" --lines 2>/dev/null | tr -d '\r')
+[ "$host_reply" = '{"id":1,"object":1}' ] || echo "the installed host answered: $host_reply"
+check "the installed host creates the control" test "$host_reply" = '{"id":1,"object":1}'
+
 check "reg query: the ProgID names the class" sh -c \
   "'$wine' reg query 'HKCR\\TARVONAACTIVEX.TarvonaActiveXCtrl.1\\CLSID' 2>/dev/null | grep -q '{89F34120-D7D2-4CEB-84E7-D29B8AAD6B6C}'"
 
@@ -117,11 +154,16 @@ check "one product installed: $next" test "$(installed_products)" = "$next "
 export_classes "$work/upgraded.reg"
 check "record after the upgrade, 64-bit view" "$tool" check "$work/upgraded.reg" present 64 "$path64"
 check "record after the upgrade, 32-bit view" "$tool" check "$work/upgraded.reg" present 32 "$path32"
-check "the upgraded module in place" cmp -s "$ocx" "$drive/Program Files/Tarvona/TarvonaActiveX.ocx"
+check "the upgraded module in place" cmp -s "$work/package-next/x64/64/TarvonaActiveX.ocx" \
+  "$drive/Program Files/Tarvona/TarvonaActiveX.ocx"
 
 # Uninstall.
 check "msiexec /x" "$wine" msiexec /x "$(winepath_of "$work/dist/tarvona-$next-x64.msi")" /qn
 check "no product installed" test -z "$(installed_products)"
+# Not even the keys above them: the prefix had none of these browsers.
+for browser in 'Google' 'Microsoft\Edge' 'Mozilla'; do
+  check "no HKLM key of $browser left" sh -c "! '$wine' reg query 'HKLM\\Software\\$browser' >/dev/null 2>&1"
+done
 check "no module file left" sh -c "! test -e '$drive/Program Files/Tarvona' && ! test -e '$drive/Program Files (x86)/Tarvona'"
 export_classes "$work/removed.reg"
 check "no record left, 64-bit view; categories defined" "$tool" check "$work/removed.reg" absent 64 "$path64"

@@ -1,91 +1,75 @@
 // The browsers find a native-messaging host on Windows through a registry
-// key per browser whose default value names the host's manifest:
-//   HKCU\Software\Google\Chrome\NativeMessagingHosts\com.tarvona.host
-//   HKCU\Software\Microsoft\Edge\NativeMessagingHosts\com.tarvona.host
-//   HKCU\Software\Mozilla\NativeMessagingHosts\com.tarvona.host
-// Registering writes the manifests (Chromium's form for Chrome and Edge,
-// Firefox's for Firefox) to %LOCALAPPDATA%\Tarvona, naming this program,
-// and the keys; unregistering removes both.
+// key per browser whose default value names the host's manifest (the keys
+// and the manifests' form: common/browser_hosts.h, which the installer's
+// generator uses too).
+//   for the user:    the manifests in %LOCALAPPDATA%\Tarvona, naming this
+//                    program by its full path; the keys under HKCU
+//   for the machine: the manifests next to this program, naming it by its
+//                    file name (the browsers read a relative path from the
+//                    manifest's folder), as the MSI installs them; the keys
+//                    under HKLM, which takes an administrator
+// Unregistering removes both.
 #include <windows.h>
 
 #include <filesystem>
 #include <fstream>
-#include <nlohmann/json.hpp>
 #include <string>
 
+#include "common/browser_hosts.h"
 #include "host/platform_host.h"
 #include "platform/own_path.h"
 #include "platform/user_folders.h"
+#include "windows/host/wide_text.h"
 
 namespace tarvona::host {
 namespace {
 
-constexpr const wchar_t* kHostName = L"com.tarvona.host";
-constexpr const char* kChromiumOrigin = "chrome-extension://ndclhbempiipciignpnikgelcjcbaane/";
-constexpr const char* kFirefoxId = "tarvona-control@tarvona.dev";
+namespace hosts = browser_hosts;
 
-struct Browser {
-  const wchar_t* key;       // under HKCU, without the host's name
-  const wchar_t* manifest;  // file name under %LOCALAPPDATA%\Tarvona
-};
-constexpr Browser kBrowsers[] = {
-    {L"Software\\Google\\Chrome\\NativeMessagingHosts", L"com.tarvona.host.chromium.json"},
-    {L"Software\\Microsoft\\Edge\\NativeMessagingHosts", L"com.tarvona.host.chromium.json"},
-    {L"Software\\Mozilla\\NativeMessagingHosts", L"com.tarvona.host.firefox.json"},
-};
-
-std::filesystem::path ManifestFolder() {
+std::filesystem::path ManifestFolder(bool machine) {
+  if (machine) return platform::OwnBinaryPath().parent_path();
   std::filesystem::path data = platform::UserDataFolder();
   return data.empty() ? data : data / L"Tarvona";
 }
 
-std::wstring KeyOf(const Browser& browser) { return std::wstring(browser.key) + L"\\" + kHostName; }
+std::wstring Wide(std::string_view text) { return WideFromUtf8(text); }
 
 std::string Utf8(const std::filesystem::path& path) {
   const std::u8string text = path.u8string();
   return {reinterpret_cast<const char*>(text.data()), text.size()};
 }
 
-bool WriteManifest(const std::filesystem::path& file, const std::filesystem::path& program,
-                   bool firefox) {
-  nlohmann::ordered_json manifest = {
-      {"name", "com.tarvona.host"},
-      {"description", "Tarvona control: security tokens and certificates for web pages"},
-      {"path", Utf8(program)},
-      {"type", "stdio"}};
-  if (firefox) {
-    manifest["allowed_extensions"] = {kFirefoxId};
-  } else {
-    manifest["allowed_origins"] = {kChromiumOrigin};
-  }
+bool WriteFile(const std::filesystem::path& file, const std::string& text) {
   std::ofstream out(file, std::ios::binary | std::ios::trunc);
-  out << manifest.dump(2) << '\n';
+  out << text;
   return static_cast<bool>(out.flush());
 }
 
 }  // namespace
 
-bool RegisterWithBrowsers() {
+bool RegisterWithBrowsers(bool machine) {
   const std::filesystem::path program = platform::OwnBinaryPath();
-  const std::filesystem::path folder = ManifestFolder();
+  const std::filesystem::path folder = ManifestFolder(machine);
   if (program.empty() || folder.empty()) return false;
   std::error_code error;
   std::filesystem::create_directories(folder, error);
   if (error) return false;
   bool ok = true;
-  for (const Browser& browser : kBrowsers) {
-    const std::filesystem::path manifest = folder / browser.manifest;
-    ok = WriteManifest(
-             manifest, program,
-             std::wstring_view(browser.manifest).find(L"firefox") != std::wstring_view::npos) &&
+  const std::string named = Utf8(machine ? program.filename() : program);
+  for (std::string_view manifest : hosts::kManifests) {
+    ok = WriteFile(folder / Wide(manifest),
+                   hosts::Manifest(named, hosts::IsFirefoxManifest(manifest))) &&
          ok;
+  }
+  const HKEY hive = machine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+  for (const hosts::Browser& browser : hosts::kBrowsers) {
     HKEY key = nullptr;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, KeyOf(browser).c_str(), 0, nullptr, 0, KEY_SET_VALUE,
+    if (RegCreateKeyExW(hive, Wide(hosts::KeyOf(browser)).c_str(), 0, nullptr, 0, KEY_SET_VALUE,
                         nullptr, &key, nullptr) != ERROR_SUCCESS) {
       ok = false;
       continue;
     }
-    const std::wstring value = manifest.wstring();
+    const std::wstring value = (folder / Wide(browser.manifest)).wstring();
     ok =
         RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                        static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS &&
@@ -95,18 +79,20 @@ bool RegisterWithBrowsers() {
   return ok;
 }
 
-bool UnregisterFromBrowsers() {
+bool UnregisterFromBrowsers(bool machine) {
   bool ok = true;
-  for (const Browser& browser : kBrowsers) {
-    const LSTATUS status = RegDeleteKeyW(HKEY_CURRENT_USER, KeyOf(browser).c_str());
+  const HKEY hive = machine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+  for (const hosts::Browser& browser : hosts::kBrowsers) {
+    const LSTATUS status = RegDeleteKeyW(hive, Wide(hosts::KeyOf(browser)).c_str());
     ok = (status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND) && ok;
   }
-  const std::filesystem::path folder = ManifestFolder();
+  const std::filesystem::path folder = ManifestFolder(machine);
   if (!folder.empty()) {
     std::error_code ignored;
-    for (const Browser& browser : kBrowsers)
-      std::filesystem::remove(folder / browser.manifest, ignored);
-    std::filesystem::remove(folder, ignored);  // only when nothing else is in it
+    for (std::string_view manifest : hosts::kManifests)
+      std::filesystem::remove(folder / Wide(manifest), ignored);
+    // The user's folder only when nothing else is in it; the program's stays.
+    if (!machine) std::filesystem::remove(folder, ignored);
   }
   return ok;
 }

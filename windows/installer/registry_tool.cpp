@@ -1,7 +1,12 @@
-// The installer's registry from the registration record, and the check of
-// a registry against that record. Runs on the build machine.
+// The installer's registry from the registration record and the browsers'
+// host table, and the check of a registry against that record. Runs on the
+// build machine.
 //   tarvona-msi-registry wxs x64|x86
-//     prints the WiX include with the record's components (registry.wxi)
+//     prints the WiX include with the record's components and the host's
+//     (registry.wxi)
+//   tarvona-msi-registry manifests DIR
+//     writes the host's manifests, as the package installs them next to
+//     tarvona-host.exe, into DIR
 //   tarvona-msi-registry check EXPORT.reg MODE FLAVOUR PATH
 //     checks a UTF-8 export of HKLM\Software\Classes (64-bit Wine's, where
 //     the 32-bit view lies under Wow6432Node) for the module PATH of
@@ -15,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "common/browser_hosts.h"
 #include "common/registration_record.h"
 
 namespace {
@@ -93,6 +99,32 @@ void PrintValue(const Row& row, const Flavour& flavour, int& counter) {
   std::cout << " />\n      </RegistryKey>\n";
 }
 
+std::string ManifestFileId(std::string_view manifest) {
+  return tarvona::browser_hosts::IsFirefoxManifest(manifest) ? "ManifestFirefox"
+                                                             : "ManifestChromium";
+}
+
+// The browsers' host of the package's own flavour, its manifests beside it
+// (naming it by a path relative to themselves) and each browser's key for
+// the machine naming its manifest.
+void PrintHost(const Flavour& flavour) {
+  std::cout << "  <DirectoryRef Id=\"" << flavour.folder_id << "\">\n"
+            << "    <Component Id=\"Host\" Guid=\"*\" Win64=\"" << (flavour.win64 ? "yes" : "no")
+            << "\">\n"
+            << "      <File Id=\"Host\" Name=\"tarvona-host.exe\" Source=\"$(var.HostSource)\" "
+               "KeyPath=\"yes\" />\n";
+  for (std::string_view manifest : tarvona::browser_hosts::kManifests) {
+    std::cout << "      <File Id=\"" << ManifestFileId(manifest) << "\" Name=\"" << manifest
+              << "\" Source=\"manifests/" << manifest << "\" />\n";
+  }
+  for (const auto& browser : tarvona::browser_hosts::kBrowsers) {
+    std::cout << "      <RegistryValue Id=\"host" << browser.id << "\" Root=\"HKLM\" Key=\""
+              << Xml(tarvona::browser_hosts::KeyOf(browser)) << "\" Type=\"string\" Value=\"[#"
+              << ManifestFileId(browser.manifest) << "]\" />\n";
+  }
+  std::cout << "    </Component>\n  </DirectoryRef>\n";
+}
+
 // One component per flavour with its module file and rows, the shared rows
 // in the first flavour's, and the category definitions in a permanent one: uninstall
 // leaves them as unregistration does.
@@ -140,11 +172,23 @@ int PrintWxs(const std::string& arch) {
     key_path = false;
   }
   std::cout << "    </Component>\n  </DirectoryRef>\n";
+  PrintHost(first);
   std::cout << "  <Feature Id=\"Control\" Title=\"Tarvona control\" Level=\"1\">\n";
   for (const Flavour& flavour : flavours) {
     std::cout << "    <ComponentRef Id=\"Control" << flavour.suffix << "\" />\n";
   }
-  std::cout << "    <ComponentRef Id=\"CategoryDefinitions\" />\n  </Feature>\n</Include>\n";
+  std::cout << "    <ComponentRef Id=\"CategoryDefinitions\" />\n"
+            << "    <ComponentRef Id=\"Host\" />\n  </Feature>\n</Include>\n";
+  return 0;
+}
+
+int WriteManifests(const std::string& folder) {
+  for (std::string_view manifest : tarvona::browser_hosts::kManifests) {
+    std::ofstream out(folder + "/" + std::string(manifest), std::ios::binary | std::ios::trunc);
+    out << tarvona::browser_hosts::Manifest("tarvona-host.exe",
+                                            tarvona::browser_hosts::IsFirefoxManifest(manifest));
+    if (!out.flush()) return 1;
+  }
   return 0;
 }
 
@@ -317,11 +361,13 @@ int Check(const std::string& file, const std::string& mode, const std::string& f
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
   if (args.size() == 2 && args[0] == "wxs") return PrintWxs(args[1]);
+  if (args.size() == 2 && args[0] == "manifests") return WriteManifests(args[1]);
   if (args.size() == 5 && args[0] == "check" && (args[2] == "present" || args[2] == "absent") &&
       (args[3] == "64" || args[3] == "32")) {
     return Check(args[1], args[2], args[3], args[4]);
   }
   std::cerr << "usage: tarvona-msi-registry wxs x64|x86\n"
+               "       tarvona-msi-registry manifests DIR\n"
                "       tarvona-msi-registry check EXPORT.reg present|absent 64|32 PATH\n";
   return 2;
 }
