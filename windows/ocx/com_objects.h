@@ -3,6 +3,8 @@
 // The module's COM objects. Each is small and answers QueryInterface from
 // an explicit table of the interfaces it offers.
 
+#include <atomic>
+
 #include <unknwn.h>
 #include <windows.h>
 
@@ -24,6 +26,23 @@ const ControlEnvironment& Environment();
 // exhausted. Each counts among the module's live objects until destroyed.
 IUnknown* CreateControlObject();
 IUnknown* CreatePropertyPageObject();
+
+// The reference count of a heap object offering `Interfaces`: one count
+// for all of them, and the object (`Object`, the most derived class)
+// deleted with the last reference.
+template <typename Object, typename... Interfaces>
+class RefCounted : public Interfaces... {
+ public:
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const ULONG left = --references_;
+    if (left == 0) delete static_cast<Object*>(this);
+    return left;
+  }
+
+ private:
+  std::atomic<ULONG> references_{1};
+};
 
 // One row of a QueryInterface table: an interface and how to reach it.
 template <typename Object>

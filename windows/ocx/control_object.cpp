@@ -41,7 +41,7 @@ CallStatus AlreadyConverted(const Value& from, ValueType to, Value& out) {
 VARTYPE VarTypeOf(ValueType type) { return static_cast<VARTYPE>(type); }
 
 // An empty list of connection points: the control fires no events.
-class NoConnectionPoints final : public IEnumConnectionPoints {
+class NoConnectionPoints final : public RefCounted<NoConnectionPoints, IEnumConnectionPoints> {
  public:
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
     static constexpr InterfaceEntry<NoConnectionPoints> kTable[] = {
@@ -49,12 +49,6 @@ class NoConnectionPoints final : public IEnumConnectionPoints {
         {&IID_IEnumConnectionPoints, [](NoConnectionPoints* p) -> void* { return p; }},
     };
     return QueryFromTable(this, kTable, iid, out);
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG left = --references_;
-    if (left == 0) delete this;
-    return left;
   }
   HRESULT STDMETHODCALLTYPE Next(ULONG count, IConnectionPoint** points, ULONG* fetched) override {
     if (count > 0 && points == nullptr) return E_POINTER;
@@ -70,19 +64,12 @@ class NoConnectionPoints final : public IEnumConnectionPoints {
   }
 
  private:
-  std::atomic<ULONG> references_{1};
 };
 
-class ControlObject final : public IDispatch,
-                            public IProvideClassInfo2,
-                            public IOleObject,
-                            public IOleControl,
-                            public IOleInPlaceObject,
-                            public IViewObject2,
-                            public IPersistPropertyBag,
-                            public IPersistStreamInit,
-                            public ISpecifyPropertyPages,
-                            public IConnectionPointContainer {
+class ControlObject final
+    : public RefCounted<ControlObject, IDispatch, IProvideClassInfo2, IOleObject, IOleControl,
+                        IOleInPlaceObject, IViewObject2, IPersistPropertyBag, IPersistStreamInit,
+                        ISpecifyPropertyPages, IConnectionPointContainer> {
  public:
   ControlObject() : control_(Environment().loader, Environment().crypto, Environment().picker) {}
   ~ControlObject() = default;
@@ -118,12 +105,6 @@ class ControlObject final : public IDispatch,
          [](Self* p) -> void* { return static_cast<IConnectionPointContainer*>(p); }},
     };
     return QueryFromTable(this, kTable, iid, out);
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG left = --references_;
-    if (left == 0) delete this;
-    return left;
   }
 
   // IDispatch
@@ -610,7 +591,6 @@ class ControlObject final : public IDispatch,
   }
 
   ModuleLock lock_;  // first in, last out: the module stays while any part lives
-  std::atomic<ULONG> references_{1};
   CTarvonaActiveXCtrl control_;
   Held<IOleClientSite> site_;
   Held<IOleAdviseHolder> advise_holder_;

@@ -18,7 +18,7 @@ INT_PTR CALLBACK PageDialogProc(HWND, UINT message, WPARAM, LPARAM) {
   return message == WM_INITDIALOG ? TRUE : FALSE;
 }
 
-class PropertyPage final : public IPropertyPage {
+class PropertyPage final : public RefCounted<PropertyPage, IPropertyPage> {
  public:
   PropertyPage() = default;
   ~PropertyPage() {
@@ -34,12 +34,6 @@ class PropertyPage final : public IPropertyPage {
         {&IID_IPropertyPage, [](PropertyPage* p) -> void* { return p; }},
     };
     return QueryFromTable(this, kTable, iid, out);
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG left = --references_;
-    if (left == 0) delete this;
-    return left;
   }
 
   HRESULT STDMETHODCALLTYPE SetPageSite(IPropertyPageSite* site) override {
@@ -123,7 +117,6 @@ class PropertyPage final : public IPropertyPage {
   }
 
   ModuleLock lock_;
-  std::atomic<ULONG> references_{1};
   Held<IPropertyPageSite> site_;
   std::vector<IUnknown*> objects_;
   HWND window_ = nullptr;
