@@ -8,12 +8,20 @@
 # the store's selection dialog under Xvfb, has OpenSSL judge the
 # signatures and ciphertexts, unregisters and checks what is left.
 #   scripts/test-windows-control.sh [LINUX_BUILD]   (default: build)
+#   scripts/test-windows-control.sh --msi PACKAGE [LINUX_BUILD]
+#       the same against the control an x64 MSI installs (msiexec /i, no
+#       regsvr32), removed again with msiexec /x
 # Needs the Linux build (conformance_tool, the adaptors, the bridge, the
 # test PKI) and the Windows build (scripts/build-windows.sh). Exits 0 only
 # when every check passed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
+msi=
+if [ "${1:-}" = --msi ]; then
+  msi=$(realpath "$2")
+  shift 2
+fi
 linux=$(realpath "${1:-build}")
 windows=$root/build-windows/x86_64
 started=$(date +%s.%N)
@@ -37,7 +45,7 @@ for needed in "$ocx" "$tool" "$filler" "$linux/bin/wine-bridge/Tarvonav4.dll.so"
 done
 
 source scripts/wine-control.sh
-work=$windows/control-test
+work=$windows/control-test${msi:+-msi}
 export WINEPREFIX=$work/prefix
 rm -rf "$work"
 mkdir -p "$work"
@@ -61,7 +69,12 @@ wine_fresh_prefix
 echo "== fresh prefix ($(elapsed))"
 
 # ---- registration ----------------------------------------------------------
-ocx_windows=$(wine_install_control "$ocx") || fail "regsvr32 failed"
+if [ -n "$msi" ]; then
+  wine msiexec /i "$(windows_path "$msi")" /qn || fail "msiexec /i exited $?"
+  ocx_windows='C:\Program Files\Tarvona\TarvonaActiveX.ocx'
+else
+  ocx_windows=$(wine_install_control "$ocx") || fail "regsvr32 failed"
+fi
 install_dir="$WINEPREFIX/drive_c/Program Files/Tarvona"
 
 clsid='{89F34120-D7D2-4CEB-84E7-D29B8AAD6B6C}'
@@ -214,7 +227,11 @@ cat "$work"/{plain,cancel,accept}.txt >"$work/results.txt"
 
 # ---- unregistration --------------------------------------------------------
 cp "$work/record.txt" "$work/registered.txt"
-wine regsvr32 /s /u "$ocx_windows" || fail "regsvr32 /u exited $?"
+if [ -n "$msi" ]; then
+  wine msiexec /x "$(windows_path "$msi")" /qn || fail "msiexec /x exited $?"
+else
+  wine regsvr32 /s /u "$ocx_windows" || fail "regsvr32 /u exited $?"
+fi
 for key in "$progid" "CLSID\\$clsid" "CLSID\\$page" "TypeLib\\$libid" \
            "Interface\\$dispatch_iid" "Interface\\$events_iid"; do
   wine reg query "HKCR\\$key" >/dev/null 2>&1 && fail "unregistered, but HKCR\\$key is still there"

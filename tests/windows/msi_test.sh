@@ -180,6 +180,12 @@ export_classes "$work/selfunreg.reg"
 check "DllUnregisterServer removes it" "$tool" check "$work/selfunreg.reg" absent 64 "$path64"
 
 wineserver -k >/dev/null 2>&1 || true
+
+# The whole conformance suite from JScript against the control the x64
+# package installs (no regsvr32), in a prefix of its own.
+check "the JScript suite against the installed control" \
+  "$root/scripts/test-windows-control.sh" --msi "$msi" "$(dirname "$work")"
+
 echo "$((passed + failures)) checks, $failures failed"
 [ "$failures" -eq 0 ] || exit 1
 echo "ALL PASS"
