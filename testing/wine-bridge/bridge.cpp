@@ -523,7 +523,7 @@ Function AdaptorSymbol(const char* name) {
 
 }  // namespace
 
-// The module's exports (bridge.spec names them).
+// The module's exports (exports.def names them).
 extern "C" {
 
 TARVONA_MS_ABI win::CK_RV BridgeGetFunctionList(win::CK_FUNCTION_LIST_PTR_PTR list) {
