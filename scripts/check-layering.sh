@@ -43,9 +43,9 @@ allowed() {
     host) echo "common encoding platform com host" ;;
     adaptor) echo "adaptor" ;;
     windows_capi) echo "common encoding platform capi windows_capi" ;;
-    windows_ocx) echo "common encoding platform token capi control windows_capi windows_ocx" ;;
+    windows_ocx) echo "common encoding platform token capi control windows windows_capi windows_ocx" ;;
     windows_installer) echo "common windows_installer" ;;
-    windows_host) echo "common encoding platform host windows_host" ;;
+    windows_host) echo "common encoding platform host windows windows_host" ;;
   esac
 }
 

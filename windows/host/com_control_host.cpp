@@ -8,34 +8,13 @@
 #include <vector>
 
 #include "host/platform_host.h"
+#include "windows/held.h"
 #include "windows/host/wide_text.h"
 
 namespace tarvona::host {
 namespace {
 
-// An interface pointer released when it goes.
-template <typename Interface>
-class Held {
- public:
-  Held() = default;
-  ~Held() { Reset(); }
-  Held(const Held&) = delete;
-  Held& operator=(const Held&) = delete;
-  Interface* operator->() const { return p_; }
-  Interface* get() const { return p_; }
-  Interface** Put() {
-    Reset();
-    return &p_;
-  }
-  void** PutVoid() { return reinterpret_cast<void**>(Put()); }
-  void Reset() {
-    if (p_ != nullptr) p_->Release();
-    p_ = nullptr;
-  }
-
- private:
-  Interface* p_ = nullptr;
-};
+using windows::Held;
 
 // A VARIANT cleared when it goes.
 struct HeldVariant {

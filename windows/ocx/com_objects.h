@@ -11,6 +11,7 @@
 #include "capi/certificate_picker.h"
 #include "capi/crypto_platform.h"
 #include "platform/dynamic_library.h"
+#include "windows/held.h"
 
 namespace tarvona::ocx {
 
@@ -66,30 +67,6 @@ HRESULT QueryFromTable(Object* object, const InterfaceEntry<Object> (&table)[N],
   return E_NOINTERFACE;
 }
 
-// An interface pointer held with a reference of its own.
-template <typename T>
-class Held {
- public:
-  Held() = default;
-  ~Held() { Reset(); }
-  Held(const Held&) = delete;
-  Held& operator=(const Held&) = delete;
-  void Reset(T* p = nullptr) {
-    if (p != nullptr) p->AddRef();
-    if (ptr_ != nullptr) ptr_->Release();
-    ptr_ = p;
-  }
-  // Hands a reference already taken (from QueryInterface) to this holder.
-  T** Put() {
-    Reset();
-    return &ptr_;
-  }
-  T* get() const { return ptr_; }
-  T* operator->() const { return ptr_; }
-  explicit operator bool() const { return ptr_ != nullptr; }
-
- private:
-  T* ptr_ = nullptr;
-};
+using windows::Held;
 
 }  // namespace tarvona::ocx
