@@ -100,6 +100,10 @@ inline constexpr char kPageText[] =
 // The side of the picture the control draws, in pixels.
 inline constexpr int32_t kPictureSide = 30;
 
+// Pixels at 96 dots per inch to HIMETRIC (0.01 mm), rounded: the unit of a
+// control's extent.
+constexpr int32_t PixelsToHimetric(int32_t pixels) { return (pixels * 2540 + 48) / 96; }
+
 // Bitmap 202, 32 x 32 pixels: a smart card with a key over it. Each
 // character of a row names its ink in kPictureInks.
 // clang-format off

@@ -9,7 +9,7 @@ using com::S_OK;
 namespace {
 
 // A new control's extent: its picture's size.
-constexpr int32_t kDefaultExtent = PixelsToHimetric(30);
+constexpr int32_t kDefaultExtent = PixelsToHimetric(identity::kPictureSide);
 
 }  // namespace
 

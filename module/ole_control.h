@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "com/ole_control.h"
+#include "common/control_identity.h"
 #include "module/object_factory.h"
 
 namespace tarvona::module {
@@ -127,7 +128,6 @@ class OleControl : public com::IDispatch,
   uint32_t version_loaded_ = 0;
 };
 
-// Pixels at 96 dots per inch to HIMETRIC (0.01 mm), rounded.
-constexpr int32_t PixelsToHimetric(int32_t pixels) { return (pixels * 2540 + 48) / 96; }
+using identity::PixelsToHimetric;
 
 }  // namespace tarvona::module

@@ -26,8 +26,7 @@ static_assert(AutomationHresult(CallStatus::kMemberNotFound) == DISP_E_MEMBERNOT
               AutomationHresult(CallStatus::kOutOfMemory) == E_OUTOFMEMORY &&
               AutomationHresult(CallStatus::kUnexpected) == E_UNEXPECTED);
 
-// Pixels at 96 dots per inch to HIMETRIC (0.01 mm), rounded.
-constexpr LONG PixelsToHimetric(LONG pixels) { return (pixels * 2540 + 48) / 96; }
+using identity::PixelsToHimetric;
 constexpr LONG kDefaultExtent = PixelsToHimetric(identity::kPictureSide);
 
 // Arguments reach the core already converted to their parameters' types
