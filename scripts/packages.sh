@@ -6,6 +6,7 @@ TARVONA_PACKAGES=(
   libp11-kit-dev p11-kit softhsm2 opensc opensc-pkcs11
   pcscd vsmartcard-vpcd libcacard-dev iproute2 util-linux
   libssl-dev openssl
+  libtpm2-pkcs11-1 libtpm2-pkcs11-tools tpm2-tools swtpm swtpm-tools opencryptoki p11-kit-modules
   libnss3-dev libnss3-tools libgtk-3-dev libpng-dev
   xvfb xdotool
 )
