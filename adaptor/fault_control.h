@@ -47,6 +47,22 @@ void tarvona_fault_large_handles(int generation, int on);
  * that reports a wrong or unbounded length would; 0 turns it off. */
 void tarvona_fault_attribute_length(int generation, CK_ULONG length);
 
+/* With `on` non-zero, the generation's tokens are write-protected, as a
+ * read-only card profile or a trust store is: C_GetTokenInfo reports
+ * CKF_WRITE_PROTECTED, and every read/write C_OpenSession and every
+ * C_InitToken answers CKR_TOKEN_WRITE_PROTECTED; read-only sessions open as
+ * usual (what else needs writing, the module refuses in them). */
+void tarvona_fault_write_protected(int generation, int on);
+
+/* Makes the generation's tokens sit in a reader with its own keypad: with
+ * `count` non-zero, C_GetTokenInfo reports CKF_PROTECTED_AUTHENTICATION_PATH,
+ * and each null PIN that C_Login, C_SetPIN or C_InitPIN is given is typed on
+ * the keypad: the next of the `count` PINs in `typed`, in order, reaches the
+ * module in its place (none left: CKR_FUNCTION_CANCELED, as when the user
+ * cancels on the reader). A non-null PIN of length 0 is refused with
+ * CKR_PIN_LEN_RANGE; other PINs pass as they are. `count` 0 turns it off. */
+void tarvona_fault_pin_pad(int generation, const char *const *typed, unsigned long count);
+
 /* One traced call, as the control made it. Fields a function does not have
  * stay 0. Output capacity is 0 for a length query (null output buffer).
  * C_SetPIN puts the old PIN in bytes, the new one straight after it.
@@ -73,6 +89,8 @@ struct tarvona_trace_entry {
   CK_BBOOL no_output;          /* single-part and final calls given a null
                                   output buffer: a length query, which leaves
                                   the operation active */
+  CK_BBOOL null_pin;           /* C_Login, C_InitPIN, C_SetPIN (either PIN)
+                                  given a null PIN pointer */
 };
 
 /* Calls recorded since the last reset or clear, oldest first. */

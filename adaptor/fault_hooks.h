@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 #include <tuple>
 #include <utility>
 
@@ -23,6 +24,13 @@ void OverrideTokenInfo(int generation, CK_TOKEN_INFO* info) noexcept;
 // Whether the generation presents large object handles
 // (tarvona_fault_large_handles), and the two directions of its mapping.
 bool LargeHandles(int generation) noexcept;
+// Whether the generation's tokens are write-protected
+// (tarvona_fault_write_protected).
+bool WriteProtected(int generation) noexcept;
+// Whether the generation's tokens sit behind a keypad (tarvona_fault_pin_pad),
+// and the next PIN typed there: false when none is left.
+bool PinPad(int generation) noexcept;
+bool NextTypedPin(int generation, std::string& pin) noexcept;
 // Applies tarvona_fault_attribute_length to the entries of a length query.
 void OverrideAttributeLengths(int generation, CK_ATTRIBUTE_PTR attributes, CK_ULONG count) noexcept;
 
@@ -159,6 +167,7 @@ template <>
 struct Arguments<&List::C_InitPIN> {
   static void Before(Entry& e, CK_SESSION_HANDLE, CK_UTF8CHAR_PTR pin, CK_ULONG pin_len) {
     e.length = pin_len;
+    e.null_pin = pin == nullptr;
     CopyBytes(e, pin, pin_len);
   }
 };
@@ -169,6 +178,7 @@ struct Arguments<&List::C_SetPIN> {
                      CK_UTF8CHAR_PTR new_pin, CK_ULONG new_len) {
     e.length = old_len;
     e.length2 = new_len;
+    e.null_pin = old_pin == nullptr || new_pin == nullptr;
     CopyBytes(e, old_pin, old_len);
     CopyBytes(e, new_pin, new_len, e.bytes_len);
   }
@@ -186,6 +196,7 @@ struct Arguments<&List::C_Login> {
                      CK_ULONG pin_len) {
     e.user_type = user;
     e.length = pin_len;
+    e.null_pin = pin == nullptr;
     CopyBytes(e, pin, pin_len);
   }
 };
@@ -329,6 +340,42 @@ CK_RV RunWithLargeHandles(Run& run, std::index_sequence<kIndex...>, Args... args
   return rv;
 }
 
+template <auto kMember>
+inline constexpr bool kTakesPins = kSameMember<kMember, &List::C_Login> ||
+                                   kSameMember<kMember, &List::C_InitPIN> ||
+                                   kSameMember<kMember, &List::C_SetPIN>;
+
+// Runs a PIN call as a reader with a keypad would: a null PIN is typed
+// there, and an empty one given by the caller is refused.
+template <auto kMember, typename Run, typename... Args>
+CK_RV RunWithPinPad(int generation, Run& run, Args... args) {
+  std::tuple<Args...> all(args...);
+  std::string typed[2];
+  CK_RV rv = CKR_OK;
+  auto enter = [&](CK_UTF8CHAR_PTR& pin, CK_ULONG& length, std::string& kept) {
+    if (rv != CKR_OK) return;
+    if (pin == nullptr) {
+      if (!NextTypedPin(generation, kept)) {
+        rv = CKR_FUNCTION_CANCELED;
+        return;
+      }
+      pin = reinterpret_cast<CK_UTF8CHAR_PTR>(kept.data());
+      length = kept.size();
+    } else if (length == 0) {
+      rv = CKR_PIN_LEN_RANGE;
+    }
+  };
+  if constexpr (kSameMember<kMember, &List::C_Login>) {
+    enter(std::get<2>(all), std::get<3>(all), typed[0]);
+  } else if constexpr (kSameMember<kMember, &List::C_InitPIN>) {
+    enter(std::get<1>(all), std::get<2>(all), typed[0]);
+  } else {
+    enter(std::get<1>(all), std::get<2>(all), typed[0]);
+    enter(std::get<3>(all), std::get<4>(all), typed[1]);
+  }
+  return rv != CKR_OK ? rv : std::apply(run, all);
+}
+
 // Runs one call of `kMember` for `generation`: an injected fault, or
 // `run(args...)` (the shipped behaviour), recorded in the trace either way.
 template <auto kMember, typename Run, typename... Args>
@@ -348,9 +395,18 @@ CK_RV Observe(int generation, Run run, Args... args) noexcept {
       if (rv == CKR_OK && list != nullptr) *list = nullptr;
     }
   } else {
-    rv = LargeHandles(generation)
-             ? RunWithLargeHandles<kMember>(run, std::index_sequence_for<Args...>{}, args...)
-             : run(args...);
+    if constexpr (kTakesPins<kMember>) {
+      rv = PinPad(generation) ? RunWithPinPad<kMember>(generation, run, args...) : run(args...);
+    } else if constexpr (kSameMember<kMember, &List::C_OpenSession>) {
+      const bool read_write = (std::get<1>(std::tuple<Args...>(args...)) & CKF_RW_SESSION) != 0;
+      rv = read_write && WriteProtected(generation) ? CKR_TOKEN_WRITE_PROTECTED : run(args...);
+    } else if constexpr (kSameMember<kMember, &List::C_InitToken>) {
+      rv = WriteProtected(generation) ? CKR_TOKEN_WRITE_PROTECTED : run(args...);
+    } else {
+      rv = LargeHandles(generation)
+               ? RunWithLargeHandles<kMember>(run, std::index_sequence_for<Args...>{}, args...)
+               : run(args...);
+    }
     if (rv == CKR_OK) {
       if constexpr (kSameMember<kMember, &List::C_GetTokenInfo>) {
         OverrideTokenInfo(generation, std::get<1>(std::tuple<Args...>(args...)));

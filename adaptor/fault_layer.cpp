@@ -3,6 +3,7 @@
 #include <array>
 #include <atomic>
 #include <cstring>
+#include <deque>
 #include <map>
 #include <mutex>
 #include <string>
@@ -43,6 +44,7 @@ struct FaultState {
   std::map<std::pair<int, std::string>, Fault> faults;
   std::vector<TokenOverride> overrides;
   std::vector<Entry> trace;
+  std::map<int, std::deque<std::string>> typed_pins;  // generations with a keypad
 };
 FaultState state;
 // Read by every call, so kept apart from the lock.
@@ -52,6 +54,8 @@ std::atomic<bool> large_handles_v5{false};
 std::atomic<bool>& LargeHandlesOf(int generation) {
   return generation == 4 ? large_handles_v4 : large_handles_v5;
 }
+std::atomic<bool> write_protected_v4{false};
+std::atomic<bool> write_protected_v5{false};
 std::atomic<CK_ULONG> attribute_length_v4{0};
 std::atomic<CK_ULONG> attribute_length_v5{0};
 
@@ -99,6 +103,29 @@ bool LargeHandles(int generation) noexcept {
   return (generation == 4 || generation == 5) && LargeHandlesOf(generation).load();
 }
 
+bool WriteProtected(int generation) noexcept {
+  return generation == 4 ? write_protected_v4.load()
+                         : generation == 5 && write_protected_v5.load();
+}
+
+bool PinPad(int generation) noexcept {
+  std::lock_guard lock(state.mutex);
+  return state.typed_pins.contains(generation);
+}
+
+bool NextTypedPin(int generation, std::string& pin) noexcept {
+  try {
+    std::lock_guard lock(state.mutex);
+    auto found = state.typed_pins.find(generation);
+    if (found == state.typed_pins.end() || found->second.empty()) return false;
+    pin = std::move(found->second.front());
+    found->second.pop_front();
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
 void OverrideAttributeLengths(int generation, CK_ATTRIBUTE_PTR attributes,
                               CK_ULONG count) noexcept {
   const CK_ULONG length = generation == 4   ? attribute_length_v4.load()
@@ -117,6 +144,8 @@ void OverrideTokenInfo(int generation, CK_TOKEN_INFO* info) noexcept {
     if (o.replace_serial) std::memcpy(info->serialNumber, o.serial.data(), o.serial.size());
     info->flags = (info->flags | o.flags_set) & ~o.flags_clear;
   }
+  if (WriteProtected(generation)) info->flags |= CKF_WRITE_PROTECTED;
+  if (state.typed_pins.contains(generation)) info->flags |= CKF_PROTECTED_AUTHENTICATION_PATH;
 }
 
 }  // namespace tarvona::adaptor::faults
@@ -130,6 +159,9 @@ TARVONA_EXPORT void tarvona_faults_reset(void) {
   faults::state.faults.clear();
   faults::state.overrides.clear();
   faults::state.trace.clear();
+  faults::state.typed_pins.clear();
+  faults::write_protected_v4 = false;
+  faults::write_protected_v5 = false;
   faults::large_handles_v4 = false;
   faults::large_handles_v5 = false;
   faults::attribute_length_v4 = 0;
@@ -144,6 +176,27 @@ TARVONA_EXPORT void tarvona_fault_attribute_length(int generation, CK_ULONG leng
 TARVONA_EXPORT void tarvona_fault_large_handles(int generation, int on) {
   if (generation == 0 || generation == 4) faults::large_handles_v4 = on != 0;
   if (generation == 0 || generation == 5) faults::large_handles_v5 = on != 0;
+}
+
+TARVONA_EXPORT void tarvona_fault_write_protected(int generation, int on) {
+  if (generation == 0 || generation == 4) faults::write_protected_v4 = on != 0;
+  if (generation == 0 || generation == 5) faults::write_protected_v5 = on != 0;
+}
+
+TARVONA_EXPORT void tarvona_fault_pin_pad(int generation, const char* const* typed,
+                                          unsigned long count) {
+  try {
+    std::lock_guard lock(faults::state.mutex);
+    for (int g : faults::Generations(generation)) {
+      if (count == 0 || typed == nullptr) {
+        faults::state.typed_pins.erase(g);
+        continue;
+      }
+      auto& queue = faults::state.typed_pins[g];
+      queue.assign(typed, typed + count);
+    }
+  } catch (...) {
+  }
 }
 
 TARVONA_EXPORT void tarvona_fault_inject(int generation, const char* function, CK_RV rv,

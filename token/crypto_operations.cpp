@@ -37,7 +37,7 @@ int32_t CCryptokiModule::RunSinglePart(Operation operation, Init init, CK_C_Dige
   // buffer's size is the capacity the token is told of: no length query.
   // A null output would be one, answered OK with the operation still
   // active, so even a zero capacity points at memory.
-  if (CK_RV rv = init(); rv != CKR_OK) return ResultOf(operation, rv);
+  if (CK_RV rv = StartOperation(init); rv != CKR_OK) return ResultOf(operation, rv);
   CK_BYTE none = 0;
   CK_ULONG length = *capacity;
   CK_RV rv =
@@ -97,7 +97,9 @@ int32_t CCryptokiModule::VerifyData(CK_OBJECT_HANDLE key, int32_t hash_type,
   const auto given = InputBytes(signature);
   if (!input || !given) return FailureOf(Operation::kVerify);
   CK_MECHANISM mechanism{SignatureMechanism(hash_type), nullptr, 0};
-  if (CK_RV rv = functions_->C_VerifyInit(session_, &mechanism, key); rv != CKR_OK) {
+  if (CK_RV rv =
+          StartOperation([&] { return functions_->C_VerifyInit(session_, &mechanism, key); });
+      rv != CKR_OK) {
     return ResultOf(Operation::kVerify, rv);
   }
   return ResultOf(Operation::kVerify, functions_->C_Verify(session_, input->data, input->length,

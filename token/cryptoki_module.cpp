@@ -139,13 +139,13 @@ int32_t CCryptokiModule::ScanSlots(Visit visit) {
 int32_t CCryptokiModule::Connect() {
   bool tried = false;
   bool opened = false;
-  int32_t rc = ScanSlots([&](CK_SLOT_ID slot, const CK_TOKEN_INFO&) {
+  int32_t rc = ScanSlots([&](CK_SLOT_ID slot, const CK_TOKEN_INFO& info) {
     tried = true;
     CK_SESSION_HANDLE previous = session_;
     slot_id_ = slot;
+    token_flags_ = info.flags;
     CK_SESSION_HANDLE fresh = 0;
-    opened = functions_->C_OpenSession(slot, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr,
-                                       nullptr, &fresh) == CKR_OK;
+    opened = OpenSession(slot, fresh) == CKR_OK;
     SetSession(opened ? fresh : 0);
     if (!opened) slot_id_ = kNoSlot;
     // A session held from an earlier Connect would otherwise stay open until
@@ -158,17 +158,22 @@ int32_t CCryptokiModule::Connect() {
   return tried && opened ? kOk : kNoToken;
 }
 
-void CCryptokiModule::ReplaceSession() {
+CK_RV CCryptokiModule::OpenSession(CK_SLOT_ID slot, CK_SESSION_HANDLE& fresh) {
+  CK_RV rv = functions_->C_OpenSession(slot, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr,
+                                       nullptr, &fresh);
+  if (rv != CKR_TOKEN_WRITE_PROTECTED) return rv;
+  return functions_->C_OpenSession(slot, CKF_SERIAL_SESSION, nullptr, nullptr, &fresh);
+}
+
+bool CCryptokiModule::ReplaceSession() {
   // The fresh session is opened first, so a logged-in user stays logged in.
   // Object handles belong to the application, not the session, so the
   // numbers script holds stay valid.
   CK_SESSION_HANDLE fresh = 0;
-  if (functions_->C_OpenSession(slot_id_, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr,
-                                &fresh) != CKR_OK) {
-    return;
-  }
+  if (OpenSession(slot_id_, fresh) != CKR_OK) return false;
   functions_->C_CloseSession(session_);
   session_ = fresh;
+  return true;
 }
 
 int32_t CCryptokiModule::Disconnect() {

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -106,6 +107,14 @@ class CCryptokiModule {
   int32_t ScanSlots(Visit visit);
   // Session operations need a ready binding and, unless stated, a session.
   bool HasSession() const { return IsReady() && session_ != 0; }
+  // Opens a session on `slot`: read/write, as every method may need, or,
+  // on a token that is write-protected (a read-only card profile, a trust
+  // store), read-only, which still serves reading and key use.
+  CK_RV OpenSession(CK_SLOT_ID slot, CK_SESSION_HANDLE& fresh);
+  // A PIN as it goes to the token. On a token with its own keypad
+  // (CKF_PROTECTED_AUTHENTICATION_PATH) an empty PIN is a null pointer and
+  // length 0, which makes the reader ask for it.
+  std::optional<CkInput> PinInput(std::string_view pin) const;
   int32_t ChangePin(CK_USER_TYPE user, std::string_view old_pin, std::string_view new_pin);
   // Every change of session goes through here, so object numbers never
   // outlive the session they were handed out in.
@@ -121,8 +130,22 @@ class CCryptokiModule {
                         std::span<const uint8_t> data, std::vector<uint8_t>& output);
   void FinishRefusedOperation(CK_C_Digest run, const CkInput& input, CK_ULONG needed);
   // Swaps the session for a fresh one on the same slot, ending whatever
-  // operation the old one held; keeps the old one if none can be opened.
-  void ReplaceSession();
+  // operation the old one held; keeps the old one (and returns false) if
+  // none can be opened.
+  bool ReplaceSession();
+  // Runs an operation's Init. Cryptoki ends an operation whose call fails,
+  // but some modules keep it active, and their session then answers every
+  // later Init with CKR_OPERATION_ACTIVE: whatever left it so, a fresh
+  // session on the same slot is free, and the Init runs once more there.
+  // `init` reads `session_` when it runs.
+  template <typename Init>
+  CK_RV StartOperation(Init init) {
+    CK_RV rv = init();
+    if (rv == CKR_OPERATION_ACTIVE && ReplaceSession()) rv = init();
+    return rv;
+  }
+  // One object search on the session (object_lookup.cpp).
+  class ObjectSearch;
 
   const platform::LibraryLoader& loader_;
   std::unique_ptr<platform::DynamicLibrary> library_;
@@ -131,6 +154,7 @@ class CCryptokiModule {
   bool initialized_ = false;  // this binding counts as a user of the instance
   CK_SLOT_ID slot_id_ = kNoSlot;
   CK_SESSION_HANDLE session_ = 0;
+  CK_FLAGS token_flags_ = 0;  // of the token connected to, from C_GetTokenInfo
   ObjectNumbers objects_;
   std::string file_name_;
 };

@@ -7,9 +7,16 @@
 
 namespace tarvona {
 
+std::optional<CkInput> CCryptokiModule::PinInput(std::string_view pin) const {
+  if (pin.empty() && (token_flags_ & CKF_PROTECTED_AUTHENTICATION_PATH) != 0) {
+    return CkInput{nullptr, 0};
+  }
+  return InputText(pin);
+}
+
 int32_t CCryptokiModule::Login(bool security_officer, std::string_view pin) {
   if (!HasSession()) return kModuleNotReady;
-  const auto given = InputText(pin);
+  const auto given = PinInput(pin);
   if (!given) return FailureOf(Operation::kLogin);
   return ResultOf(Operation::kLogin,
                   functions_->C_Login(session_, security_officer ? CKU_SO : CKU_USER, given->data,
@@ -24,8 +31,8 @@ int32_t CCryptokiModule::Logout() {
 int32_t CCryptokiModule::ChangePin(CK_USER_TYPE user, std::string_view old_pin,
                                    std::string_view new_pin) {
   if (!HasSession()) return kModuleNotReady;
-  const auto old_given = InputText(old_pin);
-  const auto new_given = InputText(new_pin);
+  const auto old_given = PinInput(old_pin);
+  const auto new_given = PinInput(new_pin);
   if (!old_given || !new_given) return FailureOf(Operation::kSetPin);
   Logout();
   if (int32_t rc = Login(user == CKU_SO, old_pin); rc != kOk) return rc;
@@ -45,7 +52,7 @@ int32_t CCryptokiModule::ChangeUserPin(std::string_view old_pin, std::string_vie
 
 int32_t CCryptokiModule::UnblockUserPin(std::string_view so_pin, std::string_view new_user_pin) {
   if (!HasSession()) return kModuleNotReady;
-  const auto new_given = InputText(new_user_pin);
+  const auto new_given = PinInput(new_user_pin);
   if (!new_given) return FailureOf(Operation::kInitPin);
   Logout();
   if (int32_t rc = Login(true, so_pin); rc != kOk) return rc;
@@ -73,8 +80,7 @@ int32_t CCryptokiModule::InitializeToken(std::string_view so_pin, std::string_vi
     return ResultOf(Operation::kInitToken, rv);
   }
   CK_SESSION_HANDLE fresh = 0;
-  rv = functions_->C_OpenSession(slot_id_, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr,
-                                 &fresh);
+  rv = OpenSession(slot_id_, fresh);
   if (rv != CKR_OK) {
     SetSession(0);
     slot_id_ = kNoSlot;

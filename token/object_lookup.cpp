@@ -12,36 +12,6 @@ namespace {
 // refused rather than cut.
 constexpr size_t kMaxIdSize = 256;
 
-// One search over the token objects of a class: C_FindObjectsInit at once,
-// one handle per C_FindObjects, C_FindObjectsFinal on every path out.
-class ObjectSearch {
- public:
-  ObjectSearch(CK_FUNCTION_LIST_PTR functions, CK_SESSION_HANDLE session,
-               CK_OBJECT_CLASS object_class)
-      : functions_(functions), session_(session), object_class_(object_class) {
-    CK_ATTRIBUTE search_template[] = {
-        {CKA_CLASS, &object_class_, sizeof(object_class_)},
-        {CKA_TOKEN, &token_, sizeof(token_)},
-    };
-    // A failed start shows as a failing C_FindObjects.
-    functions_->C_FindObjectsInit(session_, search_template, 2);
-  }
-  ~ObjectSearch() { functions_->C_FindObjectsFinal(session_); }
-  ObjectSearch(const ObjectSearch&) = delete;
-  ObjectSearch& operator=(const ObjectSearch&) = delete;
-
-  bool Next(CK_OBJECT_HANDLE& object) {
-    CK_ULONG count = 0;
-    return functions_->C_FindObjects(session_, &object, 1, &count) == CKR_OK && count == 1;
-  }
-
- private:
-  CK_FUNCTION_LIST_PTR functions_;
-  CK_SESSION_HANDLE session_;
-  CK_OBJECT_CLASS object_class_;
-  CK_BBOOL token_ = CK_TRUE;
-};
-
 // Attribute values are sized from what the module reports; none the
 // control reads (a certificate, an ID, a serial number) comes near this.
 constexpr CK_ULONG kMaxAttributeSize = 64 * 1024;
@@ -84,10 +54,42 @@ bool SerialMatches(std::span<const uint8_t> given, std::span<const uint8_t> attr
 
 }  // namespace
 
+// One search over the token objects of a class: C_FindObjectsInit at once,
+// one handle per C_FindObjects, C_FindObjectsFinal on every path out. It
+// reads the binding's session at each call, as starting may replace it.
+class CCryptokiModule::ObjectSearch {
+ public:
+  ObjectSearch(CCryptokiModule& module, CK_OBJECT_CLASS object_class)
+      : module_(module), object_class_(object_class) {
+    CK_ATTRIBUTE search_template[] = {
+        {CKA_CLASS, &object_class_, sizeof(object_class_)},
+        {CKA_TOKEN, &token_, sizeof(token_)},
+    };
+    // A failed start shows as a failing C_FindObjects.
+    module_.StartOperation([&] {
+      return module_.functions_->C_FindObjectsInit(module_.session_, search_template, 2);
+    });
+  }
+  ~ObjectSearch() { module_.functions_->C_FindObjectsFinal(module_.session_); }
+  ObjectSearch(const ObjectSearch&) = delete;
+  ObjectSearch& operator=(const ObjectSearch&) = delete;
+
+  bool Next(CK_OBJECT_HANDLE& object) {
+    CK_ULONG count = 0;
+    return module_.functions_->C_FindObjects(module_.session_, &object, 1, &count) == CKR_OK &&
+           count == 1;
+  }
+
+ private:
+  CCryptokiModule& module_;
+  CK_OBJECT_CLASS object_class_;
+  CK_BBOOL token_ = CK_TRUE;
+};
+
 int32_t CCryptokiModule::FindByIndex(CK_OBJECT_CLASS object_class, int32_t index,
                                      CK_OBJECT_HANDLE& object) {
   if (!HasSession()) return kModuleNotReady;
-  ObjectSearch search(functions_, session_, object_class);
+  ObjectSearch search(*this, object_class);
   CK_OBJECT_HANDLE current = 0;
   for (int32_t i = 0; i <= index; ++i) {
     if (!search.Next(current)) return kObjectNotFound;
@@ -112,7 +114,7 @@ int32_t CCryptokiModule::FindPrivateKey(int32_t index, CK_OBJECT_HANDLE& object)
 int32_t CCryptokiModule::FindCertificateIdBySerial(std::span<const uint8_t> serial,
                                                    std::vector<uint8_t>& id) {
   if (!HasSession()) return kModuleNotReady;
-  ObjectSearch search(functions_, session_, CKO_CERTIFICATE);
+  ObjectSearch search(*this, CKO_CERTIFICATE);
   CK_OBJECT_HANDLE certificate = 0;
   while (search.Next(certificate)) {
     std::vector<uint8_t> values[2];
@@ -133,7 +135,7 @@ int32_t CCryptokiModule::FindCertificateIdBySerial(std::span<const uint8_t> seri
 int32_t CCryptokiModule::FindKeyById(CK_OBJECT_CLASS key_class, std::span<const uint8_t> id,
                                      CK_OBJECT_HANDLE& key) {
   if (!HasSession()) return kModuleNotReady;
-  ObjectSearch search(functions_, session_, key_class);
+  ObjectSearch search(*this, key_class);
   CK_OBJECT_HANDLE candidate = 0;
   while (search.Next(candidate)) {
     std::vector<uint8_t> values[1];

@@ -185,6 +185,10 @@ const FAILURES = {
 const STATUSES = {
   "waiting-for-permission":
     "Waiting for your permission: answer the Tarvona dialog asking whether this site may use your security tokens and certificates.",
+  // A page that calls Login (or a PIN change) with an empty PIN: on a card
+  // reader with its own keypad, the reader now asks for the PIN.
+  "pin-on-reader":
+    "Type your PIN on your card reader's keypad and confirm it there; a reader without a keypad needs the PIN typed in the page.",
 };
 
 export const TarvonaActiveX = {
@@ -202,7 +206,9 @@ export const TarvonaActiveX = {
   },
 
   // A short English sentence for a result code (4001 -> "Wrong PIN."), an
-  // automation error's name, a host status, or an Error a call rejected with.
+  // automation error's name, a host status ("pin-on-reader" while a Login
+  // with an empty PIN waits for the reader's keypad), or an Error a call
+  // rejected with.
   describe(what) {
     if (what instanceof Error) {
       return FAILURES[what.reason] || FAILURES[what.name] || `${what.name}: ${what.message}`;

@@ -31,7 +31,7 @@ class XvfbDialogTest : public testing::StoreTest {
  protected:
   void SetUp() override {
     StoreTest::SetUp();
-    if (!testing::XvfbDisplay::Available()) GTEST_SKIP() << "needs Xvfb and xdotool";
+    ASSERT_TRUE(testing::XvfbDisplay::Available()) << "needs Xvfb and xdotool";
     ASSERT_TRUE(display_.Start()) << "Xvfb did not start";
     database_.ImportKeyPair("rsa1024");
     database_.ImportKeyPair("rsa2048");

@@ -137,7 +137,7 @@ TEST_F(OriginPolicyTest, TheListAndTheUsersAnswersDecide) {
 class ConsentDialogTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!testing::XvfbDisplay::Available()) GTEST_SKIP() << "needs Xvfb and xdotool";
+    ASSERT_TRUE(testing::XvfbDisplay::Available()) << "needs Xvfb and xdotool";
     ASSERT_TRUE(display_.Start()) << "Xvfb did not start";
   }
   testing::XvfbDisplay display_;
@@ -183,7 +183,7 @@ TEST_F(ConsentDialogTest, TheHostSaysItWaitsForTheUserBeforeAnswering) {
 class HostDialogsTest : public testing::RegisteredModuleTest {
  protected:
   void SetUp() override {
-    if (!testing::XvfbDisplay::Available()) GTEST_SKIP() << "needs Xvfb and xdotool";
+    ASSERT_TRUE(testing::XvfbDisplay::Available()) << "needs Xvfb and xdotool";
     ASSERT_TRUE(display_.Start()) << "Xvfb did not start";
     // The user's store, locked, under a home of the test's own.
     database_.ImportKeyPair("rsa1024");

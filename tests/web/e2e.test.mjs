@@ -84,6 +84,10 @@ test("the demo page signs by certificate serial, says what happens at each step,
   await page.click("#login");
   await shows(page, "#status", "Login refused: Wrong PIN. (code 4001)");
   assert.equal(await page.getAttribute("#status", "class"), "failed");
+  // An empty PIN is meant for a reader's keypad; this token has none.
+  await page.fill("#pin", "");
+  await page.click("#login");
+  await shows(page, "#status", /^Login refused: Wrong PIN\. \(code 4001\) Type your PIN on your card reader's keypad/);
 
   await page.fill("#pin", "1234");
   await page.click("#login");
@@ -257,7 +261,7 @@ test("describe gives a sentence for every result code and every way a call fails
       1301, 1302, 1303, 1304, 1305, 4001, 4002, 4003, 4004, 4005, 4006, 4007, 4008, 5001];
     const names = ["E_ACCESSDENIED", "REGDB_E_CLASSNOTREG", "CO_E_DLLNOTFOUND", "DISP_E_UNKNOWNNAME",
       "DISP_E_BADPARAMCOUNT", "DISP_E_TYPEMISMATCH", "DISP_E_OVERFLOW", "DISP_E_MEMBERNOTFOUND",
-      "E_INVALIDARG", "E_HANDLE", "E_FAIL", "waiting-for-permission"];
+      "E_INVALIDARG", "E_HANDLE", "E_FAIL", "waiting-for-permission", "pin-on-reader"];
     const refused = new Error("x");
     refused.name = "E_ACCESSDENIED";
     return {

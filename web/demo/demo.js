@@ -135,9 +135,13 @@ on("connect", async () => {
 });
 
 on("login", async () => {
-  const result = await call("Login", session, $("pin").value);
+  // An empty PIN field means the reader's keypad: the token's module asks
+  // there, and the call returns once the user has typed it (or cancelled).
+  const pin = $("pin").value;
+  if (pin === "") status(TarvonaActiveX.describe("pin-on-reader"));
+  const result = await call("Login", session, pin);
   if (result !== 0) {
-    status(`Login refused: ${said(result)}`, true);
+    status(`Login refused: ${said(result)}${pin === "" ? ` ${TarvonaActiveX.describe("pin-on-reader")}` : ""}`, true);
     return;
   }
   loggedIn = true;
