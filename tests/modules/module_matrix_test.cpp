@@ -51,17 +51,20 @@ struct Module {
 };
 
 // tpm2-pkcs11 signs and verifies only raw (CKM_SHA1_RSA_PKCS is listed but
-// refused on its keys) and digests no MD5; its C_Encrypt reports the output
-// area's size as the ciphertext's length. p11-kit's trust module holds
-// certificates only and does no cryptography.
+// refused on its keys) and digests no MD5; no module here has MD2. The
+// tpm2-pkcs11 C_Encrypt reports the output area's size as the ciphertext's
+// length. p11-kit's trust module holds certificates only and does no
+// cryptography.
+// clang-format off
 constexpr Module kModules[] = {
-    //                PIN keys  hash SHA1 MD2 MD5  sign SHA1 MD2 MD5 raw  verify        enc dec
-    {"softhsm",       H,  H,    {H, L, H},         {H, L, H, H},         {H, L, H, H}, H,  H},
-    {"tpm2",          H,  H,    {H, L, L},         {L, L, L, H},         {L, L, L, H}, D,  H},
-    {"opencryptoki",  H,  H,    {H, L, H},         {H, L, H, H},         {H, L, H, H}, H,  H},
-    {"trust-system",  L,  L,    {L, L, L},         {L, L, L, L},         {L, L, L, L}, L,  L},
-    {"trust-anchors", L,  L,    {L, L, L},         {L, L, L, L},         {L, L, L, L}, L,  L},
+    //                PIN keys  hash SHA-1 MD2 MD5  sign SHA-1 MD2 MD5 raw  verify likewise  enc dec
+    {"softhsm",       H,  H,    {H, L, H},          {H, L, H, H},           {H, L, H, H},    H,  H},
+    {"tpm2",          H,  H,    {H, L, L},          {L, L, L, H},           {L, L, L, H},    D,  H},
+    {"opencryptoki",  H,  H,    {H, L, H},          {H, L, H, H},           {H, L, H, H},    H,  H},
+    {"trust-system",  L,  L,    {L, L, L},          {L, L, L, L},           {L, L, L, L},    L,  L},
+    {"trust-anchors", L,  L,    {L, L, L},          {L, L, L, L},           {L, L, L, L},    L,  L},
 };
+// clang-format on
 
 constexpr std::string_view kData = "616263";  // "abc": the digests below are known
 constexpr std::string_view kHashNames[] = {"SHA-1", "MD2", "MD5", "raw"};
@@ -158,7 +161,9 @@ class ModuleMatrixTest : public testing::RegisteredModuleTest {
   }
 
   json Send(json request) { return host_.Send(std::move(request)); }
-  json Call(const std::string& method, json params) { return host_.Call(method, std::move(params)); }
+  json Call(const std::string& method, json params) {
+    return host_.Call(method, std::move(params));
+  }
   std::string Text(const std::string& method, json params) {
     return host_.Text(method, std::move(params));
   }
@@ -348,7 +353,8 @@ TEST_F(ModuleMatrixTest, VerifiesByHandleAndBySerialWithEveryHashType) {
         EXPECT_EQ(Call(method, {session_, key, type, data + "21", signature}), kVerifyFailed);
       } else {
         // Without a key pair the lookup by serial finds no public key.
-        const int failure = by_serial && !Holds(module_->key_pair) ? kObjectNotFound : kVerifyFailed;
+        const int failure =
+            by_serial && !Holds(module_->key_pair) ? kObjectNotFound : kVerifyFailed;
         EXPECT_EQ(Call(method, {session_, key, type, data, signature}), failure);
       }
       ExpectSessionUsable();
