@@ -102,8 +102,7 @@ class CardFaultTest : public testing::RegisteredModuleTest {
 
   static constexpr char kData[] = "5061792031303020455552";  // "Pay 100 EUR"
   const std::string pin_ = testing::Environment("TARVONA_CARD_PIN");
-  const std::string certificate_pem_ =
-      testing::ReadText(testing::Environment("TARVONA_CARD_CERT"));
+  const std::string certificate_pem_ = testing::ReadText(testing::Environment("TARVONA_CARD_CERT"));
 };
 
 // The card or its reader goes away, and comes back: calls fail at once
@@ -115,8 +114,8 @@ TEST_F(CardFaultTest, TheSameControlComesBackAfterTheCardOrPcscdGoes) {
     const char* name;
     const char* lose;                  // the rig's control verb
     std::vector<const char*> restore;  // its verbs to come back
-    bool during_sign;    // while a Sign waits for a card that stopped answering
-    bool before_create;  // gone before the control is made
+    bool during_sign;                  // while a Sign waits for a card that stopped answering
+    bool before_create;                // gone before the control is made
   };
   const Loss losses[] = {
       {"card pulled out", "card-out", {"card-in"}, false, false},
@@ -125,8 +124,7 @@ TEST_F(CardFaultTest, TheSameControlComesBackAfterTheCardOrPcscdGoes) {
       {"pcscd killed", "pcscd-stop KILL", {"pcscd-start"}, false, false},
       {"pcscd killed during a Sign", "pcscd-stop KILL", {"pcscd-start", "card-cont"}, true, false},
       {"card put in after the control was made", "card-out", {"card-in"}, false, true},
-      {"pcscd started after the control was made", "pcscd-stop TERM", {"pcscd-start"}, false,
-       true},
+      {"pcscd started after the control was made", "pcscd-stop TERM", {"pcscd-start"}, false, true},
   };
   for (const Loss& loss : losses) {
     SCOPED_TRACE(loss.name);
@@ -167,8 +165,8 @@ TEST_F(CardFaultTest, TheSameControlComesBackAfterTheCardOrPcscdGoes) {
       EXPECT_EQ(signed_after.value("result", json()), "");
       // RetrieveSerial asks the token: it may still be listed until pcscd
       // has seen the reader empty.
-      const double gone = SecondsUntil(
-          [&] { return host->Call("RetrieveSerial", {session}) == "1003"; });
+      const double gone =
+          SecondsUntil([&] { return host->Call("RetrieveSerial", {session}) == "1003"; });
       EXPECT_GE(gone, 0) << "the token is still there";
       const auto connect = Clock::now();
       EXPECT_EQ(host->Call("ConnectToken", json::array()), 1003);
@@ -229,8 +227,8 @@ TEST_F(CardFaultTest, AHangingCardKeepsNoHostWhoseBrowserHasGone) {
       json answer = host->Answer();
       const json signature = answer.value("result", json());
       EXPECT_TRUE(signature.is_string() &&
-                  testing::VerifiesWith(certificate_pem_, testing::Digest::kSha1,
-                                        HexDecode(kData), HexDecode(signature.get<std::string>())))
+                  testing::VerifiesWith(certificate_pem_, testing::Digest::kSha1, HexDecode(kData),
+                                        HexDecode(signature.get<std::string>())))
           << answer;
       EXPECT_EQ(host->process().Finish(kEndsWithin), 0);
     }
@@ -241,8 +239,8 @@ TEST_F(CardFaultTest, AHangingCardKeepsNoHostWhoseBrowserHasGone) {
     const double connected = Connects(next, &next_session);
     ASSERT_GE(connected, 0) << "the next host does not see the card";
     EXPECT_TRUE(LogsInAndSigns(next, next_session));
-    std::cout << "card faults: after the card answered again, a new host connected in "
-              << connected << " s\n";
+    std::cout << "card faults: after the card answered again, a new host connected in " << connected
+              << " s\n";
   }
 }
 
@@ -267,7 +265,8 @@ TEST_F(CardFaultTest, HostsSigningAtOnceOnOneCardAllSignWell) {
           }
           const json key = host.Call("EnumPrivateKey", {session, 0});
           for (int j = 0; j < kSignatures; ++j) {
-            const std::string text = "host " + std::to_string(i) + ", signature " + std::to_string(j);
+            const std::string text =
+                "host " + std::to_string(i) + ", signature " + std::to_string(j);
             const bool signs = Signs(host, session, key, HexEncode(testing::Bytes(text)));
             EXPECT_TRUE(signs) << text;
             good[static_cast<size_t>(i)] += signs ? 1 : 0;

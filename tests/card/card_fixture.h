@@ -66,8 +66,9 @@ class CardHost {
 
   explicit CardHost(Road road = Road::kProgram)
       : road_(road),
-        process_(TARVONA_HOST_PATH, road == Road::kBrowser ? std::vector<std::string>{"chrome-extension://x/"}
-                                                           : std::vector<std::string>{"--lines"}) {}
+        process_(TARVONA_HOST_PATH, road == Road::kBrowser
+                                        ? std::vector<std::string>{"chrome-extension://x/"}
+                                        : std::vector<std::string>{"--lines"}) {}
 
   // Sends a request with the next id, without waiting for its reply.
   bool Post(json request) {

@@ -105,7 +105,8 @@ TEST_F(HungCallTest, TheBrowsersHostEndsWhenItsBrowserGoesAProgramsAnswersAll) {
     const json create = {{"id", 1},
                          {"create", "TARVONAACTIVEX.TarvonaActiveXCtrl.1"},
                          {"origin", "http://localhost:8000"}};
-    const json connect = {{"id", 2}, {"object", 1}, {"method", "ConnectToken"}, {"params", json::array()}};
+    const json connect = {
+        {"id", 2}, {"object", 1}, {"method", "ConnectToken"}, {"params", json::array()}};
     // Made after the host, so gone before it: no host waits on it at the end.
     HeldConfiguration configuration(fifo_, tokens_.config_path());
     ASSERT_TRUE(browser ? host.SendFrame(create.dump()) : host.Send(create.dump()));
