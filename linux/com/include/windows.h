@@ -1,0 +1,10 @@
+#pragma once
+
+// What the Linux runtime declares of Windows for COM code: the base types
+// and result codes, COM and automation, the registry calls.
+
+#include "objbase.h"
+#include "oleauto.h"
+#include "winerror.h"
+#include "winreg.h"
+#include "wtypes.h"
