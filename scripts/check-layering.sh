@@ -3,7 +3,8 @@
 #   common, encoding, platform (the OS seam)  ->  token, capi  ->  control
 #   ->  module (with com/, the Linux COM emulation, and the store road's
 #   NSS platform and GTK dialog); on Windows, control -> windows/cryptoapi
-#   (the store road on CryptoAPI) -> windows/ocx (the module file);
+#   (the store road on CryptoAPI) -> windows/ocx (the module file, which
+#   builds on Linux too, there over capi/nss and capi/dialog);
 #   windows/installer (the MSI's registry generator) reads common only; the
 #   Linux COM runtime (linux/com, Windows' COM declarations and their
 #   implementation on Linux) builds on com/ until that goes; the
@@ -47,7 +48,7 @@ allowed() {
     host) echo "common encoding platform com host" ;;
     adaptor) echo "adaptor" ;;
     windows_capi) echo "common encoding platform capi windows_capi" ;;
-    windows_ocx) echo "common encoding platform token capi control windows windows_capi windows_ocx" ;;
+    windows_ocx) echo "common encoding platform token capi capi_nss capi_gtk control windows windows_capi windows_ocx" ;;
     windows_installer) echo "common windows_installer" ;;
     windows_host) echo "common encoding platform host windows windows_host" ;;
   esac

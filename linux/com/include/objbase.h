@@ -13,3 +13,9 @@ extern "C" HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD conte
 // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}" in upper case with its NUL:
 // returns 39, or 0 when `size` is too small.
 extern "C" int StringFromGUID2(REFGUID guid, LPOLESTR text, int size);
+
+// A module's exports, declared here as Windows declares them; visible from
+// the module file, so a module defines them without anything more.
+#define TARVONA_MODULE_EXPORT extern "C" __attribute__((visibility("default")))
+TARVONA_MODULE_EXPORT HRESULT DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID* out);
+TARVONA_MODULE_EXPORT HRESULT DllCanUnloadNow();

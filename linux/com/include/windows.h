@@ -5,6 +5,7 @@
 
 #include "objbase.h"
 #include "oleauto.h"
+#include "stringapiset.h"
 #include "winerror.h"
 #include "winreg.h"
 #include "wtypes.h"
