@@ -173,6 +173,42 @@ TEST(ComRuntimeTest, VariantChangeTypeCoercesWhatScriptPasses) {
   EXPECT_EQ(std::u16string(alpha.bstrVal), u"True");
 }
 
+TEST(ComRuntimeTest, TextCrossesAsUtf8) {
+  struct Case {
+    std::string narrow;
+    std::u16string wide;
+  };
+  const Case cases[] = {
+      {"abc", u"abc"},
+      {"caf\xc3\xa9 \xe2\x82\xac", u"caf\u00e9 \u20ac"},
+      {"\xf0\x9f\x94\x91", u"\U0001F511"},  // a surrogate pair
+      {std::string("a\0b", 3), std::u16string(u"a\0b", 3)},
+  };
+  for (const UINT code_page : {CP_ACP, CP_UTF8}) {
+    for (const Case& c : cases) {
+      const int narrow = static_cast<int>(c.narrow.size());
+      const int wide = static_cast<int>(c.wide.size());
+      ASSERT_EQ(MultiByteToWideChar(code_page, 0, c.narrow.data(), narrow, nullptr, 0), wide);
+      std::u16string to_wide(c.wide.size(), u'?');
+      ASSERT_EQ(MultiByteToWideChar(code_page, 0, c.narrow.data(), narrow, to_wide.data(), wide),
+                wide);
+      EXPECT_EQ(to_wide, c.wide);
+      ASSERT_EQ(WideCharToMultiByte(code_page, 0, c.wide.data(), wide, nullptr, 0, nullptr, nullptr),
+                narrow);
+      std::string to_narrow(c.narrow.size(), '?');
+      ASSERT_EQ(WideCharToMultiByte(code_page, 0, c.wide.data(), wide, to_narrow.data(), narrow,
+                                    nullptr, nullptr),
+                narrow);
+      EXPECT_EQ(to_narrow, c.narrow);
+    }
+  }
+  // -1 takes the NUL in; too small an output or another code page gives 0.
+  EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, "ab", -1, nullptr, 0), 3);
+  OLECHAR small[2];
+  EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, "abc", 3, small, 2), 0);
+  EXPECT_EQ(MultiByteToWideChar(1252, 0, "abc", 3, nullptr, 0), 0);
+}
+
 class ComRuntimeRegistryTest : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -187,6 +187,107 @@ TEST_F(OcxModuleTest, InvokeTakesArgumentsLastFirst) {
             DISP_E_UNKNOWNINTERFACE);
 }
 
+// A sink that counts its references.
+class CountingSink final : public IAdviseSink {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override {
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++references; }
+  ULONG STDMETHODCALLTYPE Release() override { return --references; }
+  void STDMETHODCALLTYPE OnDataChange(FORMATETC*, STGMEDIUM*) override {}
+  void STDMETHODCALLTYPE OnViewChange(DWORD, LONG) override {}
+  void STDMETHODCALLTYPE OnRename(IMoniker*) override {}
+  void STDMETHODCALLTYPE OnSave() override {}
+  void STDMETHODCALLTYPE OnClose() override {}
+  ULONG references = 1;
+};
+
+TEST_F(OcxModuleTest, OleObjectHoldsItsSinksAndHasNoVerbs) {
+  Held<IOleObject> object;
+  CreateControl(IID_IOleObject, object.PutVoid());
+  ASSERT_TRUE(object);
+  CountingSink first;
+  CountingSink second;
+  DWORD one = 0;
+  DWORD two = 0;
+  ASSERT_EQ(object->Advise(&first, &one), S_OK);
+  ASSERT_EQ(object->Advise(&second, &two), S_OK);
+  EXPECT_NE(one, two);
+  EXPECT_EQ(first.references, 2u);
+  EXPECT_EQ(object->Unadvise(one), S_OK);
+  EXPECT_EQ(object->Unadvise(one), OLE_E_NOCONNECTION);
+  EXPECT_EQ(first.references, 1u);
+  // The last reference to the control lets the other go.
+  object.Reset();
+  EXPECT_EQ(second.references, 1u);
+
+  CreateControl(IID_IOleObject, object.PutVoid());
+  IEnumOLEVERB* verbs = nullptr;
+  EXPECT_EQ(object->EnumVerbs(&verbs), OLEOBJ_E_NOVERBS);
+  EXPECT_EQ(verbs, nullptr);
+  DWORD status = 0;
+  EXPECT_EQ(object->GetMiscStatus(DVASPECT_CONTENT, &status), S_OK);
+  EXPECT_EQ(status, identity::kControlMiscStatus);
+}
+
+// A surface of the host's, white to begin with.
+class Surface final : public HDC__ {
+ public:
+  Surface(LONG width, LONG height) : width_(width), pixels_(width * height, RGB(255, 255, 255)) {}
+  LONG Width() const override { return width_; }
+  LONG Height() const override { return static_cast<LONG>(pixels_.size()) / width_; }
+  void Paint(LONG x, LONG y, COLORREF color) override { pixels_[y * width_ + x] = color; }
+  COLORREF At(LONG x, LONG y) const { return pixels_[y * width_ + x]; }
+
+ private:
+  LONG width_;
+  std::vector<COLORREF> pixels_;
+};
+
+COLORREF InkAt(int32_t x, int32_t y) {
+  const identity::PictureInk ink = identity::PictureInkAt(x, y);
+  return RGB(ink.red, ink.green, ink.blue);
+}
+
+TEST_F(OcxModuleTest, DrawsThePictureAtTheOrigin) {
+  Held<IViewObject2> view;
+  CreateControl(IID_IViewObject2, view.PutVoid());
+  ASSERT_TRUE(view);
+  Surface surface(40, 40);
+  const RECTL bounds = {0, 0, 30, 30};
+  struct Case {
+    DWORD aspect;
+    HDC target;
+    const RECTL* bounds;
+    HRESULT hr;
+  };
+  const Case cases[] = {
+      {DVASPECT_ICON, &surface, &bounds, DV_E_DVASPECT},
+      {DVASPECT_CONTENT, nullptr, &bounds, E_INVALIDARG},
+      {DVASPECT_CONTENT, &surface, nullptr, E_INVALIDARG},
+      {DVASPECT_CONTENT, &surface, &bounds, S_OK},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(view->Draw(c.aspect, -1, nullptr, nullptr, nullptr, c.target, c.bounds, nullptr,
+                         nullptr, 0),
+              c.hr);
+  }
+  // The picture's corners land on the target's, 30 x 30; nothing beyond.
+  EXPECT_EQ(surface.At(0, 0), InkAt(0, 0));
+  EXPECT_EQ(surface.At(29, 0), InkAt(31, 0));
+  EXPECT_EQ(surface.At(29, 29), InkAt(31, 31));
+  EXPECT_EQ(surface.At(15, 15), InkAt(16, 16));
+  for (LONG i = 0; i < 40; ++i) {
+    EXPECT_EQ(surface.At(30, i), RGB(255, 255, 255));
+    EXPECT_EQ(surface.At(i, 30), RGB(255, 255, 255));
+  }
+  SIZEL extent{};
+  ASSERT_EQ(view->GetExtent(DVASPECT_CONTENT, -1, nullptr, &extent), S_OK);
+  EXPECT_EQ(extent.cx, identity::PixelsToHimetric(30));
+}
+
 // A property bag in memory, its values held as VARIANTs.
 class MemoryBag final : public IPropertyBag {
  public:

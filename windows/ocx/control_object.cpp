@@ -217,7 +217,7 @@ class ControlObject final
     }
   }
   HRESULT STDMETHODCALLTYPE EnumVerbs(IEnumOLEVERB** verbs) override {
-    return EnumRegisteredVerbs(verbs);
+    return OleRegEnumVerbs(kControlClsid, verbs);
   }
   HRESULT STDMETHODCALLTYPE Update() override { return S_OK; }
   HRESULT STDMETHODCALLTYPE IsUpToDate() override { return S_OK; }
@@ -242,7 +242,7 @@ class ControlObject final
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE Advise(IAdviseSink* sink, DWORD* connection) override {
-    if (!advise_holder_ && FAILED(CreateAdviseHolder(advise_holder_.Put()))) {
+    if (!advise_holder_ && FAILED(CreateOleAdviseHolder(advise_holder_.Put()))) {
       return E_OUTOFMEMORY;
     }
     return advise_holder_->Advise(sink, connection);

@@ -35,11 +35,6 @@ HRESULT TypeInfoOf(const GUID& guid, LCID lcid, ITypeInfo** info);
 HRESULT RegisterTypeLibrary();
 HRESULT UnregisterTypeLibrary();
 
-// The control's verbs as the registry lists them, and a holder of its
-// containers' advise sinks.
-HRESULT EnumRegisteredVerbs(IEnumOLEVERB** verbs);
-HRESULT CreateAdviseHolder(IOleAdviseHolder** holder);
-
 // Paints the picture (bitmap 202, 30 x 30) at the target's origin.
 void DrawPicture(HDC target);
 

@@ -1,6 +1,6 @@
 // The server's Linux side, over the Linux COM runtime: the module file's
-// own path, its strings from the identity. There are no windows: the page
-// has none, and the property frame is not offered.
+// own path, its strings and picture from the identity. There are no
+// windows: the page has none, and the property frame is not offered.
 #include <string_view>
 
 #include "ocx_module.h"
@@ -47,17 +47,19 @@ HRESULT TypeInfoOf(const GUID&, LCID, ITypeInfo** info) {
 HRESULT RegisterTypeLibrary() { return SELFREG_E_TYPELIB; }
 HRESULT UnregisterTypeLibrary() { return SELFREG_E_TYPELIB; }
 
-HRESULT EnumRegisteredVerbs(IEnumOLEVERB** verbs) {
-  if (verbs != nullptr) *verbs = nullptr;
-  return OLEOBJ_E_NOVERBS;
+// The picture's 32 x 32 inks stretched to 30 x 30, each target pixel
+// taking the ink under its centre.
+void DrawPicture(HDC target) {
+  constexpr LONG kSide = identity::kPictureSide;
+  constexpr LONG kSource = 32;
+  for (LONG y = 0; y < kSide; ++y) {
+    for (LONG x = 0; x < kSide; ++x) {
+      const identity::PictureInk ink =
+          identity::PictureInkAt((2 * x + 1) * kSource / (2 * kSide), (2 * y + 1) * kSource / (2 * kSide));
+      SetPixelV(target, x, y, RGB(ink.red, ink.green, ink.blue));
+    }
+  }
 }
-
-HRESULT CreateAdviseHolder(IOleAdviseHolder** holder) {
-  if (holder != nullptr) *holder = nullptr;
-  return E_NOTIMPL;
-}
-
-void DrawPicture(HDC) {}
 
 HRESULT ShowPropertyFrame(HWND, IUnknown*) { return E_NOTIMPL; }
 

@@ -77,10 +77,6 @@ HRESULT UnregisterTypeLibrary() {
              : S_OK;
 }
 
-HRESULT EnumRegisteredVerbs(IEnumOLEVERB** verbs) { return OleRegEnumVerbs(kControlClsid, verbs); }
-
-HRESULT CreateAdviseHolder(IOleAdviseHolder** holder) { return CreateOleAdviseHolder(holder); }
-
 // Bitmap 202 stretched to 30 x 30, loaded for this paint only.
 void DrawPicture(HDC target) {
   HDC memory = CreateCompatibleDC(target);

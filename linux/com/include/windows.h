@@ -4,8 +4,10 @@
 // and result codes, COM and automation, the registry calls.
 
 #include "objbase.h"
+#include "ole2.h"
 #include "oleauto.h"
 #include "stringapiset.h"
 #include "winerror.h"
+#include "wingdi.h"
 #include "winreg.h"
 #include "wtypes.h"
