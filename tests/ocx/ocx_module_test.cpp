@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <map>
 #include <string>
 #include <variant>
@@ -357,6 +359,84 @@ TEST_F(OcxModuleTest, PersistsThroughAPropertyBag) {
   ASSERT_EQ(second->Save(&again, TRUE, TRUE), S_OK);
   for (const auto& [name, value] : expected) EXPECT_EQ(again.values_.at(name).lVal, value);
   EXPECT_EQ(second->Load(nullptr, nullptr), E_POINTER);
+}
+
+// A stream in memory, read from where the last read ended.
+class MemoryStream final : public IStream {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override {
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+  HRESULT STDMETHODCALLTYPE Read(void* data, ULONG size, ULONG* read) override {
+    const ULONG count = std::min<ULONG>(size, static_cast<ULONG>(bytes.size() - position));
+    std::memcpy(data, bytes.data() + position, count);
+    position += count;
+    if (read != nullptr) *read = count;
+    return count == size ? S_OK : S_FALSE;
+  }
+  HRESULT STDMETHODCALLTYPE Write(const void* data, ULONG size, ULONG* written) override {
+    const auto* begin = static_cast<const BYTE*>(data);
+    bytes.insert(bytes.end(), begin, begin + size);
+    if (written != nullptr) *written = size;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER, DWORD, ULARGE_INTEGER*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SetSize(ULARGE_INTEGER) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*,
+                                   ULARGE_INTEGER*) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE Commit(DWORD) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Revert() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE Stat(STATSTG*, DWORD) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Clone(IStream**) override { return E_NOTIMPL; }
+
+  std::vector<BYTE> bytes;
+  size_t position = 0;
+};
+
+TEST_F(OcxModuleTest, PersistsThroughAStream) {
+  Held<IPersistStreamInit> first;
+  CreateControl(IID_IPersistStreamInit, first.PutVoid());
+  ASSERT_TRUE(first);
+  ASSERT_EQ(first->InitNew(), S_OK);
+  Held<IOleObject> object;
+  ASSERT_EQ(first->QueryInterface(IID_IOleObject, object.PutVoid()), S_OK);
+  SIZEL extent = {700, 800};
+  ASSERT_EQ(object->SetExtent(DVASPECT_CONTENT, &extent), S_OK);
+  EXPECT_EQ(first->IsDirty(), S_OK);
+  MemoryStream stream;
+  ASSERT_EQ(first->Save(&stream, TRUE), S_OK);
+  EXPECT_EQ(first->IsDirty(), S_FALSE);
+  // Four little-endian longs: version, extent, stock properties.
+  const LONG expected[] = {static_cast<LONG>(identity::kControlVersion), 700, 800, 0};
+  ASSERT_EQ(stream.bytes.size(), sizeof expected);
+  EXPECT_EQ(std::memcmp(stream.bytes.data(), expected, sizeof expected), 0);
+  ULARGE_INTEGER size{};
+  ASSERT_EQ(first->GetSizeMax(&size), S_OK);
+  EXPECT_EQ(size.QuadPart, sizeof expected);
+
+  Held<IPersistStreamInit> second;
+  CreateControl(IID_IPersistStreamInit, second.PutVoid());
+  ASSERT_EQ(second->Load(&stream), S_OK);
+  Held<IOleObject> loaded;
+  ASSERT_EQ(second->QueryInterface(IID_IOleObject, loaded.PutVoid()), S_OK);
+  ASSERT_EQ(loaded->GetExtent(DVASPECT_CONTENT, &extent), S_OK);
+  EXPECT_EQ(extent.cx, 700);
+  EXPECT_EQ(extent.cy, 800);
+  // A stream cut short loads nothing.
+  MemoryStream short_stream;
+  short_stream.bytes.assign(stream.bytes.begin(), stream.bytes.begin() + 8);
+  EXPECT_EQ(second->Load(&short_stream), E_FAIL);
 }
 
 }  // namespace
