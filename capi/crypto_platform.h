@@ -82,9 +82,12 @@ class PrivateKeyProvider : public Provider {
   // PKCS #1 v1.5 signature of the DigestInfo for `digest`.
   virtual std::optional<std::vector<uint8_t>> SignHash(HashAlgorithm algorithm,
                                                        std::span<const uint8_t> digest) = 0;
-  // The plaintext of one PKCS #1 v1.5 block, or nullopt. The caller has
+  // Decrypts one PKCS #1 v1.5 block into `plaintext`. The caller has
   // checked that the block is the key's size and below its modulus.
-  virtual std::optional<std::vector<uint8_t>> Decrypt(std::span<const uint8_t> ciphertext) = 0;
+  // kBadPadding: the key decrypted it, and the padding is not PKCS #1's.
+  enum class Decrypted { kPlaintext, kBadPadding, kFailed };
+  virtual Decrypted Decrypt(std::span<const uint8_t> ciphertext,
+                            std::vector<uint8_t>& plaintext) = 0;
   // The key's public modulus, least significant byte first; empty when it
   // cannot be read.
   virtual std::vector<uint8_t> Modulus() = 0;

@@ -9,6 +9,7 @@
 #include <system_error>
 #include <vector>
 
+#include "capi/implicit_rejection.h"
 #include "common/result_code.h"
 #include "encoding/bytes.h"
 #include "encoding/pem.h"
@@ -252,11 +253,40 @@ int32_t CCspCrypto::DecryptWithCertificate(int32_t source, CertificateData seria
   }
   auto provider = AcquirePrivateKey(capi::Purpose::kDecrypt, *certificate);
   if (!provider) return kKeyUnavailable;
-  if (!IsBlockForModulus(ciphertext, provider->Modulus())) return kDecryptFailed;
-  auto plaintext = provider->Decrypt(ciphertext);
-  if (!plaintext) return kDecryptFailed;
+  const std::vector<uint8_t> modulus = provider->Modulus();
+  if (!IsBlockForModulus(ciphertext, modulus)) return kDecryptFailed;
+  // Bad padding must not be an answer of its own, or any page allowed to
+  // call could use the user's key as a padding oracle (and so decrypt or
+  // sign what it likes). It gets a plaintext derived from a secret only the
+  // key can make, its signature over a fixed label, and the ciphertext:
+  // the same every time, and like any other. The secret is made whatever
+  // the outcome, so both cost the same. A key that may not sign keeps the
+  // plain failure.
+  const capi::Sha1 sha1 = [&](std::span<const uint8_t> data) {
+    return provider->Hash(capi::HashAlgorithm::kSha1, data);
+  };
+  const auto label = sha1({reinterpret_cast<const uint8_t*>(capi::kRejectionLabel.data()),
+                           capi::kRejectionLabel.size()});
+  const auto secret = label ? provider->SignHash(capi::HashAlgorithm::kSha1, *label)
+                            : std::nullopt;
+  std::vector<uint8_t> plaintext;
+  switch (provider->Decrypt(ciphertext, plaintext)) {
+    case capi::PrivateKeyProvider::Decrypted::kPlaintext:
+      break;
+    case capi::PrivateKeyProvider::Decrypted::kBadPadding: {
+      // PKCS #1 v1.5 takes 11 bytes of a block.
+      const size_t most = ciphertext.size() > 11 ? ciphertext.size() - 11 : 0;
+      auto synthetic =
+          secret ? capi::SyntheticPlaintext(sha1, *secret, ciphertext, most) : std::nullopt;
+      if (!synthetic) return kDecryptFailed;
+      plaintext = std::move(*synthetic);
+      break;
+    }
+    case capi::PrivateKeyProvider::Decrypted::kFailed:
+      return kDecryptFailed;
+  }
   // Only a modulus of 1012 bytes or more can give this much; refused, not cut.
-  return CopyOut(*plaintext, output, output_length, kDecryptFailed);
+  return CopyOut(plaintext, output, output_length, kDecryptFailed);
 }
 
 }  // namespace tarvona

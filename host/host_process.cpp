@@ -3,9 +3,14 @@
 #include "host/native_messaging.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <thread>
 
 extern char** environ;
 
@@ -49,11 +54,26 @@ HostProcess::~HostProcess() {
 }
 
 std::optional<std::string> HostProcess::Exchange(const std::string& line) {
-  if (to_child_ == nullptr || from_child_ == nullptr) return std::nullopt;
-  if (std::fputs(line.c_str(), to_child_) < 0 || std::fputc('\n', to_child_) == EOF ||
-      std::fflush(to_child_) != 0) {
-    return std::nullopt;
-  }
+  if (!Send(line)) return std::nullopt;
+  return Receive();
+}
+
+std::optional<std::string> HostProcess::ExchangeFrame(const std::string& payload) {
+  if (!SendFrame(payload)) return std::nullopt;
+  return ReceiveFrame();
+}
+
+bool HostProcess::Send(const std::string& line) {
+  return to_child_ != nullptr && std::fputs(line.c_str(), to_child_) >= 0 &&
+         std::fputc('\n', to_child_) != EOF && std::fflush(to_child_) == 0;
+}
+
+bool HostProcess::SendFrame(const std::string& payload) {
+  return to_child_ != nullptr && WriteFrame(to_child_, payload);
+}
+
+std::optional<std::string> HostProcess::Receive() {
+  if (from_child_ == nullptr) return std::nullopt;
   std::string reply;
   for (int c = std::fgetc(from_child_); c != EOF; c = std::fgetc(from_child_)) {
     if (c == '\n') return reply;
@@ -62,25 +82,47 @@ std::optional<std::string> HostProcess::Exchange(const std::string& line) {
   return std::nullopt;
 }
 
-std::optional<std::string> HostProcess::ExchangeFrame(const std::string& payload) {
-  if (to_child_ == nullptr || from_child_ == nullptr || !WriteFrame(to_child_, payload)) {
+std::optional<std::string> HostProcess::ReceiveFrame() {
+  std::string reply;
+  if (from_child_ == nullptr || ReadFrame(from_child_, reply) != FrameStatus::kFrame) {
     return std::nullopt;
   }
-  std::string reply;
-  if (ReadFrame(from_child_, reply) != FrameStatus::kFrame) return std::nullopt;
   return reply;
 }
 
-int HostProcess::Finish() {
+bool HostProcess::Replied(std::chrono::milliseconds wait) {
+  if (from_child_ == nullptr) return true;
+  pollfd output{fileno(from_child_), POLLIN, 0};
+  int ready = 0;
+  while ((ready = poll(&output, 1, static_cast<int>(wait.count()))) < 0 && errno == EINTR) {
+  }
+  return ready != 0;
+}
+
+void HostProcess::CloseInput() {
   if (to_child_ != nullptr) {
     std::fclose(to_child_);
     to_child_ = nullptr;
   }
+}
+
+int HostProcess::Finish(std::chrono::milliseconds limit) {
+  CloseInput();
   int status = -1;
-  if (pid_ > 0) {
-    waitpid(pid_, &status, 0);
-    pid_ = -1;
+  if (pid_ <= 0) return status;
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  for (;;) {
+    pid_t got = waitpid(pid_, &status, WNOHANG);
+    if (got == pid_ || (got < 0 && errno != EINTR)) break;
+    if (got == 0 && std::chrono::steady_clock::now() >= deadline) {
+      kill(pid_, SIGKILL);
+      while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+      }
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
+  pid_ = -1;
   return status;
 }
 

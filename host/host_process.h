@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -14,9 +15,13 @@ namespace tarvona::host {
 // browsers do.
 class HostProcess {
  public:
+  // How long Finish waits by default: far longer than any host takes to
+  // release its controls, yet never for ever.
+  static constexpr std::chrono::milliseconds kEndWithin = std::chrono::minutes(2);
+
   // Starts `program` with `args`; check running() afterwards.
   HostProcess(const std::string& program, const std::vector<std::string>& args);
-  // Closes the child's input and waits for it to end.
+  // Finish(): the child never outlives the object.
   ~HostProcess();
   HostProcess(const HostProcess&) = delete;
   HostProcess& operator=(const HostProcess&) = delete;
@@ -28,8 +33,22 @@ class HostProcess {
   std::optional<std::string> Exchange(const std::string& line);
   // Sends one frame and returns the reply frame's payload.
   std::optional<std::string> ExchangeFrame(const std::string& payload);
-  // Closes the child's input and returns its exit status (waitpid form).
-  int Finish();
+
+  // The halves of an exchange, for a reply that comes late or never.
+  bool Send(const std::string& line);
+  bool SendFrame(const std::string& payload);
+  std::optional<std::string> Receive();
+  std::optional<std::string> ReceiveFrame();
+  // True when the child has written, or closed its output, within `wait`.
+  // (It writes only replies, and a reply read leaves nothing buffered.)
+  bool Replied(std::chrono::milliseconds wait);
+
+  // Closes the child's input, as a browser hangs up.
+  void CloseInput();
+  // Closes the child's input and returns its exit status (waitpid form);
+  // a child still running after `limit` is killed first (SIGKILL shows in
+  // the status).
+  int Finish(std::chrono::milliseconds limit = kEndWithin);
 
  private:
   pid_t pid_ = -1;

@@ -10,8 +10,9 @@
 //                          user, the host sends {"id":null,"status":
 //                          "waiting-for-permission"}. stdout carries frames
 //                          only. When the browser hangs up (tab closed,
-//                          page left), every dialog the host shows closes
-//                          at once, even within a call.
+//                          page left) while a call runs, the host ends at
+//                          once, and every dialog it shows closes with it;
+//                          between calls, it ends at the end of its input.
 // On Linux, controls are created from the registration record, as
 // tarvona-regsvr writes it: the user's classes file
 // ($XDG_DATA_HOME/tarvona/classes.reg) first, then the machine's
@@ -29,6 +30,7 @@
 #include "host/line_reader.h"
 #include "host/native_messaging.h"
 #include "host/origin_policy.h"
+#include "platform/hangup.h"
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -107,9 +109,16 @@ int RunNativeMessaging() {
       case tarvona::host::FrameStatus::kFrame:
         break;
     }
-    if (!tarvona::host::WriteFrame(stdout, Bounded(session.HandleText(request), request))) {
-      return 0;
+    std::string response;
+    {
+      // Nothing below the control times out: a card or reader that stops
+      // answering holds the call, and the reader's lock, for ever. Once the
+      // browser hangs up, nobody is left for the answer, and only the
+      // host's end lets the reader go.
+      const tarvona::platform::EndOnHangup watch(kInput);
+      response = session.HandleText(request);
     }
+    if (!tarvona::host::WriteFrame(stdout, Bounded(std::move(response), request))) return 0;
     controls->Pump();
   }
 }

@@ -1,5 +1,4 @@
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
@@ -14,27 +13,13 @@
 #include <vector>
 
 #include "platform/child_process.h"
+#include "platform/descriptor_posix.h"
+#include "platform/hangup.h"
 
 extern char** environ;
 
 namespace tarvona::platform {
 namespace {
-
-class UniqueFd {
- public:
-  explicit UniqueFd(int fd = -1) : fd_(fd) {}
-  ~UniqueFd() { Reset(); }
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-  int get() const { return fd_; }
-  void Reset() {
-    if (fd_ >= 0) close(fd_);
-    fd_ = -1;
-  }
-
- private:
-  int fd_;
-};
 
 // A started child until it is reaped: leaving early kills and reaps it.
 class Child {
@@ -104,15 +89,6 @@ std::string ReadUpTo(int fd, size_t limit) {
     text.append(buffer, static_cast<size_t>(got));
   }
   return text;
-}
-
-constexpr short kHangup = POLLHUP | POLLRDHUP | POLLERR | POLLNVAL;
-
-// Asks only for the read side's hang-up: data waiting there is not
-// reported, so it is neither read nor spun on.
-bool HungUp(int fd) {
-  pollfd watch{fd, POLLRDHUP, 0};
-  return poll(&watch, 1, 0) > 0 && (watch.revents & kHangup) != 0;
 }
 
 // Closes every descriptor but `keep`; only system calls, as between fork
@@ -205,10 +181,9 @@ std::optional<ChildOutcome> RunChild(const std::string& program,
     // kernel), a check every tenth of a second.
     UniqueFd ended(static_cast<int>(syscall(SYS_pidfd_open, pid, 0)));
     while (!child.reaped()) {
-      pollfd watch[2] = {{hangup, POLLRDHUP, 0}, {ended.get(), POLLIN, 0}};
-      if (poll(watch, 2, ended.get() >= 0 ? -1 : 100) < 0 && errno != EINTR) return std::nullopt;
+      Woken woken = WaitForHangup(hangup, ended.get(), ended.get() >= 0 ? -1 : 100);
       // Nobody waits for the answer any more: the child is killed on return.
-      if ((watch[0].revents & kHangup) != 0) return std::nullopt;
+      if (woken.failed || woken.hung_up) return std::nullopt;
       status = child.Wait(false);
     }
   }

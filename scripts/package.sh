@@ -107,6 +107,7 @@ arch=amd64
 host_name=com.tarvona.host
 extension_key=packaging/extension-key.pem
 firefox_id=$(sed -n 's/.*"id": "\([^"]*@[^"]*\)".*/\1/p' web/extension/manifest.json)
+[ -n "$firefox_id" ] || { echo "no add-on ID in web/extension/manifest.json" >&2; exit 1; }
 # Chromium's extension ID: the first 128 bits of the key's SHA-256, a-p for 0-f.
 extension_id=$(openssl pkey -in "$extension_key" -pubout -outform DER | sha256sum | cut -c1-32 | tr 0-9a-f a-p)
 
@@ -135,6 +136,8 @@ for file in "$bin"/tarvona-*; do
 done
 
 umask 022
+# Dates from the last commit, so the same tree gives the same package.
+export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct 2>/dev/null || date +%s)}
 work=$(realpath "$build")/deb
 root=$work/root
 rm -rf "$work"
@@ -175,9 +178,11 @@ install -m 0644 web/tarvona.js "$root/usr/share/tarvona/tarvona.js"
 mkdir -p "$root/usr/share/tarvona/demo"
 install -m 0644 web/demo/* "$root/usr/share/tarvona/demo/"
 
-# The extension, with the package's version: the folder (Firefox), the .crx
-# signed with the kept key (Chromium), the .xpi (Firefox from a file), and
-# the external-extension file through which Chromium installs the .crx.
+# The extension, with the package's version: the folder, the .crx signed
+# with the kept key and the external-extension file through which Chromium
+# installs it, and the .xpi named by its add-on ID in Firefox's system
+# scope, which Debian's firefox-esr installs and enables by itself, unsigned
+# (/usr/share/tarvona/tarvona.xpi names it for installing from a file).
 mkdir -p "$root/usr/share/tarvona/extension"
 install -m 0644 web/extension/* "$root/usr/share/tarvona/extension/"
 sed -i -E "s/^(  \"version\": )\"[^\"]*\"/\1\"$version\"/" "$root/usr/share/tarvona/extension/manifest.json"
@@ -190,7 +195,12 @@ cp -r "$root/usr/share/tarvona/extension" "$work/extension"
   >"$work/pack.log" 2>&1 || { cat "$work/pack.log" >&2; exit 1; }
 [ -s "$work/extension.crx" ] || { cat "$work/pack.log" >&2; echo "Chromium made no .crx" >&2; exit 1; }
 install -m 0644 "$work/extension.crx" "$root/usr/share/tarvona/tarvona.crx"
-(cd "$root/usr/share/tarvona/extension" && cmake -E tar cf "$root/usr/share/tarvona/tarvona.xpi" --format=zip -- *)
+firefox_scope=usr/share/mozilla/extensions/{ec8030f7-c20a-464f-9b0e-13a3a9e97384}
+mkdir -p "$root/$firefox_scope"
+xpi_mtime=$(date -u -d "@$SOURCE_DATE_EPOCH" "+%Y-%m-%d %H:%M:%S UTC")
+(cd "$root/usr/share/tarvona/extension" &&
+  cmake -E tar cf "$root/$firefox_scope/$firefox_id.xpi" --format=zip --mtime="$xpi_mtime" -- *)
+ln -s "../mozilla/extensions/${firefox_scope##*/}/$firefox_id.xpi" "$root/usr/share/tarvona/tarvona.xpi"
 mkdir -p "$root/usr/share/chromium/extensions"
 printf '{\n  "external_crx": "/usr/share/tarvona/tarvona.crx",\n  "external_version": "%s"\n}\n' \
   "$version" >"$root/usr/share/chromium/extensions/$extension_id.json"
@@ -198,8 +208,6 @@ mkdir -p "$root/etc/chromium.d"
 sed "s/@EXTENSION_ID@/$extension_id/g" packaging/chromium.d >"$root/etc/chromium.d/tarvona"
 conffiles+=(/etc/chromium.d/tarvona)
 
-# Dates from the last commit, so the same tree gives the same package.
-export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct 2>/dev/null || date +%s)}
 install -m 0644 packaging/copyright "$root/usr/share/doc/tarvona/copyright"
 install -D -m 0644 packaging/lintian-overrides "$root/usr/share/lintian/overrides/tarvona"
 cat >"$work/changelog" <<TEXT

@@ -4,6 +4,7 @@
 #include "capi/nss/nss_platform.h"
 
 #include <prtime.h>
+#include <secerr.h>
 #include <string.h>
 
 #include <algorithm>
@@ -227,22 +228,25 @@ class NssPrivateKeyProvider final : public PrivateKeyProvider {
     return Reversed(signature);
   }
 
-  // A block whose padding is wrong decrypts to bytes derived from the key
-  // and the block (implicit rejection) rather than failing, so a page cannot
-  // use the user's key as a padding oracle.
-  std::optional<Bytes> Decrypt(std::span<const uint8_t> ciphertext) override {
+  // NSS's softoken answers a block whose padding is wrong with bytes
+  // derived from the key and the block (implicit rejection); a module that
+  // reports it instead gives bad data.
+  Decrypted Decrypt(std::span<const uint8_t> ciphertext, Bytes& plaintext) override {
     int modulus = PK11_GetPrivateModulusLen(key_.get());
-    if (modulus <= 0 || ciphertext.empty() || ciphertext.size() > UINT_MAX) return std::nullopt;
+    if (modulus <= 0 || ciphertext.empty() || ciphertext.size() > UINT_MAX) {
+      return Decrypted::kFailed;
+    }
     Bytes block = Reversed(ciphertext);
-    Bytes plaintext(static_cast<size_t>(modulus));
+    plaintext.assign(static_cast<size_t>(modulus), 0);
     unsigned int length = 0;
     if (PK11_PrivDecryptPKCS1(key_.get(), plaintext.data(), &length,
                               static_cast<unsigned int>(plaintext.size()), block.data(),
                               static_cast<unsigned int>(block.size())) != SECSuccess) {
-      return std::nullopt;
+      plaintext.clear();
+      return PORT_GetError() == SEC_ERROR_BAD_DATA ? Decrypted::kBadPadding : Decrypted::kFailed;
     }
     plaintext.resize(length);
-    return plaintext;
+    return Decrypted::kPlaintext;
   }
 
   Bytes Modulus() override {

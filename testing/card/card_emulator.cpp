@@ -8,8 +8,9 @@
 // vpcd listens on PORT; we connect to 127.0.0.1. Each message either way is
 // a 2-byte big-endian length and its payload. From vpcd a 1-byte payload is
 // a control code (0 power off, 1 power on, 2 reset, 4 send the ATR), a
-// longer one a command APDU; we answer the ATR and every APDU. The program
-// ends when vpcd closes the connection.
+// longer one a command APDU; we answer the ATR and every APDU. When vpcd
+// closes the connection (pcscd ending), we connect again as soon as it
+// listens again; the program ends when it does not within SECONDS.
 #include <arpa/inet.h>
 #include <errno.h>
 #include <libcacard.h>
@@ -110,6 +111,50 @@ bool Send(int fd, const uint8_t* payload, size_t size) {
   return true;
 }
 
+// Answers vpcd until it closes the connection (or a reply cannot be sent).
+void Serve(int vpcd, VReader* reader, unsigned char* atr, size_t atr_size) {
+  std::vector<uint8_t> request(kMaxMessage);
+  std::vector<uint8_t> response(kMaxMessage);
+  for (;;) {
+    uint8_t header[2];
+    if (!ReadFully(vpcd, header, sizeof header)) return;
+    size_t size = static_cast<size_t>(header[0]) << 8 | header[1];
+    if (!ReadFully(vpcd, request.data(), size)) return;
+    bool sent = true;
+    if (size == 1) {
+      int ignored = static_cast<int>(atr_size);
+      switch (request[0]) {
+        case 0:
+          vreader_power_off(reader);
+          break;
+        case 1:
+          vreader_power_on(reader, atr, &ignored);
+          break;
+        case 2:
+          vreader_power_off(reader);
+          vreader_power_on(reader, atr, &ignored);
+          break;
+        case 4:
+          sent = Send(vpcd, atr, atr_size);
+          break;
+        default:
+          break;
+      }
+    } else if (size > 1) {
+      int answer_size = static_cast<int>(response.size());
+      if (vreader_xfr_bytes(reader, request.data(), static_cast<int>(size), response.data(),
+                            &answer_size) != VREADER_OK ||
+          answer_size < 2) {
+        static const uint8_t kNoPreciseDiagnosis[] = {0x6F, 0x00};
+        sent = Send(vpcd, kNoPreciseDiagnosis, sizeof kNoPreciseDiagnosis);
+      } else {
+        sent = Send(vpcd, response.data(), static_cast<size_t>(answer_size));
+      }
+    }
+    if (!sent) return;
+  }
+}
+
 int Usage() {
   std::fprintf(stderr,
                "usage: tarvona-card-emulator --db DIR --cert NICKNAME [--cert NICKNAME...] "
@@ -166,51 +211,21 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  Socket vpcd = Connect(static_cast<uint16_t>(port), wait_seconds);
-  if (vpcd.get() < 0) {
-    std::fprintf(stderr, "card emulator: no vpcd on 127.0.0.1:%ld: %s\n", port, std::strerror(errno));
-    return 1;
-  }
-
-  std::vector<uint8_t> request(kMaxMessage);
-  std::vector<uint8_t> response(kMaxMessage);
-  for (;;) {
-    uint8_t header[2];
-    if (!ReadFully(vpcd.get(), header, sizeof header)) break;
-    size_t size = static_cast<size_t>(header[0]) << 8 | header[1];
-    if (!ReadFully(vpcd.get(), request.data(), size)) break;
-    bool sent = true;
-    if (size == 1) {
-      int ignored = sizeof atr;
-      switch (request[0]) {
-        case 0:
-          vreader_power_off(reader);
-          break;
-        case 1:
-          vreader_power_on(reader, atr, &ignored);
-          break;
-        case 2:
-          vreader_power_off(reader);
-          vreader_power_on(reader, atr, &ignored);
-          break;
-        case 4:
-          sent = Send(vpcd.get(), atr, static_cast<size_t>(atr_size));
-          break;
-        default:
-          break;
-      }
-    } else if (size > 1) {
-      int answer_size = static_cast<int>(response.size());
-      if (vreader_xfr_bytes(reader, request.data(), static_cast<int>(size), response.data(),
-                            &answer_size) != VREADER_OK ||
-          answer_size < 2) {
-        static const uint8_t kNoPreciseDiagnosis[] = {0x6F, 0x00};
-        sent = Send(vpcd.get(), kNoPreciseDiagnosis, sizeof kNoPreciseDiagnosis);
-      } else {
-        sent = Send(vpcd.get(), response.data(), static_cast<size_t>(answer_size));
-      }
+  // A card stays in its reader while pcscd restarts: when vpcd closes the
+  // connection, the card is powered off and plugged in again as soon as vpcd
+  // listens again. Only a vpcd that does not come back within the wait ends
+  // the program.
+  for (bool first = true;; first = false) {
+    Socket vpcd = Connect(static_cast<uint16_t>(port), wait_seconds);
+    if (vpcd.get() < 0) {
+      if (!first) break;
+      std::fprintf(stderr, "card emulator: no vpcd on 127.0.0.1:%ld: %s\n", port,
+                   std::strerror(errno));
+      vreader_free(reader);
+      return 1;
     }
-    if (!sent) break;
+    Serve(vpcd.get(), reader, atr, static_cast<size_t>(atr_size));
+    vreader_power_off(reader);
   }
   vreader_free(reader);
   return 0;

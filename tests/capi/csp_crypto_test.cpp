@@ -29,11 +29,19 @@ struct FakeKey final : capi::PrivateKeyProvider {
   explicit FakeKey(size_t output_size) : size(output_size) {}
   std::optional<Bytes> Hash(HashAlgorithm, std::span<const uint8_t>) override { return Bytes(20); }
   std::optional<Bytes> SignHash(HashAlgorithm, std::span<const uint8_t>) override {
-    return Bytes(size);
+    ++signatures;
+    return signs ? std::optional(Bytes(size)) : std::nullopt;
   }
-  std::optional<Bytes> Decrypt(std::span<const uint8_t>) override { return Bytes(size); }
-  Bytes Modulus() override { return Bytes(8, 0xFF); }
+  Decrypted Decrypt(std::span<const uint8_t>, Bytes& plaintext) override {
+    if (outcome == Decrypted::kPlaintext) plaintext.assign(size, 0);
+    return outcome;
+  }
+  Bytes Modulus() override { return Bytes(modulus_size, 0xFF); }
   size_t size;
+  Decrypted outcome = Decrypted::kPlaintext;
+  bool signs = true;
+  size_t modulus_size = 8;
+  int signatures = 0;
 };
 
 struct FakePlatform final : capi::CryptoPlatform {
@@ -50,12 +58,19 @@ struct FakePlatform final : capi::CryptoPlatform {
     return kOk;
   }
   std::unique_ptr<capi::PrivateKeyProvider> AcquirePrivateKey(const capi::Certificate&) override {
-    return std::make_unique<FakeKey>(output_size);
+    auto key = std::make_unique<FakeKey>(output_size);
+    key->outcome = decrypted;
+    key->signs = key_signs;
+    key->modulus_size = modulus_size;
+    return key;
   }
   std::unique_ptr<capi::DefaultProvider> AcquireDefaultProvider() override { return nullptr; }
 
   std::vector<Bytes> serials;  // least significant byte first
   size_t output_size = 128;
+  capi::PrivateKeyProvider::Decrypted decrypted = capi::PrivateKeyProvider::Decrypted::kPlaintext;
+  bool key_signs = true;
+  size_t modulus_size = 8;
   int store_opens = 0;
   std::vector<Bytes> parsed;
 };
@@ -113,6 +128,40 @@ TEST_F(CspCryptoTest, OutputsNeverPassTheirArea) {
   platform_.output_size = 1000;
   EXPECT_EQ(csp_.DecryptWithCertificate(kSourceSerial, serial, Bytes(8), area_, length_), kOk);
   EXPECT_EQ(length_, 1000u);
+}
+
+// A platform whose provider reports bad padding: the answer is a plaintext
+// like any other, the same each time; never a failure of its own.
+TEST_F(CspCryptoTest, BadPaddingIsNoAnswerOfItsOwn) {
+  using Decrypted = capi::PrivateKeyProvider::Decrypted;
+  platform_.serials = {{0x01}};
+  platform_.modulus_size = 256;
+  const Bytes serial = {0x01};
+  const Bytes ciphertext(256, 0x42);
+  struct Case {
+    Decrypted decrypted;
+    bool signs;
+    int32_t expected;
+  };
+  for (const Case& c : {Case{Decrypted::kBadPadding, true, kOk},
+                        Case{Decrypted::kBadPadding, false, kDecryptFailed},
+                        Case{Decrypted::kFailed, true, kDecryptFailed},
+                        Case{Decrypted::kPlaintext, false, kOk}}) {
+    platform_.decrypted = c.decrypted;
+    platform_.key_signs = c.signs;
+    EXPECT_EQ(csp_.DecryptWithCertificate(kSourceSerial, serial, ciphertext, area_, length_),
+              c.expected);
+  }
+  platform_.decrypted = Decrypted::kBadPadding;
+  platform_.key_signs = true;
+  std::array<uint8_t, 1000> again{};
+  size_t again_length = 0;
+  ASSERT_EQ(csp_.DecryptWithCertificate(kSourceSerial, serial, ciphertext, area_, length_), kOk);
+  ASSERT_EQ(csp_.DecryptWithCertificate(kSourceSerial, serial, ciphertext, again, again_length),
+            kOk);
+  EXPECT_LE(length_, 245u);
+  EXPECT_EQ(Bytes(area_.begin(), area_.begin() + static_cast<ptrdiff_t>(length_)),
+            Bytes(again.begin(), again.begin() + static_cast<ptrdiff_t>(again_length)));
 }
 
 TEST_F(CspCryptoTest, TheDialogChoosesOnlyWhatItShowed) {

@@ -8,16 +8,14 @@
 #include <openssl/x509.h>
 
 #include <cstdlib>
-#include <fstream>
 #include <nlohmann/json.hpp>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "encoding/hex.h"
 #include "testing/openssl_handles.h"
-#include "tests/host/host_fixture.h"
+#include "tests/card/card_fixture.h"
 #include "tests/support/host_lines_client.h"
 #include "tests/support/openssl_judge.h"
 
@@ -26,17 +24,7 @@ namespace {
 
 using nlohmann::json;
 using testing::Digest;
-
-std::string Environment(const char* name) {
-  const char* value = std::getenv(name);
-  return value == nullptr ? "" : value;
-}
-
-std::string ReadFile(const std::string& path) {
-  std::stringstream text;
-  text << std::ifstream(path).rdbuf();
-  return text.str();
-}
+using testing::Environment;
 
 testing::X509Certificate ParsePem(const std::string& pem) {
   testing::Bio bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
@@ -66,12 +54,9 @@ class CardRoadTest : public testing::RegisteredModuleTest {
   ~CardRoadTest() override { EXPECT_EQ(host_.Finish(), 0); }
 
   void SetUp() override {
-    ASSERT_FALSE(pin_.empty()) << "run inside testing/card/card-rig.sh (it gives the card's PIN)";
     // The default road: adaptors to p11-kit's proxy, which knows OpenSC.
-    for (const char* name : {"TARVONA_PKCS11_MODULE", "TARVONAV4_PKCS11_MODULE",
-                             "TARVONAV5_PKCS11_MODULE", "TARVONAV4_TOKENS", "TARVONAV5_TOKENS"}) {
-      ASSERT_EQ(std::getenv(name), nullptr) << name;
-    }
+    testing::ExpectInsideTheRig();
+    if (HasFatalFailure()) return;
     ASSERT_TRUE(certificate_) << "no card certificate at " << Environment("TARVONA_CARD_CERT");
     ASSERT_EQ(Send({{"create", "TARVONAACTIVEX.TarvonaActiveXCtrl.1"}})["object"], 1);
     session_ = Call("ConnectToken", json::array());
@@ -88,7 +73,7 @@ class CardRoadTest : public testing::RegisteredModuleTest {
   }
 
   const std::string pin_ = Environment("TARVONA_CARD_PIN");
-  const std::string certificate_pem_ = ReadFile(Environment("TARVONA_CARD_CERT"));
+  const std::string certificate_pem_ = testing::ReadText(Environment("TARVONA_CARD_CERT"));
   const testing::X509Certificate certificate_ = ParsePem(certificate_pem_);
   testing::HostLinesClient host_{TARVONA_HOST_PATH};
   json session_;

@@ -100,6 +100,9 @@ std::map<std::string, json> FixtureValues(const json& table, const std::string& 
     values["encrypted:" + key] = HexEncode(ciphertext);
     std::reverse(ciphertext.begin(), ciphertext.end());
     values["encrypted-lsb:" + key] = HexEncode(ciphertext);
+    std::vector<uint8_t> bad = testing::BadPaddingTo(pem);
+    std::reverse(bad.begin(), bad.end());
+    values["badpadding-lsb:" + key] = HexEncode(bad);
   }
   values["file:missing"] = path("missing.cert.der");
   return values;

@@ -23,7 +23,9 @@
 //                           "file:missing" (paths in the platform's form),
 //                           "encrypted:KEY" / "encrypted-lsb:KEY" (OpenSSL's
 //                           ciphertext of fixture.plaintext, most or least
-//                           significant byte first);
+//                           significant byte first); "badpadding-lsb:KEY" (a
+//                           ciphertext of the key's size whose padding is
+//                           bad, least significant byte first);
 //   {"text": X}             X as decimal text (a string where a long goes);
 //   {"concat": [X, ...]}    the parts joined as text.
 // What the step must give:
@@ -318,6 +320,12 @@ var TARVONA_VECTORS =
         {"id": "EncryptByCSP DER", "call": "EncryptByCSP",
          "args": [0, 3, "$der:rsa1024", 0, "5061792031303020455552"], "length": 256,
          "judge": {"decrypts": "rsa1024", "data": "5061792031303020455552", "order": "lsb"}},
+        // Bad padding is no answer of its own: bytes that are no plaintext,
+        // the same each time, so no page can use the key as a padding oracle.
+        {"call": "DecryptByCSP", "args": [0, 1, "02048B", 0, "$badpadding-lsb:rsa2048b"],
+         "is": "hex", "save": "rejected"},
+        {"call": "DecryptByCSP", "args": [0, 1, "02048B", 0, "$badpadding-lsb:rsa2048b"],
+         "same": "$rejected"},
         // A ciphertext that is not of the key's size is refused before the key is used.
         {"call": "DecryptByCSP", "args": [0, 1, "02048B", 0, "00"], "expect": ""},
         {"call": "DecryptByCSP", "args": [0, 1, "02048B", 0, "5061792031303020455552"], "expect": ""},

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the package with scripts/package.sh, checks it with lintian,
 # installs it system-wide with apt-get, walks the default road in Chromium
-# (default_road.mjs), purges it and checks that nothing of it is left.
+# and in Debian's Firefox ESR (default_road.mjs), purges it and checks that
+# nothing of it is left.
 # Needs root; the package is purged on every way out.
 #   tests/package/package_test.sh BUILD   (packages in BUILD/package-*)
 set -euo pipefail

@@ -121,6 +121,25 @@ std::vector<uint8_t> EncryptTo(const std::string& certificate_pem,
   return out;
 }
 
+std::vector<uint8_t> BadPaddingTo(const std::string& certificate_pem) {
+  Pkey key = PublicKeyOf(certificate_pem);
+  PkeyCtx ctx(EVP_PKEY_CTX_new(key.get(), nullptr));
+  if (!ctx || EVP_PKEY_encrypt_init(ctx.get()) <= 0 ||
+      EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_NO_PADDING) <= 0) {
+    throw std::runtime_error("cannot set up a raw RSA encryption");
+  }
+  std::vector<uint8_t> block(static_cast<size_t>(EVP_PKEY_get_size(key.get())), 0x22);
+  block[0] = 0x00;
+  block[1] = 0x02;
+  std::vector<uint8_t> out(block.size());
+  size_t length = out.size();
+  if (EVP_PKEY_encrypt(ctx.get(), out.data(), &length, block.data(), block.size()) <= 0) {
+    throw std::runtime_error("raw encryption failed");
+  }
+  out.resize(length);
+  return out;
+}
+
 std::vector<uint8_t> DecryptWith(const std::string& key_pem_path,
                                  std::span<const uint8_t> ciphertext) {
   Pkey key = PrivateKeyFrom(key_pem_path);

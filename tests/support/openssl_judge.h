@@ -27,6 +27,9 @@ std::vector<uint8_t> SignWith(const std::string& key_pem_path, Digest digest,
 std::vector<uint8_t> EncryptTo(const std::string& certificate_pem, std::span<const uint8_t> data);
 std::vector<uint8_t> DecryptWith(const std::string& key_pem_path,
                                  std::span<const uint8_t> ciphertext);
+// A ciphertext of the key's size whose PKCS #1 padding is bad: 00 02 and
+// then no zero byte to end the padding, encrypted raw.
+std::vector<uint8_t> BadPaddingTo(const std::string& certificate_pem);
 
 // The RSA modulus of a PEM certificate's key, most significant byte first.
 std::vector<uint8_t> ModulusOf(const std::string& certificate_pem);

@@ -242,17 +242,20 @@ class CapiPrivateKeyProvider final : public PrivateKeyProvider {
   // CryptDecrypt works in place on one whole block whatever length it is
   // told: a shorter buffer is overrun (under Wine a 1- to 128-byte
   // ciphertext for a 2048-bit key corrupts the heap). Only a ciphertext of
-  // exactly the key's block size goes to it, in a buffer of that size.
-  std::optional<Bytes> Decrypt(std::span<const uint8_t> ciphertext) override {
+  // exactly the key's block size goes to it, in a buffer of that size. The
+  // providers report a block whose padding is wrong as NTE_BAD_DATA.
+  Decrypted Decrypt(std::span<const uint8_t> ciphertext, Bytes& plaintext) override {
     const DWORD block = BlockBytes(key_.get());
-    if (block == 0 || ciphertext.size() != block) return std::nullopt;
-    Bytes buffer(ciphertext.begin(), ciphertext.end());
+    if (block == 0 || ciphertext.size() != block) return Decrypted::kFailed;
+    plaintext.assign(ciphertext.begin(), ciphertext.end());
     DWORD length = block;
-    if (!CryptDecrypt(key_.get(), 0, TRUE, 0, buffer.data(), &length) || length > block) {
-      return std::nullopt;
+    if (!CryptDecrypt(key_.get(), 0, TRUE, 0, plaintext.data(), &length) || length > block) {
+      const bool bad_padding = GetLastError() == static_cast<DWORD>(NTE_BAD_DATA);
+      plaintext.clear();
+      return bad_padding ? Decrypted::kBadPadding : Decrypted::kFailed;
     }
-    buffer.resize(length);
-    return buffer;
+    plaintext.resize(length);
+    return Decrypted::kPlaintext;
   }
 
   // From the key's public blob: BLOBHEADER, RSAPUBKEY, then the modulus,

@@ -1,12 +1,12 @@
 #include <windows.h>
 //
 #include <commctrl.h>
-#include <io.h>
 
 #include <string>
 #include <utility>
 
 #include "host/origin_policy.h"
+#include "platform/hangup.h"
 #include "windows/host/wide_text.h"
 
 namespace tarvona::host {
@@ -26,16 +26,6 @@ bool InteractiveDesktop() {
   return (flags.dwFlags & WSF_VISIBLE) != 0;
 }
 
-// True once the browser has closed the host's input pipe.
-bool HungUp(int input) {
-  if (input < 0) return false;
-  auto pipe = reinterpret_cast<HANDLE>(_get_osfhandle(input));
-  if (pipe == INVALID_HANDLE_VALUE || GetFileType(pipe) != FILE_TYPE_PIPE) return false;
-  DWORD available = 0;
-  return !PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr) &&
-         GetLastError() == ERROR_BROKEN_PIPE;
-}
-
 // The task dialog: Deny is the default button and Escape denies. The timer
 // callback watches the browser's pipe and denies when it hangs up.
 class TaskDialogPrompt final : public ConsentPrompt {
@@ -44,7 +34,7 @@ class TaskDialogPrompt final : public ConsentPrompt {
       : before_showing_(std::move(before_showing)), hangup_(hangup) {}
 
   Answer Ask(std::string_view origin) override {
-    if (!InteractiveDesktop() || HungUp(hangup_)) return Answer::kDeny;
+    if (!InteractiveDesktop() || platform::HungUp(hangup_)) return Answer::kDeny;
     const std::wstring text =
         L"The web page " + WideFromUtf8(origin) +
         L" asks to use your keys and certificates: it could sign and decrypt with them.";
@@ -75,7 +65,7 @@ class TaskDialogPrompt final : public ConsentPrompt {
     // Told once the dialog exists: where no window can be made, the page
     // hears the denial only.
     if (notification == TDN_CREATED && self->before_showing_) self->before_showing_();
-    if (notification == TDN_TIMER && HungUp(self->hangup_)) {
+    if (notification == TDN_TIMER && platform::HungUp(self->hangup_)) {
       SendMessageW(window, TDM_CLICK_BUTTON, kDeny, 0);
     }
     return S_OK;

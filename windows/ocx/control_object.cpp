@@ -224,12 +224,8 @@ class ControlObject final
   HRESULT STDMETHODCALLTYPE GetUserClassID(CLSID* clsid) override { return GetClassID(clsid); }
   HRESULT STDMETHODCALLTYPE GetUserType(DWORD, LPOLESTR* name) override {
     if (name == nullptr) return E_POINTER;
-    const std::wstring text = LoadModuleString(identity::kIdsControl);
-    const size_t bytes = (text.size() + 1) * sizeof(wchar_t);
-    *name = static_cast<LPOLESTR>(CoTaskMemAlloc(bytes));
-    if (*name == nullptr) return E_OUTOFMEMORY;
-    std::copy(text.c_str(), text.c_str() + text.size() + 1, *name);
-    return S_OK;
+    *name = TaskMemoryCopy(LoadModuleString(identity::kIdsControl));
+    return *name == nullptr ? E_OUTOFMEMORY : S_OK;
   }
   HRESULT STDMETHODCALLTYPE SetExtent(DWORD aspect, SIZEL* size) override {
     if (aspect != DVASPECT_CONTENT) return DV_E_DVASPECT;
@@ -344,7 +340,7 @@ class ControlObject final
   HRESULT STDMETHODCALLTYPE Load(IPropertyBag* bag, IErrorLog* log) override {
     if (bag == nullptr) return E_POINTER;
     Persisted values = Current();
-    auto read = [&](const wchar_t* name, LONG& value, const LONG* fallback) {
+    auto read = [&](LPCOLESTR name, LONG& value, const LONG* fallback) {
       VARIANT v;
       VariantInit(&v);
       V_VT(&v) = VT_I4;
@@ -356,10 +352,10 @@ class ControlObject final
       VariantClear(&v);
     };
     const LONG version = static_cast<LONG>(identity::kControlVersion);
-    read(L"_Version", values.version, &version);
-    read(L"_ExtentX", values.extent_x, nullptr);
-    read(L"_ExtentY", values.extent_y, nullptr);
-    read(L"_StockProps", values.stock_properties, nullptr);
+    read(OLESTR("_Version"), values.version, &version);
+    read(OLESTR("_ExtentX"), values.extent_x, nullptr);
+    read(OLESTR("_ExtentY"), values.extent_y, nullptr);
+    read(OLESTR("_StockProps"), values.stock_properties, nullptr);
     Apply(values);
     return S_OK;
   }
@@ -367,7 +363,7 @@ class ControlObject final
     if (bag == nullptr) return E_POINTER;
     const Persisted values = ToSave();
     HRESULT hr = S_OK;
-    auto write = [&](const wchar_t* name, LONG value) {
+    auto write = [&](LPCOLESTR name, LONG value) {
       VARIANT v;
       VariantInit(&v);
       V_VT(&v) = VT_I4;
@@ -375,10 +371,10 @@ class ControlObject final
       const HRESULT written = bag->Write(name, &v);
       if (FAILED(written) && SUCCEEDED(hr)) hr = written;
     };
-    write(L"_Version", values.version);
-    write(L"_ExtentX", values.extent_x);
-    write(L"_ExtentY", values.extent_y);
-    write(L"_StockProps", values.stock_properties);
+    write(OLESTR("_Version"), values.version);
+    write(OLESTR("_ExtentX"), values.extent_x);
+    write(OLESTR("_ExtentY"), values.extent_y);
+    write(OLESTR("_StockProps"), values.stock_properties);
     if (SUCCEEDED(hr) && clear_dirty) dirty_ = false;
     return hr;
   }
@@ -443,27 +439,13 @@ class ControlObject final
     LONG stock_properties;
   };
 
-  static std::string AsciiName(const wchar_t* name) {
+  static std::string AsciiName(const OLECHAR* name) {
     std::string ascii;
     for (; name != nullptr && *name != 0; ++name) {
       // No method or parameter name has other characters.
       ascii.push_back(*name < 0x80 ? static_cast<char>(*name) : '\x7f');
     }
     return ascii;
-  }
-
-  static HRESULT TypeInfoOf(const GUID& guid, LCID lcid, ITypeInfo** info) {
-    // The library is registered for its own locale only. Windows finds it
-    // for related locales too; Wine does not even for 0 (neutral) or the
-    // user's default, so those fall back to the library's own.
-    Held<ITypeLib> lib;
-    HRESULT hr = LoadRegTypeLib(kLibId, identity::kLibMajor, identity::kLibMinor, lcid, lib.Put());
-    if (FAILED(hr) && lcid != identity::kLibLocale) {
-      hr = LoadRegTypeLib(kLibId, identity::kLibMajor, identity::kLibMinor, identity::kLibLocale,
-                          lib.Put());
-    }
-    if (FAILED(hr)) return hr;
-    return lib->GetTypeInfoOfGuid(guid, info);
   }
 
   HRESULT CallMethod(const MethodInfo& method, const DISPPARAMS& params, VARIANT* result,
@@ -558,35 +540,17 @@ class ControlObject final
     }
   }
 
-  // The picture: bitmap 202 stretched to 30 x 30 at the target's origin,
-  // loaded for this paint only.
+  // The picture at the target's origin, and the size it wants.
   void OnDraw(HDC target, const RECTL& bounds) {
-    HDC memory = CreateCompatibleDC(target);
-    HBITMAP bitmap = LoadBitmapW(ModuleInstance(), MAKEINTRESOURCEW(identity::kIdbPicture));
-    HGDIOBJ kept = nullptr;
-    BITMAP info{};
-    if (memory != nullptr && bitmap != nullptr) {
-      kept = SelectObject(memory, bitmap);
-      GetObjectW(bitmap, sizeof info, &info);
-    }
     constexpr LONG kSide = identity::kPictureSide;
     if (bounds.bottom - bounds.top != kSide || bounds.right - bounds.left != kSide) {
       SetControlSize(kSide, kSide);
     }
-    if (memory != nullptr && bitmap != nullptr) {
-      StretchBlt(target, 0, 0, kSide, kSide, memory, 0, 0, info.bmWidth, info.bmHeight, SRCCOPY);
-      SelectObject(memory, kept);
-    }
-    if (memory != nullptr) DeleteDC(memory);
-    if (bitmap != nullptr) DeleteObject(bitmap);
+    DrawPicture(target);
   }
 
   HRESULT ShowPropertyPages(HWND parent) {
-    const std::wstring caption = LoadModuleString(identity::kIdsControl);
-    IUnknown* self = static_cast<IDispatch*>(this);
-    CLSID page = kPageClsid;
-    return OleCreatePropertyFrame(parent, 0, 0, caption.c_str(), 1, &self, 1, &page,
-                                  LOCALE_USER_DEFAULT, 0, nullptr);
+    return ShowPropertyFrame(parent, static_cast<IDispatch*>(this));
   }
 
   ModuleLock lock_;  // first in, last out: the module stays while any part lives

@@ -1,5 +1,6 @@
 #include "ocx_module.h"
 
+#include <algorithm>
 #include <atomic>
 
 namespace tarvona::ocx {
@@ -17,23 +18,13 @@ void LockModule() { ++g_in_use; }
 void UnlockModule() { --g_in_use; }
 bool ModuleInUse() { return g_in_use.load() != 0; }
 
-std::wstring ModuleFileName() {
-  std::wstring name(MAX_PATH, L'\0');
-  const DWORD length = GetModuleFileNameW(g_instance, name.data(), MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return {};
-  name.resize(length);
-  return name;
+LPOLESTR TaskMemoryCopy(const OleString& text) {
+  auto* copy = static_cast<LPOLESTR>(CoTaskMemAlloc((text.size() + 1) * sizeof(OLECHAR)));
+  if (copy != nullptr) std::copy(text.c_str(), text.c_str() + text.size() + 1, copy);
+  return copy;
 }
 
-std::wstring LoadModuleString(UINT id) {
-  // Length 0 asks for a pointer into the resource itself.
-  const wchar_t* text = nullptr;
-  const int length = LoadStringW(g_instance, id, reinterpret_cast<LPWSTR>(&text), 0);
-  if (length <= 0 || text == nullptr) return {};
-  return std::wstring(text, static_cast<size_t>(length));
-}
-
-std::string ToAnsi(const wchar_t* text, size_t length) {
+std::string ToAnsi(const OLECHAR* text, size_t length) {
   if (text == nullptr || length == 0) return {};
   const int wide = static_cast<int>(length);
   const int size = WideCharToMultiByte(CP_ACP, 0, text, wide, nullptr, 0, nullptr, nullptr);
@@ -44,10 +35,10 @@ std::string ToAnsi(const wchar_t* text, size_t length) {
 }
 
 BSTR ToBstr(std::string_view text) {
-  if (text.empty()) return SysAllocStringLen(L"", 0);
+  if (text.empty()) return SysAllocStringLen(OLESTR(""), 0);
   const int narrow = static_cast<int>(text.size());
   const int size = MultiByteToWideChar(CP_ACP, 0, text.data(), narrow, nullptr, 0);
-  if (size <= 0) return SysAllocStringLen(L"", 0);
+  if (size <= 0) return SysAllocStringLen(OLESTR(""), 0);
   BSTR wide = SysAllocStringLen(nullptr, static_cast<UINT>(size));
   if (wide == nullptr) return nullptr;
   MultiByteToWideChar(CP_ACP, 0, text.data(), narrow, wide, size);

@@ -2,13 +2,17 @@
 
 // What the parts of the in-process server share: the module's instance and
 // live-object count, its identities as Windows GUIDs, and the conversions
-// between the caller's wide text and the control's 8-bit text.
+// between the caller's wide text and the control's 8-bit text. The same
+// source builds against Windows' headers and against the Linux COM runtime
+// (linux/com); what differs is in ocx_platform.h.
 
 #include <oleauto.h>
 #include <windows.h>
 
 #include <string>
 #include <string_view>
+
+#include "ocx_platform.h"
 
 #include "common/control_identity.h"
 
@@ -39,17 +43,15 @@ struct ModuleLock {
   ModuleLock& operator=(const ModuleLock&) = delete;
 };
 
-// The module file's full name (GetModuleFileName); empty on failure.
-std::wstring ModuleFileName();
-
-// A string resource of the module; empty when it is missing.
-std::wstring LoadModuleString(UINT id);
-
-// The caller's wide text as the control's 8-bit text in the ANSI code page,
-// and back. Characters the code page lacks become its default character.
-std::string ToAnsi(const wchar_t* text, size_t length);
-// A new BSTR (null only when memory is exhausted).
+// The caller's wide text as the control's 8-bit text in the ANSI code
+// page, and back. Characters the code page lacks become its default
+// character. ToBstr gives null only when memory is exhausted.
+std::string ToAnsi(const OLECHAR* text, size_t length);
 BSTR ToBstr(std::string_view text);
+
+// A copy in task memory (CoTaskMemAlloc) with its NUL; null when memory is
+// exhausted.
+LPOLESTR TaskMemoryCopy(const OleString& text);
 
 // Windows' own argument coercion (VariantChangeType) to a parameter's
 // type: VT_I4, VT_I2 or VT_BSTR.

@@ -1,5 +1,5 @@
-// The control's property page: dialog 200 with its one line of text,
-// titled by string 200. It changes nothing on the control.
+// The control's property page: dialog 200 with its one line of text
+// (ocx_platform.h), titled by string 200. It changes nothing on the control.
 #include <ocidl.h>
 #include <olectl.h>
 
@@ -13,16 +13,11 @@
 namespace tarvona::ocx {
 namespace {
 
-INT_PTR CALLBACK PageDialogProc(HWND, UINT message, WPARAM, LPARAM) {
-  // Focus goes where the dialog manager puts it; nothing else is handled.
-  return message == WM_INITDIALOG ? TRUE : FALSE;
-}
-
 class PropertyPage final : public RefCounted<PropertyPage, IPropertyPage> {
  public:
   PropertyPage() = default;
   ~PropertyPage() {
-    if (window_ != nullptr) DestroyWindow(window_);
+    if (window_ != nullptr) DestroyPageWindow(window_);
     ReleaseObjects();
   }
   PropertyPage(const PropertyPage&) = delete;
@@ -43,31 +38,24 @@ class PropertyPage final : public RefCounted<PropertyPage, IPropertyPage> {
   HRESULT STDMETHODCALLTYPE Activate(HWND parent, LPCRECT rect, BOOL) override {
     if (rect == nullptr) return E_POINTER;
     if (window_ != nullptr) return E_UNEXPECTED;
-    window_ = CreateDialogParamW(ModuleInstance(), MAKEINTRESOURCEW(identity::kIddPage), parent,
-                                 PageDialogProc, 0);
+    window_ = CreatePageWindow(parent);
     if (window_ == nullptr) return E_OUTOFMEMORY;
-    MoveWindow(window_, rect->left, rect->top, rect->right - rect->left, rect->bottom - rect->top,
-               TRUE);
+    PlacePageWindow(window_, *rect);
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE Deactivate() override {
     if (window_ == nullptr) return E_UNEXPECTED;
-    DestroyWindow(window_);
+    DestroyPageWindow(window_);
     window_ = nullptr;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE GetPageInfo(PROPPAGEINFO* info) override {
     if (info == nullptr) return E_POINTER;
-    const std::wstring title = LoadModuleString(identity::kIdsPageCaption);
-    const size_t bytes = (title.size() + 1) * sizeof(wchar_t);
-    auto* copy = static_cast<LPOLESTR>(CoTaskMemAlloc(bytes));
+    LPOLESTR copy = TaskMemoryCopy(LoadModuleString(identity::kIdsPageCaption));
     if (copy == nullptr) return E_OUTOFMEMORY;
-    std::copy(title.c_str(), title.c_str() + title.size() + 1, copy);
-    // Dialog 200 is 250 x 62 dialog units.
-    const LONG base = GetDialogBaseUnits();
     info->cb = sizeof *info;
     info->pszTitle = copy;
-    info->size = {MulDiv(250, LOWORD(base), 4), MulDiv(62, HIWORD(base), 8)};
+    info->size = PageSize();
     info->pszDocString = nullptr;
     info->pszHelpFile = nullptr;
     info->dwHelpContext = 0;
@@ -89,14 +77,13 @@ class PropertyPage final : public RefCounted<PropertyPage, IPropertyPage> {
   }
   HRESULT STDMETHODCALLTYPE Show(UINT command) override {
     if (window_ == nullptr) return E_UNEXPECTED;
-    ShowWindow(window_, static_cast<int>(command));
+    ShowPageWindow(window_, command);
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE Move(LPCRECT rect) override {
     if (rect == nullptr) return E_POINTER;
     if (window_ == nullptr) return E_UNEXPECTED;
-    MoveWindow(window_, rect->left, rect->top, rect->right - rect->left, rect->bottom - rect->top,
-               TRUE);
+    PlacePageWindow(window_, *rect);
     return S_OK;
   }
   // Nothing is exchanged, so nothing is ever dirty or applied.
@@ -105,7 +92,7 @@ class PropertyPage final : public RefCounted<PropertyPage, IPropertyPage> {
   HRESULT STDMETHODCALLTYPE Help(LPCOLESTR) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE TranslateAccelerator(MSG* message) override {
     if (message == nullptr) return E_POINTER;
-    return window_ != nullptr && IsDialogMessageW(window_, message) ? S_OK : S_FALSE;
+    return window_ != nullptr && PageWindowTakesMessage(window_, message) ? S_OK : S_FALSE;
   }
 
  private:

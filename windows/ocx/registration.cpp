@@ -5,6 +5,7 @@
 #include <comcat.h>
 #include <olectl.h>
 
+#include <algorithm>
 #include <string>
 
 #include "class_factory.h"
@@ -13,35 +14,19 @@
 namespace tarvona::ocx {
 namespace {
 
-#ifdef _WIN64
-constexpr SYSKIND kSysKind = SYS_WIN64;
-#else
-constexpr SYSKIND kSysKind = SYS_WIN32;
-#endif
-
 // The braced, upper-case form; empty when it does not come out whole.
-std::wstring GuidText(const GUID& guid) {
-  wchar_t text[39];
+OleString GuidText(const GUID& guid) {
+  OLECHAR text[39];
   if (StringFromGUID2(guid, text, 39) != 39) return {};
   return text;
 }
 
-std::wstring Widen(std::string_view ascii) { return std::wstring(ascii.begin(), ascii.end()); }
-
-// The module file's name in its short (8.3) form, as the record holds it.
-std::wstring ShortModulePath() {
-  const std::wstring full = ModuleFileName();
-  if (full.empty()) return {};
-  wchar_t short_name[MAX_PATH];
-  const DWORD length = GetShortPathNameW(full.c_str(), short_name, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return full;
-  return short_name;
-}
+OleString Decimal(long long value) { return Widen(std::to_string(value)); }
 
 // A key under HKEY_CLASSES_ROOT, closed when dropped.
 class Key {
  public:
-  explicit Key(const std::wstring& path) {
+  explicit Key(const OleString& path) {
     ok_ = RegCreateKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                           KEY_SET_VALUE, nullptr, &key_, nullptr) == ERROR_SUCCESS;
   }
@@ -52,10 +37,10 @@ class Key {
   Key& operator=(const Key&) = delete;
   explicit operator bool() const { return ok_; }
   // A string value, its terminating zero included.
-  bool Set(const wchar_t* name, const std::wstring& data) {
+  bool Set(LPCOLESTR name, const OleString& data) {
     return ok_ &&
            RegSetValueExW(key_, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
-                          static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+                          static_cast<DWORD>((data.size() + 1) * sizeof(OLECHAR))) == ERROR_SUCCESS;
   }
 
  private:
@@ -64,7 +49,7 @@ class Key {
 };
 
 // Creates `path` and sets its default value.
-bool SetDefault(const std::wstring& path, const std::wstring& data) {
+bool SetDefault(const OleString& path, const OleString& data) {
   Key key(path);
   return key.Set(nullptr, data);
 }
@@ -73,62 +58,62 @@ bool Removed(LSTATUS status) {
   return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND || status == ERROR_BADKEY;
 }
 
-std::wstring TypeName(UINT id, const std::wstring& clsid) {
-  std::wstring name = LoadModuleString(id);
+OleString TypeName(UINT id, const OleString& clsid) {
+  OleString name = LoadModuleString(id);
   return name.empty() ? clsid : name;
 }
 
-bool RegisterControlClass(const std::wstring& path) {
-  const std::wstring clsid = GuidText(kControlClsid);
-  const std::wstring libid = GuidText(kLibId);
+bool RegisterControlClass(const OleString& path) {
+  const OleString clsid = GuidText(kControlClsid);
+  const OleString libid = GuidText(kLibId);
   if (clsid.empty() || libid.empty() || path.empty()) return false;
-  const std::wstring type_name = TypeName(identity::kIdsControl, clsid);
-  const std::wstring prog_id = Widen(identity::kControlProgId);
-  const std::wstring class_key = L"CLSID\\" + clsid;
+  const OleString type_name = TypeName(identity::kIdsControl, clsid);
+  const OleString prog_id = Widen(identity::kControlProgId);
+  const OleString class_key = OLESTR("CLSID\\") + clsid;
   Key class_root(class_key);
   Key prog_root(prog_id);
   if (!class_root || !prog_root) return false;
-  const std::wstring version =
-      std::to_wstring(identity::kLibMajor) + L"." + std::to_wstring(identity::kLibMinor);
+  const OleString version =
+      Decimal(identity::kLibMajor) + OLESTR(".") + Decimal(identity::kLibMinor);
   bool ok =
-      prog_root.Set(nullptr, type_name) && SetDefault(prog_id + L"\\CLSID", clsid) &&
-      class_root.Set(nullptr, type_name) && SetDefault(class_key + L"\\ProgID", prog_id) &&
-      SetDefault(class_key + L"\\InprocServer32", path) &&
-      SetDefault(class_key + L"\\ToolboxBitmap32",
-                 path + L", " + std::to_wstring(identity::kIdbPicture)) &&
-      SetDefault(class_key + L"\\MiscStatus", L"0") &&
-      SetDefault(class_key + L"\\MiscStatus\\1", std::to_wstring(identity::kControlMiscStatus)) &&
-      SetDefault(class_key + L"\\Control", L"") && SetDefault(class_key + L"\\TypeLib", libid) &&
-      SetDefault(class_key + L"\\Version", version);
+      prog_root.Set(nullptr, type_name) && SetDefault(prog_id + OLESTR("\\CLSID"), clsid) &&
+      class_root.Set(nullptr, type_name) && SetDefault(class_key + OLESTR("\\ProgID"), prog_id) &&
+      SetDefault(class_key + OLESTR("\\InprocServer32"), path) &&
+      SetDefault(class_key + OLESTR("\\ToolboxBitmap32"),
+                 path + OLESTR(", ") + Decimal(identity::kIdbPicture)) &&
+      SetDefault(class_key + OLESTR("\\MiscStatus"), OLESTR("0")) &&
+      SetDefault(class_key + OLESTR("\\MiscStatus\\1"), Decimal(identity::kControlMiscStatus)) &&
+      SetDefault(class_key + OLESTR("\\Control"), OLESTR("")) && SetDefault(class_key + OLESTR("\\TypeLib"), libid) &&
+      SetDefault(class_key + OLESTR("\\Version"), version);
   if (ok) {
-    Key server(class_key + L"\\InprocServer32");
-    ok = server.Set(L"ThreadingModel", L"Apartment");
+    Key server(class_key + OLESTR("\\InprocServer32"));
+    ok = server.Set(OLESTR("ThreadingModel"), OLESTR("Apartment"));
   }
   return ok;
 }
 
 // No ProgID key and no threading model for the page.
-bool RegisterPageClass(const std::wstring& path) {
-  const std::wstring clsid = GuidText(kPageClsid);
+bool RegisterPageClass(const OleString& path) {
+  const OleString clsid = GuidText(kPageClsid);
   if (clsid.empty() || path.empty()) return false;
-  const std::wstring class_key = L"CLSID\\" + clsid;
+  const OleString class_key = OLESTR("CLSID\\") + clsid;
   return SetDefault(class_key, TypeName(identity::kIdsPage, clsid)) &&
-         SetDefault(class_key + L"\\InprocServer32", path);
+         SetDefault(class_key + OLESTR("\\InprocServer32"), path);
 }
 
 bool UnregisterClass(const GUID& guid, const char* prog_id) {
-  const std::wstring clsid = GuidText(guid);
+  const OleString clsid = GuidText(guid);
   if (clsid.empty()) return false;
-  const std::wstring class_key = L"CLSID\\" + clsid;
+  const OleString class_key = OLESTR("CLSID\\") + clsid;
   HKEY server16 = nullptr;
-  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, (class_key + L"\\InprocServer").c_str(), 0, KEY_READ,
+  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, (class_key + OLESTR("\\InprocServer")).c_str(), 0, KEY_READ,
                     &server16) == ERROR_SUCCESS) {
     // A 16-bit server shares the class: only our own parts go.
     RegCloseKey(server16);
     const bool server =
-        Removed(RegDeleteTreeW(HKEY_CLASSES_ROOT, (class_key + L"\\InprocServer32").c_str()));
+        Removed(RegDeleteTreeW(HKEY_CLASSES_ROOT, (class_key + OLESTR("\\InprocServer32")).c_str()));
     const bool bitmap =
-        Removed(RegDeleteTreeW(HKEY_CLASSES_ROOT, (class_key + L"\\ToolboxBitmap32").c_str()));
+        Removed(RegDeleteTreeW(HKEY_CLASSES_ROOT, (class_key + OLESTR("\\ToolboxBitmap32")).c_str()));
     return server && bitmap;
   }
   bool ok = Removed(RegDeleteTreeW(HKEY_CLASSES_ROOT, class_key.c_str()));
@@ -156,11 +141,10 @@ HRESULT DefineCategory(const GUID& catid, const char16_t* description) {
     CATEGORYINFO info{};
     info.catid = catid;
     info.lcid = identity::kCategoryLocale;
-    const auto* text = reinterpret_cast<const wchar_t*>(description);
-    size_t length = wcslen(text);
+    size_t length = std::char_traits<char16_t>::length(description);
     if (length > 127) length = 127;
-    std::copy(text, text + length, info.szDescription);
-    info.szDescription[length] = L'\0';
+    std::copy(description, description + length, info.szDescription);
+    info.szDescription[length] = 0;
     return categories.RegisterCategories(1, &info);
   });
 }
@@ -185,25 +169,13 @@ constexpr GUID kSafeForScripting = identity::ToGuid<GUID>(identity::kCatidSafeFo
 }  // namespace
 
 HRESULT RegisterServer() {
-  const std::wstring module = ModuleFileName();
-  {
-    ITypeLib* lib = nullptr;
-    if (module.empty() || FAILED(LoadTypeLib(module.c_str(), &lib))) return SELFREG_E_TYPELIB;
-    TLIBATTR* attr = nullptr;
-    bool ok = SUCCEEDED(lib->GetLibAttr(&attr));
-    if (ok) {
-      ok = IsEqualGUID(attr->guid, kLibId);
-      lib->ReleaseTLibAttr(attr);
-    }
-    ok = ok && SUCCEEDED(RegisterTypeLib(lib, const_cast<wchar_t*>(module.c_str()), nullptr));
-    lib->Release();
-    if (!ok) return SELFREG_E_TYPELIB;
-  }
+  HRESULT hr = RegisterTypeLibrary();
+  if (FAILED(hr)) return hr;
   // The class objects in the module's list order: the page, then the control.
-  const std::wstring path = ShortModulePath();
+  const OleString path = RegisteredModulePath();
   if (!RegisterPageClass(path) || !RegisterControlClass(path)) return SELFREG_E_CLASS;
 
-  HRESULT hr = DefineCategory(kSafeForInitializing, identity::kSafeForInitializingDescription);
+  hr = DefineCategory(kSafeForInitializing, identity::kSafeForInitializingDescription);
   if (FAILED(hr)) return hr;
   hr = AddToCategory(kSafeForInitializing);
   if (FAILED(hr)) return hr;
@@ -219,12 +191,8 @@ HRESULT UnregisterServer() {
   if (FAILED(hr)) return hr;
   hr = RemoveFromCategory(kSafeForScripting);
   if (FAILED(hr)) return hr;
-  // The library's own locale: a neutral one (0) is refused by some
-  // systems' UnRegisterTypeLib.
-  if (FAILED(UnRegisterTypeLib(kLibId, identity::kLibMajor, identity::kLibMinor,
-                               identity::kLibLocale, kSysKind))) {
-    return SELFREG_E_TYPELIB;
-  }
+  hr = UnregisterTypeLibrary();
+  if (FAILED(hr)) return hr;
   if (!UnregisterClass(kPageClsid, nullptr) ||
       !UnregisterClass(kControlClsid, identity::kControlProgId)) {
     return SELFREG_E_CLASS;

@@ -1,0 +1,13 @@
+#pragma once
+
+// What the Linux runtime declares of Windows for COM code: the base types
+// and result codes, COM and automation, the registry calls.
+
+#include "objbase.h"
+#include "ole2.h"
+#include "oleauto.h"
+#include "stringapiset.h"
+#include "winerror.h"
+#include "wingdi.h"
+#include "winreg.h"
+#include "wtypes.h"

@@ -1,0 +1,325 @@
+// The Linux COM runtime against what Windows does: the shapes module and
+// host exchange, BSTRs, the coercions script arguments go through, and the
+// registry calls landing in the classes file.
+#include <comcat.h>
+#include <ocidl.h>
+#include <oleauto.h>
+#include <windows.h>
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace {
+
+// Windows' sizes and offsets, on 64- and 32-bit systems alike.
+constexpr bool k64 = sizeof(void*) == 8;
+static_assert(sizeof(OLECHAR) == 2 && sizeof(LONG) == 4 && sizeof(ULONG) == 4);
+static_assert(sizeof(GUID) == 16 && offsetof(GUID, Data4) == 8);
+static_assert(sizeof(VARIANT) == (k64 ? 24 : 16) && offsetof(VARIANT, bstrVal) == 8);
+static_assert(sizeof(DISPPARAMS) == (k64 ? 24 : 16) && offsetof(DISPPARAMS, cArgs) == (k64 ? 16 : 8));
+static_assert(sizeof(EXCEPINFO) == (k64 ? 64 : 32) && offsetof(EXCEPINFO, scode) == (k64 ? 56 : 28));
+static_assert(sizeof(CATEGORYINFO) == 276 && sizeof(CONTROLINFO) == (k64 ? 24 : 16));
+
+// A VARIANT released when it goes.
+struct Var : VARIANT {
+  Var() { VariantInit(this); }
+  ~Var() { VariantClear(this); }
+  Var(const Var&) = delete;
+  Var& operator=(const Var&) = delete;
+};
+
+struct Bstr {
+  explicit Bstr(std::u16string_view text)
+      : p(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
+  ~Bstr() { SysFreeString(p); }
+  Bstr(const Bstr&) = delete;
+  Bstr& operator=(const Bstr&) = delete;
+  BSTR p;
+};
+
+TEST(ComRuntimeTest, BstrKeepsItsLengthBeforeAndANulAfter) {
+  const std::u16string texts[] = {u"", u"abc", std::u16string(u"a\0b", 3), std::u16string(300, u'x')};
+  for (const std::u16string& text : texts) {
+    Bstr b(text);
+    ASSERT_NE(b.p, nullptr);
+    uint32_t prefix = 0;
+    std::memcpy(&prefix, reinterpret_cast<const char*>(b.p) - 4, 4);
+    EXPECT_EQ(prefix, text.size() * 2);
+    EXPECT_EQ(SysStringLen(b.p), text.size());
+    EXPECT_EQ(SysStringByteLen(b.p), text.size() * 2);
+    EXPECT_EQ(b.p[text.size()], u'\0');
+    EXPECT_EQ(std::u16string(b.p, SysStringLen(b.p)), text);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(b.p) % 8, 0u);
+  }
+  BSTR copy = SysAllocString(OLESTR("until\0here"));
+  EXPECT_EQ(SysStringLen(copy), 5u);
+  SysFreeString(copy);
+  EXPECT_EQ(SysAllocString(nullptr), nullptr);
+  EXPECT_EQ(SysStringLen(nullptr), 0u);
+  SysFreeString(nullptr);
+}
+
+TEST(ComRuntimeTest, VariantChangeTypeCoercesWhatScriptPasses) {
+  struct Case {
+    const char* what;
+    VARTYPE vt;  // of the source
+    double number;
+    const char16_t* text;  // for VT_BSTR sources
+    VARTYPE to;
+    HRESULT hr;
+    const char16_t* expected;  // the result as VT_BSTR text
+  };
+  // The expected value is read back as text through VT_BSTR for any
+  // target, so a wrong number shows too.
+  const Case cases[] = {
+      {"empty to long", VT_EMPTY, 0, nullptr, VT_I4, S_OK, u"0"},
+      {"empty to short", VT_EMPTY, 0, nullptr, VT_I2, S_OK, u"0"},
+      {"empty to text", VT_EMPTY, 0, nullptr, VT_BSTR, S_OK, u""},
+      {"null to long", VT_NULL, 0, nullptr, VT_I4, DISP_E_TYPEMISMATCH, nullptr},
+      {"null to text", VT_NULL, 0, nullptr, VT_BSTR, DISP_E_TYPEMISMATCH, nullptr},
+      {"i1 to long", VT_I1, -5, nullptr, VT_I4, S_OK, u"-5"},
+      {"ui1 to short", VT_UI1, 255, nullptr, VT_I2, S_OK, u"255"},
+      {"i2 to long", VT_I2, -32768, nullptr, VT_I4, S_OK, u"-32768"},
+      {"ui2 over a short", VT_UI2, 40000, nullptr, VT_I2, DISP_E_OVERFLOW, nullptr},
+      {"long 70000 over a short", VT_I4, 70000, nullptr, VT_I2, DISP_E_OVERFLOW, nullptr},
+      {"long -32769 under a short", VT_I4, -32769, nullptr, VT_I2, DISP_E_OVERFLOW, nullptr},
+      {"long to text", VT_I4, -42, nullptr, VT_BSTR, S_OK, u"-42"},
+      {"ui4 over a long", VT_UI4, 2147483648.0, nullptr, VT_I4, DISP_E_OVERFLOW, nullptr},
+      {"i8 to long", VT_I8, 2147483647, nullptr, VT_I4, S_OK, u"2147483647"},
+      {"i8 over a long", VT_I8, 2147483648.0, nullptr, VT_I4, DISP_E_OVERFLOW, nullptr},
+      {"ui8 to text", VT_UI8, 18446744073709551615.0, nullptr, VT_BSTR, S_OK,
+       u"18446744073709551615"},
+      {"ui8 over a long", VT_UI8, 18446744073709551615.0, nullptr, VT_I4, DISP_E_OVERFLOW, nullptr},
+      {"r8 2.5 rounds to even", VT_R8, 2.5, nullptr, VT_I4, S_OK, u"2"},
+      {"r8 3.5 rounds to even", VT_R8, 3.5, nullptr, VT_I4, S_OK, u"4"},
+      {"r8 -1.5 rounds to even", VT_R8, -1.5, nullptr, VT_I2, S_OK, u"-2"},
+      {"r8 over a long", VT_R8, 2147483647.5, nullptr, VT_I4, DISP_E_OVERFLOW, nullptr},
+      {"r8 to text", VT_R8, 1.5, nullptr, VT_BSTR, S_OK, u"1.5"},
+      {"r8 large to text", VT_R8, 1e20, nullptr, VT_BSTR, S_OK, u"1E+20"},
+      {"r4 to short", VT_R4, 12.25, nullptr, VT_I2, S_OK, u"12"},
+      {"r4 to text", VT_R4, 0.1, nullptr, VT_BSTR, S_OK, u"0.1"},
+      {"true to long", VT_BOOL, VARIANT_TRUE, nullptr, VT_I4, S_OK, u"-1"},
+      {"false to short", VT_BOOL, VARIANT_FALSE, nullptr, VT_I2, S_OK, u"0"},
+      {"true to text", VT_BOOL, VARIANT_TRUE, nullptr, VT_BSTR, S_OK, u"-1"},
+      {"text 65536 to long", VT_BSTR, 0, u"65536", VT_I4, S_OK, u"65536"},
+      {"text 65536 over a short", VT_BSTR, 0, u"65536", VT_I2, DISP_E_OVERFLOW, nullptr},
+      {"text with spaces and sign", VT_BSTR, 0, u" -12 ", VT_I4, S_OK, u"-12"},
+      {"text with a fraction", VT_BSTR, 0, u"1.5", VT_I4, S_OK, u"2"},
+      {"text with an exponent", VT_BSTR, 0, u"1e3", VT_I2, S_OK, u"1000"},
+      {"hex text", VT_BSTR, 0, u"0x10", VT_I4, DISP_E_TYPEMISMATCH, nullptr},
+      {"empty text", VT_BSTR, 0, u"", VT_I4, DISP_E_TYPEMISMATCH, nullptr},
+      {"words", VT_BSTR, 0, u"twelve", VT_I4, DISP_E_TYPEMISMATCH, nullptr},
+      {"huge text", VT_BSTR, 0, u"1e400", VT_I4, DISP_E_OVERFLOW, nullptr},
+      {"text to text", VT_BSTR, 0, u"a\u00e9", VT_BSTR, S_OK, u"a\u00e9"},
+      {"an object", VT_UNKNOWN, 0, nullptr, VT_I4, DISP_E_TYPEMISMATCH, nullptr},
+      {"no such type", 15, 0, nullptr, VT_I4, DISP_E_BADVARTYPE, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Var from;
+    from.vt = c.vt;
+    switch (c.vt) {
+      case VT_I1: from.cVal = static_cast<CHAR>(c.number); break;
+      case VT_UI1: from.bVal = static_cast<BYTE>(c.number); break;
+      case VT_I2: from.iVal = static_cast<SHORT>(c.number); break;
+      case VT_UI2: from.uiVal = static_cast<USHORT>(c.number); break;
+      case VT_I4: from.lVal = static_cast<LONG>(c.number); break;
+      case VT_UI4: from.ulVal = static_cast<ULONG>(c.number); break;
+      case VT_I8: from.llVal = static_cast<LONGLONG>(c.number); break;
+      case VT_UI8: from.ullVal = c.number >= 1.8e19 ? UINT64_MAX : static_cast<ULONGLONG>(c.number); break;
+      case VT_R4: from.fltVal = static_cast<FLOAT>(c.number); break;
+      case VT_R8: from.dblVal = c.number; break;
+      case VT_BOOL: from.boolVal = static_cast<VARIANT_BOOL>(c.number); break;
+      case VT_BSTR: from.bstrVal = SysAllocString(c.text); break;
+      case VT_UNKNOWN: from.punkVal = nullptr; break;
+      default: break;
+    }
+    // Directly, through VT_BYREF|VT_VARIANT, and in place.
+    for (int road = 0; road < 3; ++road) {
+      Var out;
+      Var holder;
+      VARIANT* source = &from;
+      if (road == 1) {
+        holder.vt = VT_BYREF | VT_VARIANT;
+        holder.pvarVal = &from;
+        source = &holder;
+      }
+      Var in_place;
+      if (road == 2) {
+        ASSERT_EQ(VariantCopy(&in_place, &from), S_OK);
+        source = &in_place;
+      }
+      VARIANT* target = road == 2 ? &in_place : &out;
+      ASSERT_EQ(VariantChangeType(target, source, 0, c.to), c.hr) << "road " << road;
+      if (FAILED(c.hr)) continue;
+      EXPECT_EQ(target->vt, c.to);
+      Var text;
+      ASSERT_EQ(VariantChangeType(&text, target, 0, VT_BSTR), S_OK);
+      EXPECT_EQ(std::u16string(text.bstrVal, SysStringLen(text.bstrVal)), c.expected);
+    }
+  }
+  Var flag;
+  flag.vt = VT_BOOL;
+  flag.boolVal = VARIANT_TRUE;
+  Var alpha;
+  ASSERT_EQ(VariantChangeType(&alpha, &flag, VARIANT_ALPHABOOL, VT_BSTR), S_OK);
+  EXPECT_EQ(std::u16string(alpha.bstrVal), u"True");
+}
+
+TEST(ComRuntimeTest, TextCrossesAsUtf8) {
+  struct Case {
+    std::string narrow;
+    std::u16string wide;
+  };
+  const Case cases[] = {
+      {"abc", u"abc"},
+      {"caf\xc3\xa9 \xe2\x82\xac", u"caf\u00e9 \u20ac"},
+      {"\xf0\x9f\x94\x91", u"\U0001F511"},  // a surrogate pair
+      {std::string("a\0b", 3), std::u16string(u"a\0b", 3)},
+  };
+  for (const UINT code_page : {CP_ACP, CP_UTF8}) {
+    for (const Case& c : cases) {
+      const int narrow = static_cast<int>(c.narrow.size());
+      const int wide = static_cast<int>(c.wide.size());
+      ASSERT_EQ(MultiByteToWideChar(code_page, 0, c.narrow.data(), narrow, nullptr, 0), wide);
+      std::u16string to_wide(c.wide.size(), u'?');
+      ASSERT_EQ(MultiByteToWideChar(code_page, 0, c.narrow.data(), narrow, to_wide.data(), wide),
+                wide);
+      EXPECT_EQ(to_wide, c.wide);
+      ASSERT_EQ(WideCharToMultiByte(code_page, 0, c.wide.data(), wide, nullptr, 0, nullptr, nullptr),
+                narrow);
+      std::string to_narrow(c.narrow.size(), '?');
+      ASSERT_EQ(WideCharToMultiByte(code_page, 0, c.wide.data(), wide, to_narrow.data(), narrow,
+                                    nullptr, nullptr),
+                narrow);
+      EXPECT_EQ(to_narrow, c.narrow);
+    }
+  }
+  // -1 takes the NUL in; too small an output or another code page gives 0.
+  EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, "ab", -1, nullptr, 0), 3);
+  OLECHAR small[2];
+  EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, "abc", 3, small, 2), 0);
+  EXPECT_EQ(MultiByteToWideChar(1252, 0, "abc", 3, nullptr, 0), 0);
+}
+
+class ComRuntimeRegistryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char folder[] = "/tmp/com_runtime_test.XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    folder_ = folder;
+    setenv("XDG_DATA_HOME", folder, 1);
+  }
+  void TearDown() override {
+    unsetenv("XDG_DATA_HOME");
+    std::filesystem::remove_all(folder_);
+  }
+  std::string File() const {
+    std::ifstream in(folder_ + "/tarvona/classes.reg");
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+  std::string folder_;
+};
+
+TEST_F(ComRuntimeRegistryTest, KeysAndValuesRoundTripThroughTheClassesFile) {
+  HKEY key = nullptr;
+  DWORD disposition = 0;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, OLESTR("CLSID\\{1}\\InprocServer32"), 0, nullptr,
+                            REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr, &key, &disposition),
+            ERROR_SUCCESS);
+  EXPECT_EQ(disposition, REG_CREATED_NEW_KEY);
+  const std::u16string path = u"/opt/t\u00e9st/TarvonaActiveX.ocx";
+  const auto set = [&](LPCWSTR name, const std::u16string& data) {
+    return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+                          static_cast<DWORD>((data.size() + 1) * sizeof(WCHAR)));
+  };
+  EXPECT_EQ(set(nullptr, path), ERROR_SUCCESS);
+  EXPECT_EQ(set(OLESTR("ThreadingModel"), u"Apartment"), ERROR_SUCCESS);
+  EXPECT_EQ(RegSetValueExW(key, nullptr, 0, 4 /* REG_DWORD */, nullptr, 0),
+            ERROR_INVALID_PARAMETER);
+  ASSERT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+
+  const std::string file = File();
+  EXPECT_NE(file.find("[HKEY_CLASSES_ROOT\\CLSID\\{1}\\InprocServer32]\n"
+                      "@=\"/opt/t\xc3\xa9st/TarvonaActiveX.ocx\"\n"
+                      "\"ThreadingModel\"=\"Apartment\"\n"),
+            std::string::npos)
+      << file;
+
+  ASSERT_EQ(RegOpenKeyExW(HKEY_CLASSES_ROOT, OLESTR("clsid\\{1}\\inprocserver32"), 0, KEY_READ,
+                          &key),
+            ERROR_SUCCESS);
+  DWORD type = 0;
+  DWORD size = 0;
+  ASSERT_EQ(RegQueryValueExW(key, nullptr, nullptr, &type, nullptr, &size), ERROR_SUCCESS);
+  EXPECT_EQ(type, REG_SZ);
+  EXPECT_EQ(size, (path.size() + 1) * sizeof(WCHAR));
+  std::u16string read(size / sizeof(WCHAR), u'?');
+  DWORD small = 4;
+  EXPECT_EQ(RegQueryValueExW(key, nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(read.data()),
+                             &small),
+            ERROR_MORE_DATA);
+  ASSERT_EQ(RegQueryValueExW(key, nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(read.data()),
+                             &size),
+            ERROR_SUCCESS);
+  EXPECT_EQ(read, path + u'\0');
+  EXPECT_EQ(RegQueryValueExW(key, OLESTR("Missing"), nullptr, nullptr, nullptr, &size),
+            ERROR_FILE_NOT_FOUND);
+  RegCloseKey(key);
+
+  ASSERT_EQ(RegDeleteTreeW(HKEY_CLASSES_ROOT, OLESTR("CLSID\\{1}")), ERROR_SUCCESS);
+  EXPECT_EQ(RegOpenKeyExW(HKEY_CLASSES_ROOT, OLESTR("CLSID\\{1}\\InprocServer32"), 0, KEY_READ,
+                          &key),
+            ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(File().find("{1}"), std::string::npos);
+}
+
+TEST_F(ComRuntimeRegistryTest, CategoriesManagerWritesTheClassesFile) {
+  // Of this test alone: the machine's record may hold the control's own.
+  constexpr CLSID kClass = {0x0B5E3C1A, 0x42D7, 0x4F60, {0x9A, 0x21, 0x6C, 0x3E, 0x88, 0x0D, 0x17, 0xF4}};
+  constexpr CATID kCategory = {0x7DD95801, 0x9882, 0x11CF, {0x9F, 0xA9, 0x00, 0xAA, 0x00, 0x6C, 0x42, 0xC4}};
+  OLECHAR text[39];
+  ASSERT_EQ(StringFromGUID2(kClass, text, 39), 39);
+  EXPECT_EQ(std::u16string(text), u"{0B5E3C1A-42D7-4F60-9A21-6C3E880D17F4}");
+  EXPECT_EQ(StringFromGUID2(kClass, text, 38), 0);
+
+  ICatRegister* categories = nullptr;
+  ASSERT_EQ(CoCreateInstance(CLSID_StdComponentCategoriesMgr, nullptr, CLSCTX_INPROC_SERVER,
+                             IID_ICatRegister, reinterpret_cast<void**>(&categories)),
+            S_OK);
+  CATEGORYINFO info{kCategory, 0x409, {}};
+  const std::u16string description = u"Controls safely scriptable!";
+  std::copy(description.begin(), description.end(), info.szDescription);
+  CATID ids[] = {kCategory};
+  EXPECT_EQ(categories->RegisterCategories(1, &info), S_OK);
+  EXPECT_EQ(categories->RegisterClassImplCategories(kClass, 1, ids), S_OK);
+  const std::string file = File();
+  EXPECT_NE(file.find("[HKEY_CLASSES_ROOT\\Component Categories\\"
+                      "{7DD95801-9882-11CF-9FA9-00AA006C42C4}]\n"
+                      "\"409\"=\"Controls safely scriptable!\""),
+            std::string::npos)
+      << file;
+  EXPECT_NE(file.find("[HKEY_CLASSES_ROOT\\CLSID\\{0B5E3C1A-42D7-4F60-9A21-6C3E880D17F4}\\"
+                      "Implemented Categories\\{7DD95801-9882-11CF-9FA9-00AA006C42C4}]"),
+            std::string::npos)
+      << file;
+  EXPECT_EQ(categories->UnRegisterClassImplCategories(kClass, 1, ids), S_OK);
+  EXPECT_EQ(File().find("Implemented Categories"), std::string::npos) << File();
+  categories->Release();
+
+  void* other = nullptr;
+  EXPECT_EQ(CoCreateInstance(kClass, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &other),
+            REGDB_E_CLASSNOTREG);
+  EXPECT_EQ(other, nullptr);
+}
+
+}  // namespace
