@@ -110,9 +110,19 @@ int32_t CCryptokiModule::EncryptData(CK_OBJECT_HANDLE key, std::span<const uint8
                                      std::vector<uint8_t>& output) {
   if (!HasSession()) return kModuleNotReady;
   CK_MECHANISM mechanism{CKM_RSA_PKCS, nullptr, 0};
-  return RunSinglePart(
+  int32_t rc = RunSinglePart(
       Operation::kEncrypt, [&] { return functions_->C_EncryptInit(session_, &mechanism, key); },
       functions_->C_Encrypt, data, output);
+  // An RSA ciphertext is exactly as long as the modulus. A module that
+  // reports its whole output area instead (tpm2-pkcs11 does) would hand
+  // script the ciphertext with zeros after it, which nothing decrypts.
+  CK_ATTRIBUTE modulus{CKA_MODULUS, nullptr, 0};
+  if (rc == kOk && functions_->C_GetAttributeValue(session_, key, &modulus, 1) == CKR_OK &&
+      modulus.ulValueLen != CK_UNAVAILABLE_INFORMATION && modulus.ulValueLen != 0 &&
+      FromCkLength(modulus.ulValueLen) < output.size()) {
+    output.resize(FromCkLength(modulus.ulValueLen));
+  }
+  return rc;
 }
 
 int32_t CCryptokiModule::DecryptData(CK_OBJECT_HANDLE key, std::span<const uint8_t> data,
