@@ -11,6 +11,8 @@
 #include <comcat.h>
 #include <objbase.h>
 
+#include "linux/com/single_interface.h"
+
 #include "com/classes_root.h"
 #include "com/component_categories.h"
 
@@ -24,8 +26,9 @@ com::GUID ToCom(REFGUID g) {
   return out;
 }
 
-class CategoriesManager final : public ICatRegister {
+class CategoriesManager final : public tarvona::linux_com::SingleInterface<ICatRegister> {
  public:
+  CategoriesManager() : SingleInterface(IID_ICatRegister) {}
   HRESULT Start() {
     com::ICatRegister* manager = nullptr;
     const HRESULT hr = com::SystemClassCreator(root_).CreateInstance(
@@ -35,22 +38,6 @@ class CategoriesManager final : public ICatRegister {
     return hr;
   }
 
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (out == nullptr) return E_POINTER;
-    *out = nullptr;
-    if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_ICatRegister)) {
-      return E_NOINTERFACE;
-    }
-    AddRef();
-    *out = static_cast<ICatRegister*>(this);
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG left = --references_;
-    if (left == 0) delete this;
-    return left;
-  }
 
   HRESULT STDMETHODCALLTYPE RegisterCategories(ULONG count, CATEGORYINFO* infos) override {
     if (count > 0 && infos == nullptr) return E_POINTER;
@@ -96,7 +83,7 @@ class CategoriesManager final : public ICatRegister {
   }
 
  private:
-  ~CategoriesManager() {
+  ~CategoriesManager() override {
     if (manager_ != nullptr) manager_->Release();
   }
 
@@ -120,7 +107,6 @@ class CategoriesManager final : public ICatRegister {
 
   com::ClassesRoot root_;
   com::ICatRegister* manager_ = nullptr;
-  std::atomic<ULONG> references_{1};
 };
 
 }  // namespace

@@ -5,29 +5,16 @@
 #include <vector>
 
 #include <objbase.h>
+
+#include "linux/com/single_interface.h"
 #include <ole2.h>
 #include <winreg.h>
 
 namespace {
 
-class AdviseHolder final : public IOleAdviseHolder {
+class AdviseHolder final : public tarvona::linux_com::SingleInterface<IOleAdviseHolder> {
  public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (out == nullptr) return E_POINTER;
-    *out = nullptr;
-    if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IOleAdviseHolder)) {
-      return E_NOINTERFACE;
-    }
-    AddRef();
-    *out = static_cast<IOleAdviseHolder*>(this);
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG left = --references_;
-    if (left == 0) delete this;
-    return left;
-  }
+  AdviseHolder() : SingleInterface(IID_IOleAdviseHolder) {}
 
   HRESULT STDMETHODCALLTYPE Advise(IAdviseSink* sink, DWORD* connection) override {
     if (connection != nullptr) *connection = 0;
@@ -69,7 +56,7 @@ class AdviseHolder final : public IOleAdviseHolder {
   }
 
  private:
-  ~AdviseHolder() {
+  ~AdviseHolder() override {
     for (IAdviseSink* sink : sinks_) {
       if (sink != nullptr) sink->Release();
     }
@@ -88,7 +75,6 @@ class AdviseHolder final : public IOleAdviseHolder {
   }
 
   std::vector<IAdviseSink*> sinks_;
-  std::atomic<ULONG> references_{1};
 };
 
 }  // namespace

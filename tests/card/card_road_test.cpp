@@ -31,14 +31,6 @@ testing::X509Certificate ParsePem(const std::string& pem) {
   return testing::X509Certificate(PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr));
 }
 
-std::vector<uint8_t> Der(X509* certificate) {
-  unsigned char* der = nullptr;
-  int size = i2d_X509(certificate, &der);
-  std::vector<uint8_t> bytes(der, der + (size > 0 ? size : 0));
-  OPENSSL_free(der);
-  return bytes;
-}
-
 // The serial's content bytes as OpenSSL reads them from the certificate,
 // the DER leading zero included.
 std::string SerialText(X509* certificate) {
@@ -103,7 +95,7 @@ TEST_F(CardRoadTest, EveryObjectMethodWorksOnTheCard) {
   // against the certificate the card was made from.
   testing::X509Certificate read = ParsePem(Text("GetAttribute", {session_, certificate, 1}));
   ASSERT_TRUE(read);
-  EXPECT_EQ(Der(read.get()), Der(certificate_.get()));
+  EXPECT_EQ(testing::DerOf(read.get()), testing::DerOf(certificate_.get()));
   std::string id = Text("GetAttribute", {session_, certificate, 2});
   EXPECT_FALSE(id.empty());
   EXPECT_EQ(Text("GetAttribute", {session_, private_key, 2}), id);

@@ -92,14 +92,6 @@ const Module* FindModule(std::string_view name) {
   return nullptr;
 }
 
-std::vector<uint8_t> Der(X509* certificate) {
-  unsigned char* der = nullptr;
-  int size = i2d_X509(certificate, &der);
-  std::vector<uint8_t> bytes(der, der + (size > 0 ? size : 0));
-  OPENSSL_free(der);
-  return bytes;
-}
-
 struct Certificate {
   std::string pem;
   std::vector<uint8_t> der;
@@ -122,7 +114,7 @@ std::vector<Certificate> ReadCertificates(const std::string& path) {
     std::vector<uint8_t> serial_der(serial, serial + (serial_size > 0 ? serial_size : 0));
     OPENSSL_free(serial);
     certificates.push_back(
-        {std::string(data, static_cast<size_t>(size)), Der(x509.get()),
+        {std::string(data, static_cast<size_t>(size)), testing::DerOf(x509.get()),
          serial_der.size() > 2 ? HexEncode(std::span(serial_der).subspan(2)) : ""});
   }
   return certificates;
@@ -131,7 +123,7 @@ std::vector<Certificate> ReadCertificates(const std::string& path) {
 std::vector<uint8_t> DerOfPem(const std::string& pem) {
   testing::Bio bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
   testing::X509Certificate x509(PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr));
-  return x509 ? Der(x509.get()) : std::vector<uint8_t>{};
+  return x509 ? testing::DerOf(x509.get()) : std::vector<uint8_t>{};
 }
 
 // Serial numbers as the control gives them: the token's 16-byte field, blanks kept.
