@@ -18,6 +18,7 @@ if [ "${1:-}" = "--sanitize" ]; then
   options=(-DTARVONA_WERROR=ON -DTARVONA_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug)
   export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
   export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+  export LSAN_OPTIONS="suppressions=$PWD/testing/lsan.supp:print_suppressions=0"
 fi
 cmake -S . -B "$build" -G Ninja "${options[@]}"
 cmake --build "$build"
