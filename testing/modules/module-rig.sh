@@ -2,7 +2,7 @@
 # Runs a command beside one real PKCS #11 module whose token holds an RSA-2048
 # key pair and a certificate over it (CKA_ID shared), or, for p11-kit's trust
 # module, certificates only. Everything lives in private mount, network, IPC
-# and PID namespaces: tmpfs over /run, /tmp and /dev/shm, the modules' fixed
+# and PID namespaces: tmpfs over /run and /dev/shm (TMPDIR in it), the modules' fixed
 # paths bound to scratch folders, loopback only, a scratch HOME; when the
 # command ends, or the rig is killed, every process of the rig ends with it.
 #
@@ -82,14 +82,15 @@ fi
 unset TARVONA_MODULE_RIG_INSIDE
 
 # Scratch over every place a module or its tools write to; gone with the
-# namespace.
-for dir in /run /tmp /dev/shm; do mount -t tmpfs -o mode=1777 tarvona-modules "$dir"; done
+# namespace. /tmp stays: the build and the command may live there, so
+# temporary files go to TMPDIR instead.
+for dir in /run /dev/shm; do mount -t tmpfs -o mode=1777 tarvona-modules "$dir"; done
 chmod 0755 /run
 mkdir -p /run/lock
 ip link set lo up
 rig=/run/tarvona-modules
-mkdir -p "$rig/home"
-export HOME=$rig/home
+mkdir -p "$rig/home" "$rig/tmp"
+export HOME=$rig/home TMPDIR=$rig/tmp
 unset XDG_CONFIG_HOME XDG_DATA_HOME
 
 pids=()
