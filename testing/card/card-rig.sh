@@ -120,16 +120,8 @@ if [ -z "${TARVONA_CARD_RIG_INSIDE:-}" ]; then
   done
   [ ${#missing[@]} -eq 0 ] ||
     fail "missing ${missing[*]} (packages: util-linux iproute2 pcscd libnss3-tools opensc opensc-pkcs11 openssl vsmartcard-vpcd, and the build's emulator)"
-  # The namespaces' first process is the rig; when it ends, or unshare is
-  # killed (--kill-child), the kernel ends every process left in them.
-  # unshare ignores TERM and INT, so they come here and end it.
-  export TARVONA_CARD_RIG_INSIDE=1
-  unshare --mount --net --pid --fork --kill-child --mount-proc -- "$0" "$emulator" -- "$@" <&0 &
-  namespaces=$!
-  trap 'kill -KILL "$namespaces" 2>/dev/null; wait "$namespaces" || true; exit 143' TERM INT HUP
-  status=0
-  wait "$namespaces" || status=$?
-  exit "$status"
+  source "$(dirname "$0")/../rig_namespaces.sh"
+  rig_enter TARVONA_CARD_RIG_INSIDE --mount --net -- "$0" "$emulator" -- "$@"
 fi
 unset TARVONA_CARD_RIG_INSIDE
 

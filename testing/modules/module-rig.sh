@@ -67,17 +67,8 @@ if [ -z "${TARVONA_MODULE_RIG_INSIDE:-}" ]; then
   for file in "${files[@]}"; do [ -e "$file" ] || missing+=("$file"); done
   [ ${#missing[@]} -eq 0 ] ||
     fail "missing ${missing[*]} (packages: util-linux iproute2 openssl opensc softhsm2 p11-kit-modules libtpm2-pkcs11-1 libtpm2-pkcs11-tools tpm2-tools swtpm swtpm-tools opencryptoki)"
-  # The namespaces' first process is the rig; when it ends, or unshare is
-  # killed (--kill-child), the kernel ends every process left in them.
-  # unshare ignores TERM and INT, so they come here and end it.
-  export TARVONA_MODULE_RIG_INSIDE=1
-  unshare --mount --net --ipc --pid --fork --kill-child --mount-proc -- \
-    "$0" "$module_name" -- "$@" <&0 &
-  namespaces=$!
-  trap 'kill -KILL "$namespaces" 2>/dev/null; wait "$namespaces" || true; exit 143' TERM INT HUP
-  status=0
-  wait "$namespaces" || status=$?
-  exit "$status"
+  source "$(dirname "$0")/../rig_namespaces.sh"
+  rig_enter TARVONA_MODULE_RIG_INSIDE --mount --net --ipc -- "$0" "$module_name" -- "$@"
 fi
 unset TARVONA_MODULE_RIG_INSIDE
 
@@ -116,6 +107,15 @@ step() {
 # The rig's CA issues the token's certificate; its serial's top bit is set,
 # so the DER form carries a leading zero.
 new_key() { step openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:2048 -quiet -out "$1"; }
+# Two self-signed anchors, DIR/anchor1.pem and DIR/anchor2.pem (keys in the rig).
+make_anchors() {
+  local n
+  for n in 1 2; do
+    new_key "$rig/anchor$n.key"
+    step openssl req -x509 -key "$rig/anchor$n.key" -out "$1/anchor$n.pem" \
+      -subj "/O=Tarvona/CN=Tarvona Anchor $n" -days 30 -set_serial "0x80A$n"
+  done
+}
 new_key "$rig/ca.key"
 step openssl req -x509 -key "$rig/ca.key" -out "$rig/ca.pem" -subj "/O=Tarvona/CN=Tarvona Matrix CA" \
   -days 30
@@ -234,11 +234,7 @@ WRAPPER
     # The module's built-in path is /etc/ssl/certs/ca-certificates.crt, a
     # file: read-only, whatever the rights.
     mkdir "$rig/certs"
-    for n in 1 2; do
-      new_key "$rig/anchor$n.key"
-      step openssl req -x509 -key "$rig/anchor$n.key" -out "$rig/anchor$n.pem" \
-        -subj "/O=Tarvona/CN=Tarvona Anchor $n" -days 30 -set_serial "0x80A$n"
-    done
+    make_anchors "$rig"
     cat "$rig/anchor1.pem" "$rig/anchor2.pem" >"$rig/certs/ca-certificates.crt"
     cp "$rig/certs/ca-certificates.crt" "$rig/cert.pem"
     mount --bind "$rig/certs" /etc/ssl/certs
@@ -250,11 +246,7 @@ WRAPPER
     # The proxy reads module files from these folders only (never a user's
     # as root); the rig's own holds the trust module for its anchors.
     mkdir -p "$rig/anchors" "$rig/p11-kit-modules" "$rig/empty"
-    for n in 1 2; do
-      new_key "$rig/anchor$n.key"
-      step openssl req -x509 -key "$rig/anchor$n.key" -out "$rig/anchors/anchor$n.pem" \
-        -subj "/O=Tarvona/CN=Tarvona Anchor $n" -days 30 -set_serial "0x80A$n"
-    done
+    make_anchors "$rig/anchors"
     cat "$rig/anchors/anchor1.pem" "$rig/anchors/anchor2.pem" >"$rig/cert.pem"
     printf 'module: %s\nx-init-reserved: paths=%s\n' "$trust_module" "$rig/anchors" \
       >"$rig/p11-kit-modules/trust.module"

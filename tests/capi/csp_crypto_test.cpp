@@ -29,7 +29,6 @@ struct FakeKey final : capi::PrivateKeyProvider {
   explicit FakeKey(size_t output_size) : size(output_size) {}
   std::optional<Bytes> Hash(HashAlgorithm, std::span<const uint8_t>) override { return Bytes(20); }
   std::optional<Bytes> SignHash(HashAlgorithm, std::span<const uint8_t>) override {
-    ++signatures;
     return signs ? std::optional(Bytes(size)) : std::nullopt;
   }
   Decrypted Decrypt(std::span<const uint8_t>, Bytes& plaintext) override {
@@ -41,7 +40,6 @@ struct FakeKey final : capi::PrivateKeyProvider {
   Decrypted outcome = Decrypted::kPlaintext;
   bool signs = true;
   size_t modulus_size = 8;
-  int signatures = 0;
 };
 
 struct FakePlatform final : capi::CryptoPlatform {

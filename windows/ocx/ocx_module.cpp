@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <new>
 
 namespace tarvona::ocx {
 namespace {
@@ -34,15 +35,23 @@ std::string ToAnsi(const OLECHAR* text, size_t length) {
   return ansi;
 }
 
-BSTR ToBstr(std::string_view text) {
-  if (text.empty()) return SysAllocStringLen(OLESTR(""), 0);
+OleString ToOleString(std::string_view text) {
+  if (text.empty()) return {};
   const int narrow = static_cast<int>(text.size());
   const int size = MultiByteToWideChar(CP_ACP, 0, text.data(), narrow, nullptr, 0);
-  if (size <= 0) return SysAllocStringLen(OLESTR(""), 0);
-  BSTR wide = SysAllocStringLen(nullptr, static_cast<UINT>(size));
-  if (wide == nullptr) return nullptr;
-  MultiByteToWideChar(CP_ACP, 0, text.data(), narrow, wide, size);
+  if (size <= 0) return {};
+  OleString wide(static_cast<size_t>(size), OLECHAR{0});
+  MultiByteToWideChar(CP_ACP, 0, text.data(), narrow, wide.data(), size);
   return wide;
+}
+
+BSTR ToBstr(std::string_view text) {
+  try {
+    const OleString wide = ToOleString(text);
+    return SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
 }
 
 HRESULT CoerceArgument(const VARIANT& from, VARTYPE to, VARIANT& out) {

@@ -48,6 +48,7 @@ struct ModuleLock {
 // character. ToBstr gives null only when memory is exhausted.
 std::string ToAnsi(const OLECHAR* text, size_t length);
 BSTR ToBstr(std::string_view text);
+OleString ToOleString(std::string_view text);
 
 // A copy in task memory (CoTaskMemAlloc) with its NUL; null when memory is
 // exhausted.

@@ -8,16 +8,8 @@
 
 namespace tarvona::ocx {
 
-OleString ModuleFileName() {
-  const std::string path = platform::OwnBinaryPath().string();
-  if (path.empty()) return {};
-  const int narrow = static_cast<int>(path.size());
-  const int size = MultiByteToWideChar(CP_UTF8, 0, path.data(), narrow, nullptr, 0);
-  if (size <= 0) return {};
-  OleString wide(static_cast<size_t>(size), u'\0');
-  MultiByteToWideChar(CP_UTF8, 0, path.data(), narrow, wide.data(), size);
-  return wide;
-}
+// The process's code page here is UTF-8, the file system's.
+OleString ModuleFileName() { return ToOleString(platform::OwnBinaryPath().string()); }
 
 // Linux has no short names: the record holds the full path.
 OleString RegisteredModulePath() { return ModuleFileName(); }
