@@ -26,3 +26,10 @@ target_link_libraries(tarvona_test_no_store INTERFACE tarvona_capi)
 tarvona_headers(tarvona_test_no_store PUBLIC tests/support/no_store.h)
 add_executable(token_road_wine tests/windows/token_road_test.cpp)
 target_link_libraries(token_road_wine PRIVATE gtest_main tarvona_control tarvona_test_no_store)
+
+# The control module in a small container of our own, run under Wine with
+# the other Windows tests (scripts/test-windows.sh).
+add_executable(tarvona_ocx_test tests/windows/ocx_test.cpp)
+target_link_libraries(tarvona_ocx_test PRIVATE
+  gtest tarvona_method_metadata ole32 oleaut32 uuid advapi32 gdi32 user32)
+add_dependencies(tarvona_ocx_test tarvona_ocx)

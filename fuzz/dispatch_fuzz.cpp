@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "capi/nss/nss_platform.h"
-#include "com/variant.h"
+#include "testing/automation_arguments.h"
 #include "control/method_table.h"
 #include "control/tarvona_control.h"
 #include "fuzz/fuzz_support.h"
@@ -60,6 +60,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (int i = input.ConsumeIntegralInRange(0, 7); i > 0; --i) args.push_back(NextArgument(input));
   tarvona::Value result;
   uint32_t arg_error = 0;
-  tarvona::Invoke(control, dispid, args, result, tarvona::com::ConvertArgument, &arg_error);
+  tarvona::Invoke(control, dispid, args, result, tarvona::testing::ConvertArgument, &arg_error);
   return 0;
 }

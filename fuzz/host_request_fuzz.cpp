@@ -9,19 +9,25 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "com/registry.h"
-#include "host/com_activation.h"
-#include "host/emulated_control_host.h"
+#include "host/control_host.h"
 #include "host/host_session.h"
 #include "host/native_messaging.h"
 #include "host/origin_policy.h"
-#include "platform/dynamic_library.h"
 
 namespace {
 
 class Deny final : public tarvona::host::ConsentPrompt {
  public:
   Answer Ask(std::string_view) override { return Answer::kDeny; }
+};
+
+// COM with no class registered.
+class NoClasses final : public tarvona::host::ControlHost {
+ public:
+  tarvona::host::Outcome Create(const std::string& prog_id, const std::string*, int,
+                                std::unique_ptr<tarvona::host::HostedControl>*) override {
+    return {tarvona::host::status::kClassNotRegistered, "class not registered: " + prog_id};
+  }
 };
 
 void Check(const std::string& response) {
@@ -32,10 +38,7 @@ void Check(const std::string& response) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static tarvona::com::MemoryRegistry registry;
-  static tarvona::host::ComActivator activator(registry,
-                                               tarvona::platform::SystemLibraryLoader());
-  static tarvona::host::EmulatedControlHost controls(activator);
+  static NoClasses controls;
   tarvona::host::OriginPolicy origins("/nonexistent/allowed-origins", std::make_unique<Deny>());
   tarvona::host::HostSession lines(controls);
   tarvona::host::HostSession framed(controls, &origins);

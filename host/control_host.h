@@ -9,38 +9,40 @@
 #include <utility>
 #include <vector>
 
+#include <winerror.h>
+
 #include "common/automation.h"
 
-// What the host needs of a platform's COM: create a control by ProgID, find
-// a method's DISPID, call it, release it. The request protocol (HostSession)
-// is written against this alone, so the Linux host over the COM emulation
-// and the Windows host over real COM answer pages alike.
+// What the host needs of COM: create a control by ProgID, find a method's
+// DISPID, call it, release it. The request protocol (HostSession) is
+// written against this alone; com_control_host.cpp gives it over COM on
+// both systems.
 namespace tarvona::host {
 
 // A COM status word (HRESULT). The session makes a few of its own; any
 // other failure a platform reports passes through to the page unchanged.
 using Status = int32_t;
 namespace status {
-inline constexpr Status kOk = 0;
-inline constexpr Status kFalse = 1;
-inline constexpr Status kNotImplemented = static_cast<Status>(0x80004001u);
-inline constexpr Status kFail = static_cast<Status>(0x80004005u);
-inline constexpr Status kAccessDenied = static_cast<Status>(0x80070005u);
-inline constexpr Status kHandle = static_cast<Status>(0x80070006u);
-inline constexpr Status kOutOfMemory = static_cast<Status>(0x8007000Eu);
-inline constexpr Status kInvalidArgument = static_cast<Status>(0x80070057u);
-inline constexpr Status kMemberNotFound = static_cast<Status>(0x80020003u);
-inline constexpr Status kTypeMismatch = static_cast<Status>(0x80020005u);
-inline constexpr Status kUnknownName = static_cast<Status>(0x80020006u);
-inline constexpr Status kOverflow = static_cast<Status>(0x8002000Au);
-inline constexpr Status kBadParamCount = static_cast<Status>(0x8002000Eu);
-inline constexpr Status kClassNotRegistered = static_cast<Status>(0x80040154u);
+inline constexpr Status kOk = S_OK;
+inline constexpr Status kFalse = S_FALSE;
+inline constexpr Status kNotImplemented = E_NOTIMPL;
+inline constexpr Status kFail = E_FAIL;
+inline constexpr Status kAccessDenied = E_ACCESSDENIED;
+inline constexpr Status kHandle = E_HANDLE;
+inline constexpr Status kOutOfMemory = E_OUTOFMEMORY;
+inline constexpr Status kInvalidArgument = E_INVALIDARG;
+inline constexpr Status kMemberNotFound = DISP_E_MEMBERNOTFOUND;
+inline constexpr Status kTypeMismatch = DISP_E_TYPEMISMATCH;
+inline constexpr Status kUnknownName = DISP_E_UNKNOWNNAME;
+inline constexpr Status kOverflow = DISP_E_OVERFLOW;
+inline constexpr Status kBadParamCount = DISP_E_BADPARAMCOUNT;
+inline constexpr Status kClassNotRegistered = REGDB_E_CLASSNOTREG;
 }  // namespace status
 
 inline constexpr bool Failed(Status s) { return s < 0; }
 
 // The symbolic name of a status ("DISP_E_TYPEMISMATCH"), or an empty view
-// for one the platform does not name. One per platform.
+// for one the host does not name.
 std::string_view StatusName(Status s);
 
 // A method as the control's type information describes it.

@@ -3,11 +3,10 @@
 #include <cstdint>
 #include <vector>
 
-#include "com/drawing.h"
-
 namespace tarvona::host {
 
-// The surface as an 8-bit RGB PNG file; empty when encoding fails.
-std::vector<uint8_t> EncodePng(const com::MemorySurface& surface);
+// `rgb` (rows of 8-bit red, green, blue, top first) as a PNG file; empty
+// when the sizes do not match or memory is exhausted.
+std::vector<uint8_t> EncodePng(int32_t width, int32_t height, const std::vector<uint8_t>& rgb);
 
 }  // namespace tarvona::host

@@ -18,8 +18,8 @@
 #include <memory>
 #include <string>
 
-#include "com/classes_root.h"
-#include "com/hresult.h"
+#include "host/control_host.h"
+#include "linux/com/classes_root.h"
 #include "platform/dynamic_library.h"
 
 namespace {
@@ -28,19 +28,18 @@ namespace {
 // the machine's data home standing in for the user's. The folder and file
 // are readable by every user, as hosts of every user read them.
 bool UseMachineRecord(const char* program) {
-  const std::string folder = std::string(tarvona::com::kMachineDataHome) + "/tarvona";
+  const std::string folder = std::string(tarvona::linux_com::kMachineDataHome) + "/tarvona";
   if ((mkdir(folder.c_str(), 0755) != 0 && errno != EEXIST) || chmod(folder.c_str(), 0755) != 0) {
     std::fprintf(stderr, "%s: cannot write the machine's record in %s: %s\n", program,
                  folder.c_str(), std::strerror(errno));
     return false;
   }
-  return setenv("XDG_DATA_HOME", tarvona::com::kMachineDataHome, 1) == 0;
+  return setenv("XDG_DATA_HOME", tarvona::linux_com::kMachineDataHome, 1) == 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  using tarvona::com::HRESULT;
   bool unregister = false;
   bool system = false;
   int next = 1;
@@ -72,16 +71,16 @@ int main(int argc, char** argv) {
     return 3;
   }
   const char* entry = unregister ? "DllUnregisterServer" : "DllRegisterServer";
-  auto call = reinterpret_cast<HRESULT (*)()>(library->Symbol(entry));
+  auto call = reinterpret_cast<int32_t (*)()>(library->Symbol(entry));
   if (call == nullptr) {
     std::fprintf(stderr, "%s: %s has no %s entry point\n", argv[0], module, entry);
     return 3;
   }
-  const HRESULT hr = call();
+  const int32_t hr = call();
   // Each change is written anew with the owner's access alone.
-  if (system) (void)chmod(tarvona::com::MachineClassesPath().c_str(), 0644);
-  if (tarvona::com::Failed(hr)) {
-    std::string_view name = tarvona::com::HresultName(hr);
+  if (system) (void)chmod(tarvona::linux_com::MachineClassesPath().c_str(), 0644);
+  if (hr < 0) {
+    std::string_view name = tarvona::host::StatusName(hr);
     std::fprintf(stderr, "%s in %s failed: 0x%08X%s%.*s%s\n", entry, module,
                  static_cast<unsigned>(hr), name.empty() ? "" : " (", static_cast<int>(name.size()),
                  name.data(), name.empty() ? "" : ")");

@@ -7,8 +7,8 @@
 
 #include <winreg.h>
 
-#include "com/classes_root.h"
-#include "com/wide_text.h"
+#include "linux/com/classes_root.h"
+#include "linux/com/wide_text.h"
 
 struct HKEY__ {
   std::string path;  // UTF-8, components separated by '\'
@@ -16,7 +16,7 @@ struct HKEY__ {
 
 namespace {
 
-namespace com = tarvona::com;
+namespace com = tarvona::linux_com;
 
 std::string Utf8(LPCWSTR text) {
   if (text == nullptr) return {};
@@ -46,10 +46,10 @@ extern "C" LSTATUS RegCreateKeyExW(HKEY key, LPCWSTR subkey, DWORD, LPWSTR, DWOR
   *result = nullptr;
   try {
     com::ClassesRoot root;
-    const bool existed = root.KeyExists(path) == com::ERROR_SUCCESS;
+    const bool existed = root.KeyExists(path) == ERROR_SUCCESS;
     if (!existed) {
       const LSTATUS status = root.CreateKey(path);
-      if (status != com::ERROR_SUCCESS) return status;
+      if (status != ERROR_SUCCESS) return status;
     }
     if (disposition != nullptr) {
       *disposition = existed ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
@@ -66,7 +66,7 @@ extern "C" LSTATUS RegOpenKeyExW(HKEY key, LPCWSTR subkey, DWORD, REGSAM, PHKEY 
   *result = nullptr;
   try {
     const LSTATUS status = com::ClassesRoot().KeyExists(path);
-    return status == com::ERROR_SUCCESS ? Open(path, result) : status;
+    return status == ERROR_SUCCESS ? Open(path, result) : status;
   } catch (const std::bad_alloc&) {
     return ERROR_OUTOFMEMORY;
   }
@@ -105,7 +105,7 @@ extern "C" LSTATUS RegQueryValueExW(HKEY key, LPCWSTR name, DWORD*, DWORD* type,
   try {
     std::string value;
     const LSTATUS status = com::ClassesRoot().QueryValue(path, Utf8(name), &value);
-    if (status != com::ERROR_SUCCESS) return status;
+    if (status != ERROR_SUCCESS) return status;
     const std::u16string text = com::Utf8ToUtf16(value);
     const DWORD needed = static_cast<DWORD>((text.size() + 1) * sizeof(WCHAR));
     if (type != nullptr) *type = REG_SZ;
@@ -128,7 +128,7 @@ extern "C" LSTATUS RegDeleteTreeW(HKEY key, LPCWSTR subkey) {
     com::ClassesRoot root;
     const LSTATUS status = root.DeleteTree(path);
     // Without a subkey the key itself stays, emptied.
-    if (status == com::ERROR_SUCCESS && subkey == nullptr) return root.CreateKey(path);
+    if (status == ERROR_SUCCESS && subkey == nullptr) return root.CreateKey(path);
     return status;
   } catch (const std::bad_alloc&) {
     return ERROR_OUTOFMEMORY;

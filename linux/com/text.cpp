@@ -6,7 +6,7 @@
 
 #include <stringapiset.h>
 
-#include "com/wide_text.h"
+#include "linux/com/wide_text.h"
 
 namespace {
 
@@ -32,7 +32,7 @@ extern "C" int MultiByteToWideChar(UINT code_page, DWORD, LPCSTR text, int lengt
   }
   const size_t count = length == -1 ? std::strlen(text) + 1 : static_cast<size_t>(length);
   try {
-    return Deliver(tarvona::com::Utf8ToUtf16(std::string_view(text, count)), out, out_size);
+    return Deliver(tarvona::linux_com::Utf8ToUtf16(std::string_view(text, count)), out, out_size);
   } catch (const std::bad_alloc&) {
     return 0;
   }
@@ -47,7 +47,7 @@ extern "C" int WideCharToMultiByte(UINT code_page, DWORD, LPCWSTR text, int leng
   if (used_default != nullptr) *used_default = FALSE;
   const size_t count = length == -1 ? std::u16string_view(text).size() + 1 : static_cast<size_t>(length);
   try {
-    return Deliver(tarvona::com::Utf16ToUtf8(std::u16string_view(text, count)), out, out_size);
+    return Deliver(tarvona::linux_com::Utf16ToUtf8(std::u16string_view(text, count)), out, out_size);
   } catch (const std::bad_alloc&) {
     return 0;
   }

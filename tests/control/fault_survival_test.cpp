@@ -1,7 +1,7 @@
 #include <string>
 #include <vector>
 
-#include "com/variant.h"
+#include "testing/automation_arguments.h"
 #include "control/method_table.h"
 #include "tests/support/token_road_fixture.h"
 
@@ -48,7 +48,7 @@ TEST_P(FaultSurvivalTest, EveryMethodFailsCleanlyAndTheControlRecovers) {
       }
     }
     Variant result;
-    ASSERT_EQ(Invoke(*control_, method.dispid, args, result, com::ConvertArgument), CallStatus::kOk)
+    ASSERT_EQ(Invoke(*control_, method.dispid, args, result, testing::ConvertArgument), CallStatus::kOk)
         << method.name;
     if (method.name.find("CSP") != std::string_view::npos) continue;  // not the token road
     if (const auto* code = std::get_if<int32_t>(&result)) {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "com/variant.h"
+#include "testing/automation_arguments.h"
 #include "control/tarvona_control.h"
 #include "testing/softhsm_tokens.h"
 #include "testing/test_library_loader.h"
@@ -62,7 +62,7 @@ class InvokeTest : public ::testing::Test {
   }
 
   CallStatus Call(int32_t dispid, std::vector<Variant> args, uint32_t* arg_error = nullptr) {
-    return Invoke(control_, dispid, args, result_, com::ConvertArgument, arg_error);
+    return Invoke(control_, dispid, args, result_, testing::ConvertArgument, arg_error);
   }
 
   testing::DirectoryLoader loader_ = NoModules();

@@ -1,7 +1,7 @@
 #include <string>
 #include <vector>
 
-#include "com/variant.h"
+#include "testing/automation_arguments.h"
 #include "control/method_table.h"
 #include "tests/support/token_road_fixture.h"
 
@@ -17,7 +17,7 @@ class TypicalRoadTest : public testing::TokenTest {
     const MethodInfo* method = FindMethod(name);
     EXPECT_NE(method, nullptr) << name;
     Variant result;
-    EXPECT_EQ(Invoke(*control_, method->dispid, args, result, com::ConvertArgument),
+    EXPECT_EQ(Invoke(*control_, method->dispid, args, result, testing::ConvertArgument),
               CallStatus::kOk)
         << name;
     return result;

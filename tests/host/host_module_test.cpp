@@ -1,16 +1,23 @@
 #include <gtest/gtest.h>
 #include <png.h>
 
+#include <dlfcn.h>
+
+#include <array>
 #include <filesystem>
+#include <fstream>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
-#include "com/registry.h"
+#include <objbase.h>
+#include <windows.h>
+
+#include "common/control_identity.h"
 #include "encoding/base64.h"
-#include "host/com_activation.h"
 #include "host/host_process.h"
-#include "module/resource_sources.h"
+#include "linux/com/registry_model.h"
+#include "platform/com_ptr.h"
 #include "testing/softhsm_tokens.h"
 #include "tests/host/host_fixture.h"
 #include "tests/support/host_lines_client.h"
@@ -41,12 +48,14 @@ TEST_F(RegsvrTest, RegistersAndUnregistersTheModuleForTheHost) {
 }
 
 TEST_F(RegsvrTest, ReportsFailuresInHexAndBadUse) {
-  std::filesystem::remove(RecordPath());
-  auto refused = RunProgram({TARVONA_REGSVR_PATH, TARVONA_OTHERLIB_MODULE_PATH});
+  // A record that cannot be written: its folder is a file.
+  std::filesystem::remove_all(data_home_ + "/tarvona");
+  std::ofstream(data_home_ + "/tarvona") << "";
+  auto refused = RunProgram({TARVONA_REGSVR_PATH, TARVONA_MODULE_PATH});
   ASSERT_TRUE(WIFEXITED(refused.status));
   EXPECT_EQ(WEXITSTATUS(refused.status), 1);
   EXPECT_NE(refused.err.find("0x80040200 (SELFREG_E_TYPELIB)"), std::string::npos) << refused.err;
-  EXPECT_FALSE(std::filesystem::exists(RecordPath()));
+  std::filesystem::remove(data_home_ + "/tarvona");
 
   EXPECT_EQ(WEXITSTATUS(RunProgram({TARVONA_REGSVR_PATH}).status), 2);
   EXPECT_EQ(WEXITSTATUS(RunProgram({TARVONA_REGSVR_PATH, "-x", TARVONA_MODULE_PATH}).status), 2);
@@ -60,36 +69,54 @@ using ActivationTest = testing::RegisteredModuleTest;
 
 TEST_F(ActivationTest, FollowsTheRecordToTheModuleAndFreesItWhenUnused) {
   testing::SoftHsmTokens tokens;
-  com::FileRegistry registry(RecordPath());
-  host::ComActivator activator(registry, platform::SystemLibraryLoader());
-  com::CLSID clsid{};
-  EXPECT_EQ(activator.ClsidFromProgId("No.Such.Class", &clsid), com::REGDB_E_CLASSNOTREG);
-  ASSERT_EQ(activator.ClsidFromProgId("tarvonaactivex.tarvonaactivexctrl.1", &clsid), com::S_OK);
-  com::ComPtr<com::IDispatch> control;
-  ASSERT_EQ(activator.CreateInstance(clsid, com::IID_IDispatch, control.put_void()), com::S_OK);
-  EXPECT_EQ(activator.loaded_modules(), 1u);
-  activator.FreeUnusedLibraries();
-  EXPECT_EQ(activator.loaded_modules(), 1u);  // the control still lives
-  control.Reset();
-  activator.FreeUnusedLibraries();
-  EXPECT_EQ(activator.loaded_modules(), 0u);
+  ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+  CLSID clsid{};
+  EXPECT_EQ(CLSIDFromProgID(u"No.Such.Class", &clsid), CO_E_CLASSSTRING);
+  ASSERT_EQ(CLSIDFromProgID(u"tarvonaactivex.tarvonaactivexctrl.1", &clsid), S_OK);
+  EXPECT_TRUE(IsEqualGUID(clsid, identity::ToGuid<GUID>(identity::kControlClsid)));
+  const std::string module = std::filesystem::canonical(TARVONA_MODULE_PATH).string();
+  auto loaded = [&] {
+    void* handle = dlopen(module.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    if (handle != nullptr) dlclose(handle);
+    return handle != nullptr;
+  };
+  {
+    platform::Held<IDispatch> control;
+    ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+                               control.PutVoid()),
+              S_OK);
+    CoFreeUnusedLibraries();
+    EXPECT_TRUE(loaded());  // the control still lives
+  }
+  CoFreeUnusedLibraries();
 
   // A record that names a missing file, or a file that is no server.
-  const std::string server = "CLSID\\" + com::GuidToString(clsid) + "\\InprocServer32";
-  ASSERT_EQ(registry.SetValue(server, "", "/nonexistent/TarvonaActiveX.ocx"), com::ERROR_SUCCESS);
-  EXPECT_EQ(activator.CreateInstance(clsid, com::IID_IDispatch, control.put_void()),
-            com::CO_E_DLLNOTFOUND);
-  ASSERT_EQ(
-      registry.SetValue(
-          server, "",
-          std::filesystem::path(TARVONA_MODULE_PATH).replace_filename("Tarvonav4.dll").string()),
-      com::ERROR_SUCCESS);
-  EXPECT_EQ(activator.CreateInstance(clsid, com::IID_IDispatch, control.put_void()),
-            com::CO_E_ERRORINDLL);
-  ASSERT_EQ(registry.DeleteTree(server), com::ERROR_SUCCESS);
-  EXPECT_EQ(activator.CreateInstance(clsid, com::IID_IDispatch, control.put_void()),
-            com::REGDB_E_CLASSNOTREG);
-  EXPECT_EQ(activator.loaded_modules(), 0u);
+  linux_com::FileRegistry registry(RecordPath());
+  const std::string server =
+      "CLSID\\" + registration::GuidText(identity::kControlClsid) + "\\InprocServer32";
+  struct Case {
+    std::string path;
+    HRESULT expected;
+  };
+  const Case cases[] = {
+      {"/nonexistent/TarvonaActiveX.ocx", CO_E_DLLNOTFOUND},
+      {std::filesystem::path(module).replace_filename("Tarvonav4.dll").string(), CO_E_ERRORINDLL},
+      {"", REGDB_E_CLASSNOTREG},
+  };
+  for (const Case& c : cases) {
+    if (c.path.empty()) {
+      ASSERT_EQ(registry.DeleteTree(server), ERROR_SUCCESS);
+    } else {
+      ASSERT_EQ(registry.SetValue(server, "", c.path), ERROR_SUCCESS);
+    }
+    platform::Held<IDispatch> control;
+    EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+                               control.PutVoid()),
+              c.expected)
+        << c.path;
+  }
+  CoUninitialize();
+  EXPECT_FALSE(loaded());
 }
 
 // One host for the whole test, spoken to a line at a time.
@@ -170,13 +197,16 @@ TEST_F(HostTest, DrawsThePictureAndListsThePropertyPage) {
   std::vector<uint8_t> pixels = DecodePng(drawn["png"], &width, &height);
   ASSERT_EQ(width, 64u);
   ASSERT_EQ(height, 48u);
-  const com::Bitmap picture = module::ToolboxPicture();
   for (int32_t y = 0; y < 48; ++y) {
     for (int32_t x = 0; x < 64; ++x) {
       const uint8_t* p = &pixels[(static_cast<size_t>(y) * 64 + static_cast<size_t>(x)) * 3];
-      com::Rgb expected{255, 255, 255};
-      if (x < 30 && y < 30) expected = picture.Pixel((2 * x + 1) * 32 / 60, (2 * y + 1) * 32 / 60);
-      ASSERT_EQ((com::Rgb{p[0], p[1], p[2]}), expected) << x << "," << y;
+      std::array<uint8_t, 3> expected{255, 255, 255};
+      if (x < 30 && y < 30) {
+        const identity::PictureInk ink =
+            identity::PictureInkAt((2 * x + 1) * 32 / 60, (2 * y + 1) * 32 / 60);
+        expected = {ink.red, ink.green, ink.blue};
+      }
+      ASSERT_EQ((std::array<uint8_t, 3>{p[0], p[1], p[2]}), expected) << x << "," << y;
     }
   }
   EXPECT_EQ(Send({{"object", 1}, {"draw", {{"width", 0}, {"height", 48}}}})["error"]["name"],

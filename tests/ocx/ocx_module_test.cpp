@@ -17,11 +17,11 @@
 
 #include "common/control_identity.h"
 #include "common/result_code.h"
-#include "windows/held.h"
+#include "platform/com_ptr.h"
 
 namespace {
 
-using tarvona::windows::Held;
+using tarvona::platform::Held;
 namespace identity = tarvona::identity;
 
 constexpr CLSID kControlClsid = identity::ToGuid<GUID>(identity::kControlClsid);

@@ -589,7 +589,9 @@ TEST(OcxPropertyPage, ShowsItsOneLine) {
   EXPECT_STREQ(info.pszTitle, L"General");
   EXPECT_GT(info.size.cx, 0);
   EXPECT_GT(info.size.cy, 0);
+  EXPECT_NE(std::wstring(info.pszDocString).find(L"TarvonaActiveX Control"), std::wstring::npos);
   CoTaskMemFree(info.pszTitle);
+  CoTaskMemFree(info.pszDocString);
 
   Ptr<IUnknown> control;
   ASSERT_EQ(Create(kControlClsid, IID_IUnknown, control), S_OK);

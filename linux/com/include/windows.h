@@ -1,7 +1,8 @@
 #pragma once
 
 // What the Linux runtime declares of Windows for COM code: the base types
-// and result codes, COM and automation, the registry calls.
+// and result codes, COM and automation, the registry calls, the message
+// queue.
 
 #include "objbase.h"
 #include "ole2.h"
@@ -10,4 +11,5 @@
 #include "winerror.h"
 #include "wingdi.h"
 #include "winreg.h"
+#include "winuser.h"
 #include "wtypes.h"

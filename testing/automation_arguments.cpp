@@ -1,0 +1,80 @@
+#include "testing/automation_arguments.h"
+
+#include <oleauto.h>
+#include <stringapiset.h>
+
+#include <string>
+
+namespace tarvona::testing {
+namespace {
+
+struct HeldVariant {
+  VARIANT v;
+  HeldVariant() { VariantInit(&v); }
+  ~HeldVariant() { VariantClear(&v); }
+};
+
+std::u16string Utf16(const std::string& text) {
+  if (text.empty()) return {};
+  const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                       nullptr, 0);
+  std::u16string wide(static_cast<size_t>(size), u'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), size);
+  return wide;
+}
+
+std::string Utf8(BSTR text) {
+  const int length = static_cast<int>(SysStringLen(text));
+  if (length == 0) return {};
+  const int size = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
+  std::string narrow(static_cast<size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text, length, narrow.data(), size, nullptr, nullptr);
+  return narrow;
+}
+
+}  // namespace
+
+CallStatus ConvertArgument(const Value& from, ValueType to, Value& out) {
+  if (to == ValueType::kEmpty) {
+    out = from;
+    return CallStatus::kOk;
+  }
+  HeldVariant given, converted;
+  if (const auto* i2 = std::get_if<int16_t>(&from)) {
+    given.v.vt = VT_I2;
+    given.v.iVal = *i2;
+  } else if (const auto* i4 = std::get_if<int32_t>(&from)) {
+    given.v.vt = VT_I4;
+    given.v.lVal = *i4;
+  } else if (const auto* i8 = std::get_if<int64_t>(&from)) {
+    given.v.vt = VT_I8;
+    given.v.llVal = *i8;
+  } else if (const auto* text = std::get_if<std::string>(&from)) {
+    const std::u16string wide = Utf16(*text);
+    given.v.vt = VT_BSTR;
+    given.v.bstrVal = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
+    if (given.v.bstrVal == nullptr) return CallStatus::kOutOfMemory;
+  } else {
+    given.v.vt = VT_NULL;
+  }
+  const HRESULT hr = VariantChangeType(&converted.v, &given.v, 0, static_cast<VARTYPE>(to));
+  if (hr == DISP_E_OVERFLOW) return CallStatus::kOverflow;
+  if (hr == E_OUTOFMEMORY) return CallStatus::kOutOfMemory;
+  if (FAILED(hr)) return CallStatus::kTypeMismatch;
+  switch (converted.v.vt) {
+    case VT_I2:
+      out = static_cast<int16_t>(converted.v.iVal);
+      break;
+    case VT_I4:
+      out = static_cast<int32_t>(converted.v.lVal);
+      break;
+    case VT_BSTR:
+      out = Utf8(converted.v.bstrVal);
+      break;
+    default:
+      return CallStatus::kTypeMismatch;
+  }
+  return CallStatus::kOk;
+}
+
+}  // namespace tarvona::testing
