@@ -1,6 +1,7 @@
 // The Linux COM runtime against what Windows does: the shapes module and
-// host exchange, BSTRs, the coercions script arguments go through, and the
-// registry calls landing in the classes file.
+// host exchange, BSTRs, the coercions script arguments go through, type
+// information made from a table, and the registry calls landing in the
+// classes file.
 #include <comcat.h>
 #include <ocidl.h>
 #include <oleauto.h>
@@ -15,6 +16,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -26,6 +28,13 @@ static_assert(sizeof(VARIANT) == (k64 ? 24 : 16) && offsetof(VARIANT, bstrVal) =
 static_assert(sizeof(DISPPARAMS) == (k64 ? 24 : 16) && offsetof(DISPPARAMS, cArgs) == (k64 ? 16 : 8));
 static_assert(sizeof(EXCEPINFO) == (k64 ? 64 : 32) && offsetof(EXCEPINFO, scode) == (k64 ? 56 : 28));
 static_assert(sizeof(CATEGORYINFO) == 276 && sizeof(CONTROLINFO) == (k64 ? 24 : 16));
+static_assert(sizeof(ELEMDESC) == (k64 ? 32 : 16) && sizeof(VARDESC) == (k64 ? 64 : 36));
+static_assert(sizeof(TYPEATTR) == (k64 ? 96 : 76) && offsetof(TYPEATTR, cFuncs) == (k64 ? 48 : 44) &&
+              offsetof(TYPEATTR, tdescAlias) == (k64 ? 64 : 60));
+static_assert(sizeof(FUNCDESC) == (k64 ? 88 : 52) && offsetof(FUNCDESC, cParams) == (k64 ? 36 : 24) &&
+              offsetof(FUNCDESC, elemdescFunc) == (k64 ? 48 : 32));
+static_assert(sizeof(METHODDATA) == (k64 ? 40 : 28) && offsetof(METHODDATA, vtReturn) == (k64 ? 34 : 26));
+static_assert(sizeof(PARAMDATA) == (k64 ? 16 : 8) && sizeof(INTERFACEDATA) == (k64 ? 16 : 8));
 
 // A VARIANT released when it goes.
 struct Var : VARIANT {
@@ -207,6 +216,109 @@ TEST(ComRuntimeTest, TextCrossesAsUtf8) {
   OLECHAR small[2];
   EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, "abc", 3, small, 2), 0);
   EXPECT_EQ(MultiByteToWideChar(1252, 0, "abc", 3, nullptr, 0), 0);
+}
+
+std::u16string Text(BSTR text) { return {text, SysStringLen(text)}; }
+
+TEST(ComRuntimeTest, TypeInfoFromInterfaceDataDescribesItsMethods) {
+  // The table's text is the caller's and goes before the type information.
+  std::vector<std::u16string> text = {u"Sign", u"data", u"flags", u"Version"};
+  std::vector<PARAMDATA> params = {{text[1].data(), VT_BSTR}, {text[2].data(), VT_I4}};
+  std::vector<METHODDATA> methods = {
+      {text[0].data(), params.data(), 7, 7, CC_CDECL, 2, DISPATCH_METHOD, VT_BSTR},
+      {text[3].data(), nullptr, 3, 8, CC_CDECL, 0, DISPATCH_PROPERTYGET, VT_I4},
+  };
+  INTERFACEDATA data{methods.data(), 2};
+  ITypeInfo* info = nullptr;
+  ASSERT_EQ(CreateDispTypeInfo(&data, 0x409, &info), S_OK);
+  for (std::u16string& t : text) t.assign(t.size(), u'X');
+  params.clear();
+  methods.clear();
+
+  TYPEATTR* attributes = nullptr;
+  ASSERT_EQ(info->GetTypeAttr(&attributes), S_OK);
+  EXPECT_EQ(attributes->cFuncs, 2);
+  EXPECT_EQ(attributes->lcid, 0x409u);
+  EXPECT_TRUE(IsEqualGUID(attributes->guid, GUID_NULL));
+  info->ReleaseTypeAttr(attributes);
+
+  struct Method {
+    MEMBERID memid;
+    INVOKEKIND invkind;
+    std::vector<VARTYPE> params;
+    VARTYPE result;
+    std::vector<std::u16string> names;
+  };
+  const Method expected[] = {
+      {7, INVOKE_FUNC, {VT_BSTR, VT_I4}, VT_BSTR, {u"Sign", u"data", u"flags"}},
+      {3, INVOKE_PROPERTYGET, {}, VT_I4, {u"Version"}},
+  };
+  for (UINT i = 0; i < 2; ++i) {
+    const Method& m = expected[i];
+    SCOPED_TRACE(i);
+    FUNCDESC* func = nullptr;
+    ASSERT_EQ(info->GetFuncDesc(i, &func), S_OK);
+    EXPECT_EQ(func->memid, m.memid);
+    EXPECT_EQ(func->invkind, m.invkind);
+    EXPECT_EQ(func->elemdescFunc.tdesc.vt, m.result);
+    ASSERT_EQ(func->cParams, static_cast<SHORT>(m.params.size()));
+    for (size_t p = 0; p < m.params.size(); ++p) {
+      EXPECT_EQ(func->lprgelemdescParam[p].tdesc.vt, m.params[p]);
+    }
+    info->ReleaseFuncDesc(func);
+    // All the names, then only as many as asked for.
+    for (const UINT room : {8u, 1u}) {
+      BSTR names[8] = {};
+      UINT got = 0;
+      ASSERT_EQ(info->GetNames(m.memid, names, room, &got), S_OK);
+      ASSERT_EQ(got, std::min<size_t>(room, m.names.size()));
+      for (UINT n = 0; n < got; ++n) {
+        EXPECT_EQ(Text(names[n]), m.names[n]);
+        SysFreeString(names[n]);
+      }
+    }
+  }
+  FUNCDESC* none = nullptr;
+  EXPECT_EQ(info->GetFuncDesc(2, &none), TYPE_E_ELEMENTNOTFOUND);
+  EXPECT_EQ(none, nullptr);
+  BSTR name = nullptr;
+  UINT got = 1;
+  EXPECT_EQ(info->GetNames(99, &name, 1, &got), TYPE_E_ELEMENTNOTFOUND);
+  EXPECT_EQ(got, 0u);
+
+  struct Lookup {
+    std::vector<std::u16string> names;
+    HRESULT hr;
+    std::vector<MEMBERID> ids;
+  };
+  const Lookup lookups[] = {
+      {{u"sign"}, S_OK, {7}},
+      {{u"SIGN", u"FLAGS", u"data"}, S_OK, {7, 1, 0}},
+      {{u"version"}, S_OK, {3}},
+      {{u"Sign", u"nope"}, DISP_E_UNKNOWNNAME, {7, MEMBERID_NIL}},
+      {{u"Signs"}, DISP_E_UNKNOWNNAME, {MEMBERID_NIL}},
+  };
+  for (const Lookup& l : lookups) {
+    std::vector<std::u16string> copies = l.names;
+    std::vector<LPOLESTR> names;
+    for (std::u16string& c : copies) names.push_back(c.data());
+    std::vector<MEMBERID> ids(names.size(), 42);
+    EXPECT_EQ(info->GetIDsOfNames(names.data(), static_cast<UINT>(names.size()), ids.data()), l.hr);
+    EXPECT_EQ(ids, l.ids);
+  }
+
+  // What is not offered leaves nothing behind in its out-parameters.
+  BSTR doc = SysAllocString(OLESTR("stale"));
+  BSTR kept = doc;
+  DWORD context = 5;
+  EXPECT_EQ(info->GetDocumentation(7, &doc, nullptr, &context, nullptr), E_NOTIMPL);
+  EXPECT_EQ(doc, nullptr);
+  EXPECT_EQ(context, 0u);
+  SysFreeString(kept);
+  ITypeInfo* same = nullptr;
+  ASSERT_EQ(info->QueryInterface(IID_ITypeInfo, reinterpret_cast<void**>(&same)), S_OK);
+  same->Release();
+  EXPECT_EQ(info->Release(), 0u);
 }
 
 class ComRuntimeRegistryTest : public ::testing::Test {
