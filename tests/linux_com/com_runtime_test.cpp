@@ -1,7 +1,7 @@
 // The Linux COM runtime against what Windows does: the shapes module and
 // host exchange, BSTRs, the coercions script arguments go through, type
-// information made from a table, and the registry calls landing in the
-// classes file.
+// information made from a table, DIB sections, and the registry calls
+// landing in the classes file.
 #include <comcat.h>
 #include <ocidl.h>
 #include <oleauto.h>
@@ -35,6 +35,7 @@ static_assert(sizeof(FUNCDESC) == (k64 ? 88 : 52) && offsetof(FUNCDESC, cParams)
               offsetof(FUNCDESC, elemdescFunc) == (k64 ? 48 : 32));
 static_assert(sizeof(METHODDATA) == (k64 ? 40 : 28) && offsetof(METHODDATA, vtReturn) == (k64 ? 34 : 26));
 static_assert(sizeof(PARAMDATA) == (k64 ? 16 : 8) && sizeof(INTERFACEDATA) == (k64 ? 16 : 8));
+static_assert(sizeof(BITMAPINFOHEADER) == 40 && sizeof(BITMAPINFO) == 44);
 
 // A VARIANT released when it goes.
 struct Var : VARIANT {
@@ -319,6 +320,67 @@ TEST(ComRuntimeTest, TypeInfoFromInterfaceDataDescribesItsMethods) {
   ASSERT_EQ(info->QueryInterface(IID_ITypeInfo, reinterpret_cast<void**>(&same)), S_OK);
   same->Release();
   EXPECT_EQ(info->Release(), 0u);
+}
+
+TEST(ComRuntimeTest, DibSectionTakesPaintAsBgra) {
+  const COLORREF white = RGB(255, 255, 255);
+  const COLORREF ink = RGB(0x12, 0x34, 0x56);
+  for (const LONG rows : {-3, 3}) {  // top-down, bottom-up
+    SCOPED_TRACE(rows);
+    HDC dc = CreateCompatibleDC(nullptr);
+    ASSERT_NE(dc, nullptr);
+    BITMAPINFO info{};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), 4, rows, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    ASSERT_NE(bitmap, nullptr);
+    ASSERT_NE(bits, nullptr);
+    auto* bytes = static_cast<BYTE*>(bits);
+    std::memset(bytes, 0xFF, 4 * 3 * 4);
+    HGDIOBJ stock = SelectObject(dc, bitmap);
+    ASSERT_NE(stock, nullptr);
+
+    EXPECT_EQ(SetPixelV(dc, 1, 2, ink), TRUE);
+    EXPECT_EQ(GetPixel(dc, 1, 2), ink);
+    EXPECT_EQ(GetPixel(dc, 0, 0), white);
+    const BYTE* pixel = bytes + ((rows < 0 ? 2 : 0) * 4 + 1) * 4;
+    EXPECT_EQ(std::vector<BYTE>(pixel, pixel + 4), (std::vector<BYTE>{0x56, 0x34, 0x12, 0x00}));
+    EXPECT_EQ(SetPixelV(dc, 4, 0, ink), FALSE);
+    EXPECT_EQ(GetPixel(dc, 0, 3), CLR_INVALID);
+
+    // Selected into one context at a time, and not deleted while it is.
+    HDC other = CreateCompatibleDC(dc);
+    EXPECT_EQ(SelectObject(other, bitmap), nullptr);
+    EXPECT_EQ(DeleteDC(other), TRUE);
+    EXPECT_EQ(DeleteObject(bitmap), FALSE);
+    EXPECT_EQ(SelectObject(dc, stock), bitmap);
+    EXPECT_EQ(DeleteObject(bitmap), TRUE);
+    EXPECT_EQ(DeleteDC(dc), TRUE);
+    EXPECT_EQ(DeleteDC(dc), FALSE);
+  }
+
+  struct Refused {
+    const char* what;
+    LONG width, height;
+    WORD bit_count;
+    DWORD compression;
+  };
+  const Refused refused[] = {
+      {"24 bits", 4, 4, 24, BI_RGB},
+      {"bit fields", 4, 4, 32, 3},
+      {"no rows", 4, 0, 32, BI_RGB},
+      {"no columns", 0, 4, 32, BI_RGB},
+      {"too large", 0x7FFFFFFF, 2, 32, BI_RGB},
+  };
+  for (const Refused& r : refused) {
+    BITMAPINFO info{};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), r.width, r.height, 1, r.bit_count, r.compression,
+                      0, 0, 0, 0, 0};
+    void* bits = &info;
+    EXPECT_EQ(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0), nullptr)
+        << r.what;
+    EXPECT_EQ(bits, nullptr) << r.what;
+  }
 }
 
 class ComRuntimeRegistryTest : public ::testing::Test {
