@@ -1,6 +1,6 @@
-// Object creation and GUID text. The one class the runtime itself creates
-// is the component categories manager: com's manager over HKEY_CLASSES_ROOT
-// (com::ClassesRoot), behind Windows' ICatRegister.
+// The runtime's own class and GUID text. The one class the runtime itself
+// provides is the component categories manager: com's manager over
+// HKEY_CLASSES_ROOT (com::ClassesRoot), behind Windows' ICatRegister.
 #include <algorithm>
 #include <atomic>
 #include <iterator>
@@ -11,6 +11,7 @@
 #include <comcat.h>
 #include <objbase.h>
 
+#include "linux/com/runtime_classes.h"
 #include "linux/com/single_interface.h"
 
 #include "com/classes_root.h"
@@ -109,28 +110,43 @@ class CategoriesManager final : public tarvona::linux_com::SingleInterface<ICatR
   com::ICatRegister* manager_ = nullptr;
 };
 
+// Makes categories managers; there is nothing of a module to keep loaded.
+class CategoriesFactory final : public tarvona::linux_com::SingleInterface<IClassFactory> {
+ public:
+  CategoriesFactory() : SingleInterface(IID_IClassFactory) {}
+  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
+    if (out == nullptr) return E_POINTER;
+    *out = nullptr;
+    if (outer != nullptr) return CLASS_E_NOAGGREGATION;
+    CategoriesManager* manager = nullptr;
+    try {
+      manager = new CategoriesManager;
+    } catch (const std::bad_alloc&) {
+      return E_OUTOFMEMORY;
+    }
+    HRESULT hr = manager->Start();
+    if (SUCCEEDED(hr)) hr = manager->QueryInterface(iid, out);
+    manager->Release();
+    return hr;
+  }
+  HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
+};
+
 }  // namespace
 
-extern "C" HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID iid,
-                                    LPVOID* out) {
-  if (out == nullptr) return E_POINTER;
+namespace tarvona::linux_com {
+
+HRESULT RuntimeClassObject(REFCLSID clsid, REFIID iid, void** out) {
   *out = nullptr;
-  if (!IsEqualCLSID(clsid, CLSID_StdComponentCategoriesMgr) ||
-      (context & CLSCTX_INPROC_SERVER) == 0) {
-    return REGDB_E_CLASSNOTREG;
-  }
-  if (outer != nullptr) return CLASS_E_NOAGGREGATION;
-  CategoriesManager* manager = nullptr;
-  try {
-    manager = new CategoriesManager;
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  }
-  HRESULT hr = manager->Start();
-  if (SUCCEEDED(hr)) hr = manager->QueryInterface(iid, out);
-  manager->Release();
+  if (!IsEqualCLSID(clsid, CLSID_StdComponentCategoriesMgr)) return CLASS_E_CLASSNOTAVAILABLE;
+  auto* factory = new (std::nothrow) CategoriesFactory;
+  if (factory == nullptr) return E_OUTOFMEMORY;
+  const HRESULT hr = factory->QueryInterface(iid, out);
+  factory->Release();
   return hr;
 }
+
+}  // namespace tarvona::linux_com
 
 extern "C" int StringFromGUID2(REFGUID guid, LPOLESTR text, int size) {
   if (text == nullptr || size < 39) return 0;

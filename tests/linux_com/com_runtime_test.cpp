@@ -1,12 +1,13 @@
 // The Linux COM runtime against what Windows does: the shapes module and
 // host exchange, BSTRs, the coercions script arguments go through, type
-// information made from a table, DIB sections, and the registry calls
-// landing in the classes file.
+// information made from a table, DIB sections, the registry calls landing
+// in the classes file, and activation of in-process servers.
 #include <comcat.h>
 #include <ocidl.h>
 #include <oleauto.h>
 #include <windows.h>
 
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -17,6 +18,8 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "tests/linux_com/test_module.h"
 
 namespace {
 
@@ -494,6 +497,119 @@ TEST_F(ComRuntimeRegistryTest, CategoriesManagerWritesTheClassesFile) {
   EXPECT_EQ(CoCreateInstance(kClass, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &other),
             REGDB_E_CLASSNOTREG);
   EXPECT_EQ(other, nullptr);
+}
+
+class ComRuntimeActivationTest : public ComRuntimeRegistryTest {
+ protected:
+  static void SetDefault(const std::u16string& path, const char* value) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE,
+                              nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    const std::u16string data(value, value + std::strlen(value));
+    EXPECT_EQ(RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+                             static_cast<DWORD>((data.size() + 1) * sizeof(WCHAR))),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+  }
+  // The test class served by `server`, or by nothing for null.
+  static void Serve(const char* server) {
+    RegDeleteTreeW(HKEY_CLASSES_ROOT, kClassKey);
+    if (server != nullptr) SetDefault(std::u16string(kClassKey) + u"\\InprocServer32", server);
+  }
+  static bool Loaded(const char* path) {
+    void* handle = dlopen(path, RTLD_NOW | RTLD_NOLOAD);
+    if (handle != nullptr) dlclose(handle);
+    return handle != nullptr;
+  }
+  static constexpr const char16_t* kClassKey = u"CLSID\\{6E2B91D4-3A0C-4F57-8B1E-52C709AD446F}";
+};
+
+TEST_F(ComRuntimeActivationTest, ProgIdsAndClassTextGiveTheClass) {
+  SetDefault(u"TarvonaTest.Module\\CLSID", "{6e2b91d4-3a0c-4f57-8b1e-52c709ad446f}");
+  SetDefault(u"TarvonaTest.Broken\\CLSID", "not a class");
+  using Parse = HRESULT (*)(LPCOLESTR, LPCLSID);
+  struct Case {
+    const char* what;
+    Parse parse;
+    const char16_t* text;
+    HRESULT hr;
+    CLSID clsid;
+  };
+  const Case cases[] = {
+      {"ProgID", CLSIDFromProgID, u"TarvonaTest.Module", S_OK, kTestModuleClass},
+      {"unknown ProgID", CLSIDFromProgID, u"TarvonaTest.Missing", CO_E_CLASSSTRING, CLSID_NULL},
+      {"ProgID of no class", CLSIDFromProgID, u"TarvonaTest.Broken", CO_E_CLASSSTRING, CLSID_NULL},
+      {"class text as ProgID", CLSIDFromProgID, u"{6E2B91D4-3A0C-4F57-8B1E-52C709AD446F}",
+       CO_E_CLASSSTRING, CLSID_NULL},
+      {"class text", CLSIDFromString, u"{6e2b91d4-3a0c-4f57-8B1E-52C709AD446F}", S_OK,
+       kTestModuleClass},
+      {"ProgID as class text", CLSIDFromString, u"TarvonaTest.Module", S_OK, kTestModuleClass},
+      {"no braces", CLSIDFromString, u"6E2B91D4-3A0C-4F57-8B1E-52C709AD446F", CO_E_CLASSSTRING,
+       CLSID_NULL},
+      {"no text", CLSIDFromString, nullptr, S_OK, CLSID_NULL},
+  };
+  for (const Case& c : cases) {
+    CLSID clsid = kTestModuleClass;
+    clsid.Data1 ^= 1;
+    EXPECT_EQ(c.parse(c.text, &clsid), c.hr) << c.what;
+    EXPECT_TRUE(IsEqualCLSID(clsid, c.clsid)) << c.what;
+  }
+}
+
+TEST_F(ComRuntimeActivationTest, CreatesThroughTheModuleTheRecordNames) {
+  struct Case {
+    const char* what;
+    const char* server;
+    IID iid;
+    HRESULT hr;
+  };
+  const Case cases[] = {
+      {"not registered", nullptr, IID_IUnknown, REGDB_E_CLASSNOTREG},
+      {"no such file", "/nonexistent/module.so", IID_IUnknown, CO_E_DLLNOTFOUND},
+      {"no DllCanUnloadNow", TEST_MODULE_INCOMPLETE, IID_IUnknown, CO_E_ERRORINDLL},
+      {"made nothing", TEST_MODULE, IID_IDispatch, E_NOINTERFACE},
+      {"created", TEST_MODULE, IID_IUnknown, S_OK},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Serve(c.server);
+    IUnknown* object = reinterpret_cast<IUnknown*>(&object);
+    ASSERT_EQ(CoCreateInstance(kTestModuleClass, nullptr, CLSCTX_INPROC_SERVER, c.iid,
+                               reinterpret_cast<void**>(&object)),
+              c.hr);
+    // Only a module that made something stays, until its objects go.
+    ASSERT_EQ(object != nullptr, SUCCEEDED(c.hr));
+    if (c.server != nullptr) {
+      EXPECT_EQ(Loaded(c.server), SUCCEEDED(c.hr));
+    }
+    if (object == nullptr) continue;
+    CoFreeUnusedLibraries();
+    EXPECT_TRUE(Loaded(c.server));
+    object->Release();
+    CoFreeUnusedLibraries();
+    EXPECT_FALSE(Loaded(c.server));
+  }
+}
+
+TEST_F(ComRuntimeActivationTest, LastUninitializeFreesEveryModule) {
+  Serve(TEST_MODULE);
+  ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+  EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_FALSE);
+  EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), RPC_E_CHANGED_MODE);
+  IClassFactory* factory = nullptr;
+  ASSERT_EQ(CoGetClassObject(kTestModuleClass, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
+                             reinterpret_cast<void**>(&factory)),
+            S_OK);
+  // A locked server stays through CoFreeUnusedLibraries, not through the end.
+  EXPECT_EQ(factory->LockServer(TRUE), S_OK);
+  factory->Release();
+  CoFreeUnusedLibraries();
+  EXPECT_TRUE(Loaded(TEST_MODULE));
+  CoUninitialize();
+  EXPECT_TRUE(Loaded(TEST_MODULE));
+  CoUninitialize();
+  EXPECT_FALSE(Loaded(TEST_MODULE));
 }
 
 }  // namespace
