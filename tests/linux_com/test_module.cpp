@@ -1,52 +1,36 @@
 // A small in-process server for the activation tests: one class, whose
-// objects answer IUnknown only. It may go once no object, class object
-// reference or server lock is left. Built without DllCanUnloadNow too
+// objects answer IUnknown only. It may go once no object, class object or
+// server lock is left. Built without DllCanUnloadNow too
 // (TEST_MODULE_WITHOUT_UNLOAD), as a module lacking an entry point.
 #include <objbase.h>
 
 #include <atomic>
 
+#include "linux/com/single_interface.h"
 #include "tests/linux_com/test_module.h"
 
 namespace {
 
+using tarvona::linux_com::SingleInterface;
+
 std::atomic<long> holds{0};
 
-class Object final : public IUnknown {
- public:
-  Object() { ++holds; }
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    *out = nullptr;
-    if (!IsEqualIID(iid, IID_IUnknown)) return E_NOINTERFACE;
-    AddRef();
-    *out = this;
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG left = --references_;
-    if (left == 0) delete this;
-    return left;
-  }
-
- private:
-  ~Object() { --holds; }
-  std::atomic<ULONG> references_{1};
+// Holds the module while it lives.
+template <typename Interface>
+class Held : public SingleInterface<Interface> {
+ protected:
+  explicit Held(REFIID iid) : SingleInterface<Interface>(iid) { ++holds; }
+  ~Held() override { --holds; }
 };
 
-class Factory final : public IClassFactory {
+class Object final : public Held<IUnknown> {
  public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    *out = nullptr;
-    if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IClassFactory)) {
-      return E_NOINTERFACE;
-    }
-    AddRef();
-    *out = this;
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++holds); }
-  ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(--holds); }
+  Object() : Held(IID_IUnknown) {}
+};
+
+class Factory final : public Held<IClassFactory> {
+ public:
+  Factory() : Held(IID_IClassFactory) {}
   HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
     *out = nullptr;
     if (outer != nullptr) return CLASS_E_NOAGGREGATION;
@@ -61,14 +45,15 @@ class Factory final : public IClassFactory {
   }
 };
 
-Factory factory;
-
 }  // namespace
 
 HRESULT DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID* out) {
   *out = nullptr;
   if (!IsEqualCLSID(clsid, kTestModuleClass)) return CLASS_E_CLASSNOTAVAILABLE;
-  return factory.QueryInterface(iid, out);
+  Factory* factory = new Factory;
+  const HRESULT hr = factory->QueryInterface(iid, out);
+  factory->Release();
+  return hr;
 }
 
 #ifndef TEST_MODULE_WITHOUT_UNLOAD
