@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "host/platform_host.h"
 #include "host/png_writer.h"
 #include "host/wide_text.h"
 #include "module/control_caller.h"

@@ -1,18 +1,19 @@
 #!/bin/sh
 # Fails when a source includes a header against the direction of the layers:
 #   common, encoding, platform (the OS seam)  ->  token, capi  ->  control
-#   ->  module (with com/, the Linux COM emulation, and the store road's
-#   NSS platform and GTK dialog); on Windows, control -> windows/cryptoapi
-#   (the store road on CryptoAPI) -> windows/ocx (the module file, which
-#   builds on Linux too, there over capi/nss and capi/dialog);
-#   windows/installer (the MSI's registry generator) reads common only; the
-#   Linux COM runtime (linux/com, Windows' COM declarations and their
-#   implementation on Linux) builds on com/ until that goes; the
-#   Windows host (windows/host) builds on host/ and reaches controls
-#   through real COM only.
-# host/ reaches controls only through com/, adaptor/ stands alone; tests,
-# test support, benchmarks and fuzz targets may include anything. An include
-# that climbs out of its folder ("../") is refused everywhere.
+#   ->  module (the control's in-process server, one source for both
+#   systems, over the store road's NSS platform and GTK dialog on Linux and
+#   windows/cryptoapi on Windows);
+#   linux/com, the Linux COM runtime (Windows' COM declarations and their
+#   implementation on Linux), builds on common and platform only;
+#   windows/installer (the MSI's registry generator) reads common only;
+#   host/ and windows/host reach controls only through COM: of the module
+#   they know the one interface it declares for them (module/control_caller.h).
+# adaptor/ stands alone; tests, test support, benchmarks and fuzz targets may
+# include anything. An include that climbs out of its folder ("../") is
+# refused everywhere. Above the COM runtime, the module and the host's COM
+# code include no system header of Linux's own: what they need of the
+# system comes through the Windows-shaped headers.
 #   scripts/check-layering.sh [SOURCE_DIR]
 cd "${1:-$(dirname "$0")/..}" || exit 2
 
@@ -22,7 +23,7 @@ layer() {
     capi/nss/*) echo capi_nss ;;
     capi/dialog/*) echo capi_gtk ;;
     windows/cryptoapi/*) echo windows_capi ;;
-    windows/ocx/*) echo windows_ocx ;;
+    module/control_caller.h) echo module_interface ;;
     windows/installer/*) echo windows_installer ;;
     windows/host/*) echo windows_host ;;
     linux/com/*) echo linux_com ;;
@@ -42,20 +43,19 @@ allowed() {
     capi_nss) echo "common encoding platform capi capi_nss" ;;
     capi_gtk) echo "common encoding platform capi capi_gtk" ;;
     control) echo "common encoding platform token capi control" ;;
-    com) echo "common platform com" ;;
-    linux_com) echo "common platform com linux_com" ;;
-    module) echo "common encoding platform token capi capi_nss capi_gtk control com module" ;;
-    host) echo "common encoding platform com host" ;;
+    linux_com) echo "common platform linux_com" ;;
+    module) echo "common encoding platform token capi capi_nss capi_gtk control windows_capi module_interface module" ;;
+    module_interface) echo "module_interface" ;;
+    host) echo "common encoding platform linux_com module_interface host" ;;
     adaptor) echo "adaptor" ;;
     windows_capi) echo "common encoding platform capi windows_capi" ;;
-    windows_ocx) echo "common encoding platform token capi capi_nss capi_gtk control windows windows_capi windows_ocx" ;;
     windows_installer) echo "common windows_installer" ;;
-    windows_host) echo "common encoding platform host windows windows_host" ;;
+    windows_host) echo "common encoding platform host module_interface windows_host" ;;
   esac
 }
 
 violations=$(
-  find common encoding platform token capi control com linux module host adaptor windows \
+  find common encoding platform token capi control linux module host adaptor windows \
        -name '*.h' -o -name '*.cpp' 2>/dev/null | sort | while read -r file; do
     own=$(layer "$file")
     ok=" $(allowed "$own") "
@@ -74,6 +74,24 @@ violations=$(
       done
   done
 )
+
+# The module and the host's COM code: Windows-shaped headers and the C++
+# library only.
+system_headers=$(
+  find module host/com_control_host.* host/host_session.* host/status_names.cpp host/wide_text.* \
+       host/png_writer.* -name '*.h' -o -name '*.cpp' 2>/dev/null | sort | while read -r file; do
+    sed -n 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*<\([^>]*\)>.*/\1/p' "$file" |
+      while read -r header; do
+        case $header in
+          unistd.h | dlfcn.h | fcntl.h | poll.h | signal.h | spawn.h | pthread.h | sys/* | \
+          gtk/* | glib* | nss* | pk11* | cert*.h | png.h)
+            echo "$file: #include <$header> is a Linux system header" ;;
+        esac
+      done
+  done
+)
+violations="$violations${system_headers:+
+$system_headers}"
 
 if [ -n "$violations" ]; then
   echo "$violations"

@@ -13,7 +13,7 @@
 #include <objbase.h>
 #include <windows.h>
 
-#include "common/control_identity.h"
+#include "common/registration_record.h"
 #include "encoding/base64.h"
 #include "host/host_process.h"
 #include "linux/com/registry_model.h"

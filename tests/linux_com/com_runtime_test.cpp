@@ -1,11 +1,13 @@
 // The Linux COM runtime against what Windows does: the shapes module and
-// host exchange, BSTRs, the coercions script arguments go through, and the
-// registry calls landing in the classes file.
+// host exchange, BSTRs, the coercions script arguments go through, type
+// information made from a table, DIB sections, the registry calls landing
+// in the classes file, and activation of in-process servers.
 #include <comcat.h>
 #include <ocidl.h>
 #include <oleauto.h>
 #include <windows.h>
 
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -15,6 +17,9 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
+
+#include "tests/linux_com/test_module.h"
 
 namespace {
 
@@ -26,6 +31,14 @@ static_assert(sizeof(VARIANT) == (k64 ? 24 : 16) && offsetof(VARIANT, bstrVal) =
 static_assert(sizeof(DISPPARAMS) == (k64 ? 24 : 16) && offsetof(DISPPARAMS, cArgs) == (k64 ? 16 : 8));
 static_assert(sizeof(EXCEPINFO) == (k64 ? 64 : 32) && offsetof(EXCEPINFO, scode) == (k64 ? 56 : 28));
 static_assert(sizeof(CATEGORYINFO) == 276 && sizeof(CONTROLINFO) == (k64 ? 24 : 16));
+static_assert(sizeof(ELEMDESC) == (k64 ? 32 : 16) && sizeof(VARDESC) == (k64 ? 64 : 36));
+static_assert(sizeof(TYPEATTR) == (k64 ? 96 : 76) && offsetof(TYPEATTR, cFuncs) == (k64 ? 48 : 44) &&
+              offsetof(TYPEATTR, tdescAlias) == (k64 ? 64 : 60));
+static_assert(sizeof(FUNCDESC) == (k64 ? 88 : 52) && offsetof(FUNCDESC, cParams) == (k64 ? 36 : 24) &&
+              offsetof(FUNCDESC, elemdescFunc) == (k64 ? 48 : 32));
+static_assert(sizeof(METHODDATA) == (k64 ? 40 : 28) && offsetof(METHODDATA, vtReturn) == (k64 ? 34 : 26));
+static_assert(sizeof(PARAMDATA) == (k64 ? 16 : 8) && sizeof(INTERFACEDATA) == (k64 ? 16 : 8));
+static_assert(sizeof(BITMAPINFOHEADER) == 40 && sizeof(BITMAPINFO) == 44);
 
 // A VARIANT released when it goes.
 struct Var : VARIANT {
@@ -209,6 +222,170 @@ TEST(ComRuntimeTest, TextCrossesAsUtf8) {
   EXPECT_EQ(MultiByteToWideChar(1252, 0, "abc", 3, nullptr, 0), 0);
 }
 
+std::u16string Text(BSTR text) { return {text, SysStringLen(text)}; }
+
+TEST(ComRuntimeTest, TypeInfoFromInterfaceDataDescribesItsMethods) {
+  // The table's text is the caller's and goes before the type information.
+  std::vector<std::u16string> text = {u"Sign", u"data", u"flags", u"Version"};
+  std::vector<PARAMDATA> params = {{text[1].data(), VT_BSTR}, {text[2].data(), VT_I4}};
+  std::vector<METHODDATA> methods = {
+      {text[0].data(), params.data(), 7, 7, CC_CDECL, 2, DISPATCH_METHOD, VT_BSTR},
+      {text[3].data(), nullptr, 3, 8, CC_CDECL, 0, DISPATCH_PROPERTYGET, VT_I4},
+  };
+  INTERFACEDATA data{methods.data(), 2};
+  ITypeInfo* info = nullptr;
+  ASSERT_EQ(CreateDispTypeInfo(&data, 0x409, &info), S_OK);
+  for (std::u16string& t : text) t.assign(t.size(), u'X');
+  params.clear();
+  methods.clear();
+
+  TYPEATTR* attributes = nullptr;
+  ASSERT_EQ(info->GetTypeAttr(&attributes), S_OK);
+  EXPECT_EQ(attributes->cFuncs, 2);
+  EXPECT_EQ(attributes->lcid, 0x409u);
+  EXPECT_TRUE(IsEqualGUID(attributes->guid, GUID_NULL));
+  info->ReleaseTypeAttr(attributes);
+
+  struct Method {
+    MEMBERID memid;
+    INVOKEKIND invkind;
+    std::vector<VARTYPE> params;
+    VARTYPE result;
+    std::vector<std::u16string> names;
+  };
+  const Method expected[] = {
+      {7, INVOKE_FUNC, {VT_BSTR, VT_I4}, VT_BSTR, {u"Sign", u"data", u"flags"}},
+      {3, INVOKE_PROPERTYGET, {}, VT_I4, {u"Version"}},
+  };
+  for (UINT i = 0; i < 2; ++i) {
+    const Method& m = expected[i];
+    SCOPED_TRACE(i);
+    FUNCDESC* func = nullptr;
+    ASSERT_EQ(info->GetFuncDesc(i, &func), S_OK);
+    EXPECT_EQ(func->memid, m.memid);
+    EXPECT_EQ(func->invkind, m.invkind);
+    EXPECT_EQ(func->elemdescFunc.tdesc.vt, m.result);
+    ASSERT_EQ(func->cParams, static_cast<SHORT>(m.params.size()));
+    for (size_t p = 0; p < m.params.size(); ++p) {
+      EXPECT_EQ(func->lprgelemdescParam[p].tdesc.vt, m.params[p]);
+    }
+    info->ReleaseFuncDesc(func);
+    // All the names, then only as many as asked for.
+    for (const UINT room : {8u, 1u}) {
+      BSTR names[8] = {};
+      UINT got = 0;
+      ASSERT_EQ(info->GetNames(m.memid, names, room, &got), S_OK);
+      ASSERT_EQ(got, std::min<size_t>(room, m.names.size()));
+      for (UINT n = 0; n < got; ++n) {
+        EXPECT_EQ(Text(names[n]), m.names[n]);
+        SysFreeString(names[n]);
+      }
+    }
+  }
+  FUNCDESC* none = nullptr;
+  EXPECT_EQ(info->GetFuncDesc(2, &none), TYPE_E_ELEMENTNOTFOUND);
+  EXPECT_EQ(none, nullptr);
+  BSTR name = nullptr;
+  UINT got = 1;
+  EXPECT_EQ(info->GetNames(99, &name, 1, &got), TYPE_E_ELEMENTNOTFOUND);
+  EXPECT_EQ(got, 0u);
+
+  struct Lookup {
+    std::vector<std::u16string> names;
+    HRESULT hr;
+    std::vector<MEMBERID> ids;
+  };
+  const Lookup lookups[] = {
+      {{u"sign"}, S_OK, {7}},
+      {{u"SIGN", u"FLAGS", u"data"}, S_OK, {7, 1, 0}},
+      {{u"version"}, S_OK, {3}},
+      {{u"Sign", u"nope"}, DISP_E_UNKNOWNNAME, {7, MEMBERID_NIL}},
+      {{u"Signs"}, DISP_E_UNKNOWNNAME, {MEMBERID_NIL}},
+  };
+  for (const Lookup& l : lookups) {
+    std::vector<std::u16string> copies = l.names;
+    std::vector<LPOLESTR> names;
+    for (std::u16string& c : copies) names.push_back(c.data());
+    std::vector<MEMBERID> ids(names.size(), 42);
+    EXPECT_EQ(info->GetIDsOfNames(names.data(), static_cast<UINT>(names.size()), ids.data()), l.hr);
+    EXPECT_EQ(ids, l.ids);
+  }
+
+  // What is not offered leaves nothing behind in its out-parameters.
+  BSTR doc = SysAllocString(OLESTR("stale"));
+  BSTR kept = doc;
+  DWORD context = 5;
+  EXPECT_EQ(info->GetDocumentation(7, &doc, nullptr, &context, nullptr), E_NOTIMPL);
+  EXPECT_EQ(doc, nullptr);
+  EXPECT_EQ(context, 0u);
+  SysFreeString(kept);
+  ITypeInfo* same = nullptr;
+  ASSERT_EQ(info->QueryInterface(IID_ITypeInfo, reinterpret_cast<void**>(&same)), S_OK);
+  same->Release();
+  EXPECT_EQ(info->Release(), 0u);
+}
+
+TEST(ComRuntimeTest, DibSectionTakesPaintAsBgra) {
+  const COLORREF white = RGB(255, 255, 255);
+  const COLORREF ink = RGB(0x12, 0x34, 0x56);
+  for (const LONG rows : {-3, 3}) {  // top-down, bottom-up
+    SCOPED_TRACE(rows);
+    HDC dc = CreateCompatibleDC(nullptr);
+    ASSERT_NE(dc, nullptr);
+    BITMAPINFO info{};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), 4, rows, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    ASSERT_NE(bitmap, nullptr);
+    ASSERT_NE(bits, nullptr);
+    auto* bytes = static_cast<BYTE*>(bits);
+    std::memset(bytes, 0xFF, 4 * 3 * 4);
+    HGDIOBJ stock = SelectObject(dc, bitmap);
+    ASSERT_NE(stock, nullptr);
+
+    EXPECT_EQ(SetPixelV(dc, 1, 2, ink), TRUE);
+    EXPECT_EQ(GetPixel(dc, 1, 2), ink);
+    EXPECT_EQ(GetPixel(dc, 0, 0), white);
+    const BYTE* pixel = bytes + ((rows < 0 ? 2 : 0) * 4 + 1) * 4;
+    EXPECT_EQ(std::vector<BYTE>(pixel, pixel + 4), (std::vector<BYTE>{0x56, 0x34, 0x12, 0x00}));
+    EXPECT_EQ(SetPixelV(dc, 4, 0, ink), FALSE);
+    EXPECT_EQ(GetPixel(dc, 0, 3), CLR_INVALID);
+
+    // Selected into one context at a time, and not deleted while it is.
+    HDC other = CreateCompatibleDC(dc);
+    EXPECT_EQ(SelectObject(other, bitmap), nullptr);
+    EXPECT_EQ(DeleteDC(other), TRUE);
+    EXPECT_EQ(DeleteObject(bitmap), FALSE);
+    EXPECT_EQ(SelectObject(dc, stock), bitmap);
+    EXPECT_EQ(DeleteObject(bitmap), TRUE);
+    EXPECT_EQ(DeleteDC(dc), TRUE);
+    EXPECT_EQ(DeleteDC(dc), FALSE);
+  }
+
+  struct Refused {
+    const char* what;
+    LONG width, height;
+    WORD bit_count;
+    DWORD compression;
+  };
+  const Refused refused[] = {
+      {"24 bits", 4, 4, 24, BI_RGB},
+      {"bit fields", 4, 4, 32, 3},
+      {"no rows", 4, 0, 32, BI_RGB},
+      {"no columns", 0, 4, 32, BI_RGB},
+      {"too large", 0x7FFFFFFF, 2, 32, BI_RGB},
+  };
+  for (const Refused& r : refused) {
+    BITMAPINFO info{};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), r.width, r.height, 1, r.bit_count, r.compression,
+                      0, 0, 0, 0, 0};
+    void* bits = &info;
+    EXPECT_EQ(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0), nullptr)
+        << r.what;
+    EXPECT_EQ(bits, nullptr) << r.what;
+  }
+}
+
 class ComRuntimeRegistryTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -320,6 +497,119 @@ TEST_F(ComRuntimeRegistryTest, CategoriesManagerWritesTheClassesFile) {
   EXPECT_EQ(CoCreateInstance(kClass, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &other),
             REGDB_E_CLASSNOTREG);
   EXPECT_EQ(other, nullptr);
+}
+
+class ComRuntimeActivationTest : public ComRuntimeRegistryTest {
+ protected:
+  static void SetDefault(const std::u16string& path, const char* value) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE,
+                              nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    const std::u16string data(value, value + std::strlen(value));
+    EXPECT_EQ(RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+                             static_cast<DWORD>((data.size() + 1) * sizeof(WCHAR))),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+  }
+  // The test class served by `server`, or by nothing for null.
+  static void Serve(const char* server) {
+    RegDeleteTreeW(HKEY_CLASSES_ROOT, kClassKey);
+    if (server != nullptr) SetDefault(std::u16string(kClassKey) + u"\\InprocServer32", server);
+  }
+  static bool Loaded(const char* path) {
+    void* handle = dlopen(path, RTLD_NOW | RTLD_NOLOAD);
+    if (handle != nullptr) dlclose(handle);
+    return handle != nullptr;
+  }
+  static constexpr const char16_t* kClassKey = u"CLSID\\{6E2B91D4-3A0C-4F57-8B1E-52C709AD446F}";
+};
+
+TEST_F(ComRuntimeActivationTest, ProgIdsAndClassTextGiveTheClass) {
+  SetDefault(u"TarvonaTest.Module\\CLSID", "{6e2b91d4-3a0c-4f57-8b1e-52c709ad446f}");
+  SetDefault(u"TarvonaTest.Broken\\CLSID", "not a class");
+  using Parse = HRESULT (*)(LPCOLESTR, LPCLSID);
+  struct Case {
+    const char* what;
+    Parse parse;
+    const char16_t* text;
+    HRESULT hr;
+    CLSID clsid;
+  };
+  const Case cases[] = {
+      {"ProgID", CLSIDFromProgID, u"TarvonaTest.Module", S_OK, kTestModuleClass},
+      {"unknown ProgID", CLSIDFromProgID, u"TarvonaTest.Missing", CO_E_CLASSSTRING, CLSID_NULL},
+      {"ProgID of no class", CLSIDFromProgID, u"TarvonaTest.Broken", CO_E_CLASSSTRING, CLSID_NULL},
+      {"class text as ProgID", CLSIDFromProgID, u"{6E2B91D4-3A0C-4F57-8B1E-52C709AD446F}",
+       CO_E_CLASSSTRING, CLSID_NULL},
+      {"class text", CLSIDFromString, u"{6e2b91d4-3a0c-4f57-8B1E-52C709AD446F}", S_OK,
+       kTestModuleClass},
+      {"ProgID as class text", CLSIDFromString, u"TarvonaTest.Module", S_OK, kTestModuleClass},
+      {"no braces", CLSIDFromString, u"6E2B91D4-3A0C-4F57-8B1E-52C709AD446F", CO_E_CLASSSTRING,
+       CLSID_NULL},
+      {"no text", CLSIDFromString, nullptr, S_OK, CLSID_NULL},
+  };
+  for (const Case& c : cases) {
+    CLSID clsid = kTestModuleClass;
+    clsid.Data1 ^= 1;
+    EXPECT_EQ(c.parse(c.text, &clsid), c.hr) << c.what;
+    EXPECT_TRUE(IsEqualCLSID(clsid, c.clsid)) << c.what;
+  }
+}
+
+TEST_F(ComRuntimeActivationTest, CreatesThroughTheModuleTheRecordNames) {
+  struct Case {
+    const char* what;
+    const char* server;
+    IID iid;
+    HRESULT hr;
+  };
+  const Case cases[] = {
+      {"not registered", nullptr, IID_IUnknown, REGDB_E_CLASSNOTREG},
+      {"no such file", "/nonexistent/module.so", IID_IUnknown, CO_E_DLLNOTFOUND},
+      {"no DllCanUnloadNow", TEST_MODULE_INCOMPLETE, IID_IUnknown, CO_E_ERRORINDLL},
+      {"made nothing", TEST_MODULE, IID_IDispatch, E_NOINTERFACE},
+      {"created", TEST_MODULE, IID_IUnknown, S_OK},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Serve(c.server);
+    IUnknown* object = reinterpret_cast<IUnknown*>(&object);
+    ASSERT_EQ(CoCreateInstance(kTestModuleClass, nullptr, CLSCTX_INPROC_SERVER, c.iid,
+                               reinterpret_cast<void**>(&object)),
+              c.hr);
+    // Only a module that made something stays, until its objects go.
+    ASSERT_EQ(object != nullptr, SUCCEEDED(c.hr));
+    if (c.server != nullptr) {
+      EXPECT_EQ(Loaded(c.server), SUCCEEDED(c.hr));
+    }
+    if (object == nullptr) continue;
+    CoFreeUnusedLibraries();
+    EXPECT_TRUE(Loaded(c.server));
+    object->Release();
+    CoFreeUnusedLibraries();
+    EXPECT_FALSE(Loaded(c.server));
+  }
+}
+
+TEST_F(ComRuntimeActivationTest, LastUninitializeFreesEveryModule) {
+  Serve(TEST_MODULE);
+  ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+  EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_FALSE);
+  EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), RPC_E_CHANGED_MODE);
+  IClassFactory* factory = nullptr;
+  ASSERT_EQ(CoGetClassObject(kTestModuleClass, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
+                             reinterpret_cast<void**>(&factory)),
+            S_OK);
+  // A locked server stays through CoFreeUnusedLibraries, not through the end.
+  EXPECT_EQ(factory->LockServer(TRUE), S_OK);
+  factory->Release();
+  CoFreeUnusedLibraries();
+  EXPECT_TRUE(Loaded(TEST_MODULE));
+  CoUninitialize();
+  EXPECT_TRUE(Loaded(TEST_MODULE));
+  CoUninitialize();
+  EXPECT_FALSE(Loaded(TEST_MODULE));
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <string>
 #include <variant>
@@ -52,9 +53,17 @@ class OcxModuleTest : public ::testing::Test {
   using GetClassObject = HRESULT (*)(REFCLSID, REFIID, LPVOID*);
   using CanUnloadNow = HRESULT (*)();
 
-  static void SetUpTestSuite() { library_ = dlopen(TARVONA_OCX_PATH, RTLD_NOW | RTLD_LOCAL); }
+  // A copy in a folder of its own, where no token adaptor sits beside it.
+  static void SetUpTestSuite() {
+    char folder[] = "/tmp/tarvona-ocx-XXXXXX";
+    folder_ = mkdtemp(folder);
+    const std::filesystem::path copy = folder_ / "TarvonaActiveX.ocx";
+    std::filesystem::copy_file(TARVONA_OCX_PATH, copy);
+    library_ = dlopen(copy.c_str(), RTLD_NOW | RTLD_LOCAL);
+  }
   static void TearDownTestSuite() {
     if (library_ != nullptr) dlclose(library_);
+    std::filesystem::remove_all(folder_);
   }
   void SetUp() override {
     ASSERT_NE(library_, nullptr) << dlerror();
@@ -70,6 +79,7 @@ class OcxModuleTest : public ::testing::Test {
     ASSERT_EQ(factory->CreateInstance(nullptr, iid, out), S_OK);
   }
 
+  static inline std::filesystem::path folder_;
   static void* library_;
   GetClassObject get_class_object_ = nullptr;
   CanUnloadNow can_unload_now_ = nullptr;

@@ -1,8 +1,8 @@
 #pragma once
 
 // Automation as Windows declares it: VARIANT, DISPPARAMS (arguments last
-// first), EXCEPINFO, IDispatch, and the property bag that persistence
-// reads and writes.
+// first), EXCEPINFO, IDispatch, ITypeInfo and what it describes, and the
+// property bag that persistence reads and writes.
 
 #include "objidl.h"
 
@@ -120,6 +120,188 @@ using LPDISPATCH = IDispatch*;
 inline constexpr IID IID_IDispatch = ComGuid(0x00020400);
 inline constexpr IID IID_ITypeInfo = ComGuid(0x00020401);
 inline constexpr IID IID_ITypeLib = ComGuid(0x00020402);
+
+// Type information, as ITypeInfo describes an interface's members.
+using HREFTYPE = DWORD;
+struct ITypeComp;
+struct ARRAYDESC;
+
+enum TYPEKIND {
+  TKIND_ENUM = 0,
+  TKIND_RECORD = 1,
+  TKIND_MODULE = 2,
+  TKIND_INTERFACE = 3,
+  TKIND_DISPATCH = 4,
+  TKIND_COCLASS = 5,
+  TKIND_ALIAS = 6,
+  TKIND_UNION = 7,
+  TKIND_MAX = 8
+};
+
+struct TYPEDESC {
+  union {
+    TYPEDESC* lptdesc;
+    ARRAYDESC* lpadesc;
+    HREFTYPE hreftype;
+  };
+  VARTYPE vt;
+};
+
+struct PARAMDESCEX {
+  ULONG cBytes;
+  VARIANTARG varDefaultValue;
+};
+using LPPARAMDESCEX = PARAMDESCEX*;
+
+struct PARAMDESC {
+  LPPARAMDESCEX pparamdescex;
+  USHORT wParamFlags;
+};
+using LPPARAMDESC = PARAMDESC*;
+
+inline constexpr USHORT PARAMFLAG_NONE = 0x0;
+inline constexpr USHORT PARAMFLAG_FIN = 0x1;
+inline constexpr USHORT PARAMFLAG_FOUT = 0x2;
+inline constexpr USHORT PARAMFLAG_FLCID = 0x4;
+inline constexpr USHORT PARAMFLAG_FRETVAL = 0x8;
+inline constexpr USHORT PARAMFLAG_FOPT = 0x10;
+inline constexpr USHORT PARAMFLAG_FHASDEFAULT = 0x20;
+
+struct IDLDESC {
+  ULONG_PTR dwReserved;
+  USHORT wIDLFlags;
+};
+using LPIDLDESC = IDLDESC*;
+
+struct ELEMDESC {
+  TYPEDESC tdesc;
+  union {
+    IDLDESC idldesc;
+    PARAMDESC paramdesc;
+  };
+};
+using LPELEMDESC = ELEMDESC*;
+
+struct TYPEATTR {
+  GUID guid;
+  LCID lcid;
+  DWORD dwReserved;
+  MEMBERID memidConstructor;
+  MEMBERID memidDestructor;
+  LPOLESTR lpstrSchema;
+  ULONG cbSizeInstance;
+  TYPEKIND typekind;
+  WORD cFuncs;
+  WORD cVars;
+  WORD cImplTypes;
+  WORD cbSizeVft;
+  WORD cbAlignment;
+  WORD wTypeFlags;
+  WORD wMajorVerNum;
+  WORD wMinorVerNum;
+  TYPEDESC tdescAlias;
+  IDLDESC idldescType;
+};
+using LPTYPEATTR = TYPEATTR*;
+
+enum CALLCONV {
+  CC_FASTCALL = 0,
+  CC_CDECL = 1,
+  CC_MSCPASCAL = 2,
+  CC_PASCAL = CC_MSCPASCAL,
+  CC_MACPASCAL = 3,
+  CC_STDCALL = 4,
+  CC_FPFASTCALL = 5,
+  CC_SYSCALL = 6,
+  CC_MPWCDECL = 7,
+  CC_MPWPASCAL = 8,
+  CC_MAX = 9
+};
+
+enum FUNCKIND {
+  FUNC_VIRTUAL = 0,
+  FUNC_PUREVIRTUAL = 1,
+  FUNC_NONVIRTUAL = 2,
+  FUNC_STATIC = 3,
+  FUNC_DISPATCH = 4
+};
+
+enum INVOKEKIND {
+  INVOKE_FUNC = 1,
+  INVOKE_PROPERTYGET = 2,
+  INVOKE_PROPERTYPUT = 4,
+  INVOKE_PROPERTYPUTREF = 8
+};
+
+struct FUNCDESC {
+  MEMBERID memid;
+  SCODE* lprgscode;
+  ELEMDESC* lprgelemdescParam;
+  FUNCKIND funckind;
+  INVOKEKIND invkind;
+  CALLCONV callconv;
+  SHORT cParams;
+  SHORT cParamsOpt;
+  SHORT oVft;
+  SHORT cScodes;
+  ELEMDESC elemdescFunc;
+  WORD wFuncFlags;
+};
+using LPFUNCDESC = FUNCDESC*;
+
+enum VARKIND {
+  VAR_PERINSTANCE = 0,
+  VAR_STATIC = 1,
+  VAR_CONST = 2,
+  VAR_DISPATCH = 3
+};
+
+struct VARDESC {
+  MEMBERID memid;
+  LPOLESTR lpstrSchema;
+  union {
+    ULONG oInst;
+    VARIANT* lpvarValue;
+  };
+  ELEMDESC elemdescVar;
+  WORD wVarFlags;
+  VARKIND varkind;
+};
+using LPVARDESC = VARDESC*;
+
+// What GetTypeAttr and GetFuncDesc give goes back through ReleaseTypeAttr
+// and ReleaseFuncDesc.
+struct ITypeInfo : IUnknown {
+  virtual HRESULT STDMETHODCALLTYPE GetTypeAttr(TYPEATTR** attributes) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetTypeComp(ITypeComp** comp) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetFuncDesc(UINT index, FUNCDESC** func) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetVarDesc(UINT index, VARDESC** var) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetNames(MEMBERID memid, BSTR* names, UINT max_names,
+                                             UINT* got) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetRefTypeOfImplType(UINT index, HREFTYPE* ref) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetImplTypeFlags(UINT index, INT* flags) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetIDsOfNames(LPOLESTR* names, UINT count,
+                                                  MEMBERID* memids) = 0;
+  virtual HRESULT STDMETHODCALLTYPE Invoke(PVOID instance, MEMBERID memid, WORD flags,
+                                           DISPPARAMS* params, VARIANT* result,
+                                           EXCEPINFO* exception, UINT* arg_err) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetDocumentation(MEMBERID memid, BSTR* name,
+                                                     BSTR* doc_string, DWORD* help_context,
+                                                     BSTR* help_file) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetDllEntry(MEMBERID memid, INVOKEKIND kind, BSTR* dll_name,
+                                                BSTR* name, WORD* ordinal) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetRefTypeInfo(HREFTYPE ref, ITypeInfo** info) = 0;
+  virtual HRESULT STDMETHODCALLTYPE AddressOfMember(MEMBERID memid, INVOKEKIND kind,
+                                                    PVOID* address) = 0;
+  virtual HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid,
+                                                   PVOID* object) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetMops(MEMBERID memid, BSTR* mops) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetContainingTypeLib(ITypeLib** lib, UINT* index) = 0;
+  virtual void STDMETHODCALLTYPE ReleaseTypeAttr(TYPEATTR* attributes) = 0;
+  virtual void STDMETHODCALLTYPE ReleaseFuncDesc(FUNCDESC* func) = 0;
+  virtual void STDMETHODCALLTYPE ReleaseVarDesc(VARDESC* var) = 0;
+};
+using LPTYPEINFO = ITypeInfo*;
 
 struct IErrorLog : IUnknown {
   virtual HRESULT STDMETHODCALLTYPE AddError(LPCOLESTR property, EXCEPINFO* info) = 0;

@@ -1,7 +1,8 @@
 #pragma once
 
-// BSTRs and VARIANTs: what the Linux runtime implements of Windows'
-// automation library, with its names, and its accessor macros.
+// BSTRs, VARIANTs and type information made from a table: what the Linux
+// runtime implements of Windows' automation library, with its names, and
+// its accessor macros.
 
 #include "oaidl.h"
 
@@ -48,3 +49,36 @@ extern "C" HRESULT VariantCopy(VARIANTARG* to, const VARIANTARG* from);
 // not know DISP_E_BADVARTYPE.
 extern "C" HRESULT VariantChangeType(VARIANTARG* to, const VARIANTARG* from, USHORT flags,
                                      VARTYPE type);
+
+inline constexpr MEMBERID MEMBERID_NIL = DISPID_UNKNOWN;
+
+// An interface's methods as CreateDispTypeInfo takes them.
+struct PARAMDATA {
+  OLECHAR* szName;
+  VARTYPE vt;
+};
+using LPPARAMDATA = PARAMDATA*;
+
+struct METHODDATA {
+  OLECHAR* szName;
+  PARAMDATA* ppdata;  // cArgs of them
+  DISPID dispid;
+  UINT iMeth;  // the method's place in the interface's table
+  CALLCONV cc;
+  UINT cArgs;
+  WORD wFlags;  // DISPATCH_METHOD, DISPATCH_PROPERTYGET, ...
+  VARTYPE vtReturn;
+};
+using LPMETHODDATA = METHODDATA*;
+
+struct INTERFACEDATA {
+  METHODDATA* pmethdata;
+  UINT cMembers;
+};
+using LPINTERFACEDATA = INTERFACEDATA*;
+
+// Type information for one interface (TKIND_INTERFACE, GUID_NULL) whose
+// functions are the table's methods in its order; the names are copied.
+// It answers GetTypeAttr, GetFuncDesc, GetNames and GetIDsOfNames (names
+// matched without regard to ASCII case); the rest gives E_NOTIMPL.
+extern "C" HRESULT CreateDispTypeInfo(INTERFACEDATA* data, LCID lcid, ITypeInfo** info);

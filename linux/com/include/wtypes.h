@@ -159,14 +159,18 @@ struct SIZE {
 using SIZEL = SIZE;
 using LPSIZEL = SIZEL*;
 
-// Handles the module only passes on. A device context is the drawing
-// surface a Linux host hands IViewObject::Draw.
+// Handles: distinct types, as with Windows' STRICT. Device contexts and
+// bitmaps are GDI's (wingdi.h); the others the module only passes on.
+using HANDLE = void*;
+using HGDIOBJ = void*;
 struct HWND__;
 struct HDC__;
+struct HBITMAP__;
 struct HACCEL__;
 struct HINSTANCE__;
 using HWND = HWND__*;
 using HDC = HDC__*;
+using HBITMAP = HBITMAP__*;
 using HACCEL = HACCEL__*;
 using HINSTANCE = HINSTANCE__*;
 using HMODULE = HINSTANCE;

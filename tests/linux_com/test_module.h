@@ -1,0 +1,8 @@
+#pragma once
+
+// The class test_module.cpp serves.
+
+#include <wtypes.h>
+
+inline constexpr CLSID kTestModuleClass = {
+    0x6E2B91D4, 0x3A0C, 0x4F57, {0x8B, 0x1E, 0x52, 0xC7, 0x09, 0xAD, 0x44, 0x6F}};
