@@ -145,4 +145,13 @@ constexpr const MethodInfo* FindMethod(int32_t dispid) {
   return &method_metadata::kMethods[static_cast<size_t>(dispid - 1)];
 }
 
+// A parameter's position (its DISPID in GetIDsOfNames), matched as method
+// names are; -1 when the method has no such parameter.
+constexpr int32_t FindParam(const MethodInfo& method, std::string_view name) {
+  for (size_t p = 0; p < method.params.size(); ++p) {
+    if (EqualsIgnoringAsciiCase(method.params[p].name, name)) return static_cast<int32_t>(p);
+  }
+  return -1;
+}
+
 }  // namespace tarvona

@@ -5,16 +5,11 @@
 
 #include "host/origin_policy.h"
 #include "platform/child_process.h"
+#include "platform/display.h"
 #include "platform/own_path.h"
 
 namespace tarvona::host {
 namespace {
-
-bool HasDisplay() {
-  const char* x11 = std::getenv("DISPLAY");
-  const char* wayland = std::getenv("WAYLAND_DISPLAY");
-  return (x11 != nullptr && x11[0] != '\0') || (wayland != nullptr && wayland[0] != '\0');
-}
 
 // Runs tarvona-consent, which sits next to this program, and reads its
 // one-word answer. Anything unexpected is a denial. The dialog gets none of
@@ -25,7 +20,7 @@ class DesktopPrompt final : public ConsentPrompt {
       : before_showing_(std::move(before_showing)), hangup_(hangup) {}
 
   Answer Ask(std::string_view origin) override {
-    if (!HasDisplay()) return Answer::kDeny;
+    if (!platform::HasDisplay()) return Answer::kDeny;
     const std::filesystem::path folder = platform::OwnFolder();
     if (folder.empty()) return Answer::kDeny;
     const std::string program = (folder / "tarvona-consent").string();

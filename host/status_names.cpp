@@ -1,3 +1,4 @@
+#include <olectl.h>
 #include <windows.h>
 
 #include <array>

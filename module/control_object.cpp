@@ -134,11 +134,9 @@ class ControlObject final
     HRESULT hr = S_OK;
     // Parameter names give their positions.
     for (UINT i = 1; i < count; ++i) {
-      const std::string name = AsciiName(names[i]);
-      for (size_t p = 0; p < method->params.size(); ++p) {
-        if (EqualsIgnoringAsciiCase(method->params[p].name, name)) ids[i] = static_cast<DISPID>(p);
-      }
-      if (ids[i] == DISPID_UNKNOWN) hr = DISP_E_UNKNOWNNAME;
+      const int32_t position = FindParam(*method, AsciiName(names[i]));
+      if (position < 0) hr = DISP_E_UNKNOWNNAME;
+      ids[i] = position < 0 ? DISPID_UNKNOWN : static_cast<DISPID>(position);
     }
     return hr;
   }

@@ -9,18 +9,11 @@
 
 #include "capi/dialog/picker_protocol.h"
 #include "platform/child_process.h"
+#include "platform/display.h"
 #include "platform/own_path.h"
 
 namespace tarvona::capi {
 namespace {
-
-bool HasDisplay() {
-  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
-    const char* value = std::getenv(name);
-    if (value != nullptr && *value != '\0') return true;
-  }
-  return false;
-}
 
 // Runs the program for `request`, after `arguments` of its own.
 std::optional<platform::ChildOutcome> RunDialog(const Request& request,
@@ -40,7 +33,7 @@ std::optional<size_t> DialogPicker::Pick(std::span<const CertificateSummary> cer
 
 std::optional<size_t> DialogPicker::PickFor(const Request& request,
                                             std::span<const CertificateSummary> certificates) {
-  if (certificates.empty() || !HasDisplay()) return std::nullopt;
+  if (certificates.empty() || !platform::HasDisplay()) return std::nullopt;
   std::string input;
   for (const CertificateSummary& summary : certificates) input += dialog::EncodeLine(summary);
   // The answer is an index: a few digits and a line end.
@@ -58,7 +51,7 @@ std::optional<size_t> DialogPicker::PickFor(const Request& request,
 }
 std::optional<std::string> DialogPicker::AskPassword(const Request& request, std::string_view store,
                                                      int attempt) {
-  if (!HasDisplay()) return std::nullopt;
+  if (!platform::HasDisplay()) return std::nullopt;
   auto outcome =
       RunDialog(request, {"--password", std::string(store), "--attempt", std::to_string(attempt)},
                 {}, dialog::kPasswordLimit);

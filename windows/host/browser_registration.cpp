@@ -19,7 +19,7 @@
 #include "host/platform_host.h"
 #include "platform/own_path.h"
 #include "platform/user_folders.h"
-#include "windows/host/wide_text.h"
+#include "host/wide_text.h"
 
 namespace tarvona::host {
 namespace {
@@ -32,7 +32,7 @@ std::filesystem::path ManifestFolder(bool machine) {
   return data.empty() ? data : data / L"Tarvona";
 }
 
-std::wstring Wide(std::string_view text) { return WideFromUtf8(text); }
+std::wstring Wide(std::string_view text) { return OleFromUtf8(text); }
 
 std::string Utf8(const std::filesystem::path& path) {
   const std::u8string text = path.u8string();

@@ -7,7 +7,7 @@
 
 #include "host/origin_policy.h"
 #include "platform/hangup.h"
-#include "windows/host/wide_text.h"
+#include "host/wide_text.h"
 
 namespace tarvona::host {
 namespace {
@@ -36,7 +36,7 @@ class TaskDialogPrompt final : public ConsentPrompt {
   Answer Ask(std::string_view origin) override {
     if (!InteractiveDesktop() || platform::HungUp(hangup_)) return Answer::kDeny;
     const std::wstring text =
-        L"The web page " + WideFromUtf8(origin) +
+        L"The web page " + OleFromUtf8(origin) +
         L" asks to use your keys and certificates: it could sign and decrypt with them.";
     const TASKDIALOG_BUTTON buttons[] = {
         {kDeny, L"Deny"}, {kAllowOnce, L"Allow once"}, {kAllowAlways, L"Always allow"}};
