@@ -125,9 +125,8 @@ cmake --build "$build" -j2
 bin=$build/bin
 libraries=(TarvonaActiveX.ocx Tarvonav4.dll Tarvonav5.dll libtarvona-adaptor.so)
 programs=(tarvona-host tarvona-regsvr tarvona-consent tarvona-certpicker)
-# Built but not shipped: the resource compiler runs at build time, the demo
-# program is for a source tree.
-unshipped=(tarvona-rc tarvona-demo)
+# Built but not shipped: the demo program is for a source tree.
+unshipped=(tarvona-demo)
 for file in "$bin"/tarvona-*; do
   name=$(basename "$file")
   [[ " ${programs[*]} ${unshipped[*]} " == *" $name "* ]] && continue
