@@ -129,12 +129,9 @@ void FreeUnused(const Module* only) {
   });
 }
 
-// The class object and the module it came from (null for the runtime's own).
-HRESULT ClassObject(REFCLSID clsid, DWORD context, REFIID iid, LPVOID* out, Module** from) {
+// The class object of a registered class and the module it came from.
+HRESULT ClassObject(REFCLSID clsid, REFIID iid, LPVOID* out, Module** from) {
   *from = nullptr;
-  if ((context & CLSCTX_INPROC_SERVER) == 0) return REGDB_E_CLASSNOTREG;
-  const HRESULT own = tarvona::linux_com::RuntimeClassObject(clsid, iid, out);
-  if (own != CLASS_E_CLASSNOTAVAILABLE) return own;
   HRESULT hr = LoadModule(clsid, from);
   if (SUCCEEDED(hr)) hr = (*from)->get_class_object(clsid, iid, out);
   if (FAILED(hr)) *out = nullptr;
@@ -191,10 +188,15 @@ extern "C" HRESULT CoGetClassObject(REFCLSID clsid, DWORD context, LPVOID, REFII
                                     LPVOID* out) {
   if (out == nullptr) return E_INVALIDARG;
   *out = nullptr;
+  if ((context & CLSCTX_INPROC_SERVER) == 0) return REGDB_E_CLASSNOTREG;
+  // The runtime's own classes need no module, nor the modules' list: a
+  // module's copy of the runtime never makes one.
+  const HRESULT own = tarvona::linux_com::RuntimeClassObject(clsid, iid, out);
+  if (own != CLASS_E_CLASSNOTAVAILABLE) return own;
   const std::lock_guard hold(activation().lock);
   try {
     Module* from = nullptr;
-    const HRESULT hr = ClassObject(clsid, context, iid, out, &from);
+    const HRESULT hr = ClassObject(clsid, iid, out, &from);
     if (FAILED(hr) && from != nullptr) FreeUnused(from);
     return hr;
   } catch (const std::bad_alloc&) {
@@ -206,12 +208,21 @@ extern "C" HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD conte
                                     LPVOID* out) {
   if (out == nullptr) return E_POINTER;
   *out = nullptr;
+  if ((context & CLSCTX_INPROC_SERVER) == 0) return REGDB_E_CLASSNOTREG;
+  IClassFactory* factory = nullptr;
+  HRESULT hr = tarvona::linux_com::RuntimeClassObject(clsid, IID_IClassFactory,
+                                                      reinterpret_cast<void**>(&factory));
+  if (hr != CLASS_E_CLASSNOTAVAILABLE) {
+    if (SUCCEEDED(hr)) {
+      hr = factory->CreateInstance(outer, iid, out);
+      factory->Release();
+    }
+    return hr;
+  }
   const std::lock_guard hold(activation().lock);
   try {
     Module* from = nullptr;
-    IClassFactory* factory = nullptr;
-    HRESULT hr = ClassObject(clsid, context, IID_IClassFactory, reinterpret_cast<void**>(&factory),
-                             &from);
+    hr = ClassObject(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory), &from);
     if (SUCCEEDED(hr)) {
       hr = factory->CreateInstance(outer, iid, out);
       factory->Release();
