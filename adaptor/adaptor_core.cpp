@@ -20,8 +20,23 @@
 
 #include "adaptor/cryptoki_functions.h"
 
-#ifdef TARVONA_ADAPTOR_FAULTS
-#include "adaptor/fault_hooks.h"
+// Every entry point runs through observer::Observe, E_GetAuxFunctionList
+// through observer::ObserveAux. A build that watches the calls (the fault
+// layer of the tests, testing/faults/) names its own definitions of the two
+// in TARVONA_ADAPTOR_OBSERVER; the shipped core passes every call through.
+#ifdef TARVONA_ADAPTOR_OBSERVER
+#include TARVONA_ADAPTOR_OBSERVER
+#else
+namespace tarvona::adaptor::observer {
+template <auto kMember, typename Run, typename... Args>
+CK_RV Observe(int, Run run, Args... args) noexcept {
+  return run(args...);
+}
+template <typename Run>
+CK_RV ObserveAux(int, void**, Run run) noexcept {
+  return run();
+}
+}  // namespace tarvona::adaptor::observer
 #endif
 
 #define TARVONA_EXPORT __attribute__((visibility("default")))
@@ -371,12 +386,8 @@ template <int kGeneration, auto kMember, typename... Args>
 struct EntryPoint<kGeneration, kMember, CK_RV (*)(Args...)> {
   static CK_RV Call(Args... args) noexcept {
     Generation& g = GenerationOf(kGeneration);
-#ifdef TARVONA_ADAPTOR_FAULTS
-    return faults::Observe<kMember>(
+    return observer::Observe<kMember>(
         kGeneration, [&g](Args... a) { return Behaviour<kMember>::Run(g, a...); }, args...);
-#else
-    return Behaviour<kMember>::Run(g, args...);
-#endif
   }
 };
 
@@ -418,19 +429,10 @@ TARVONA_EXPORT CK_RV tarvona_adaptor_get_function_list(int generation,
 TARVONA_EXPORT CK_RV tarvona_adaptor_get_aux_function_list(int generation, void** table) {
   using namespace tarvona::adaptor;
   if (table == nullptr || !KnownGeneration(generation)) return CKR_ARGUMENTS_BAD;
-#ifdef TARVONA_ADAPTOR_FAULTS
-  faults::Entry entry{};
-  entry.generation = generation;
-  faults::SetName(entry, "E_GetAuxFunctionList");
-  if (faults::Due(generation, entry.function, &entry.rv)) {
-    if (entry.rv == CKR_OK) *table = nullptr;
-    faults::Record(entry);
-    return entry.rv;
-  }
-  faults::Record(entry);
-#endif
-  *table = generation == 4 ? &aux_table_v4 : &aux_table_v5;
-  return CKR_OK;
+  return observer::ObserveAux(generation, table, [&] {
+    *table = generation == 4 ? &aux_table_v4 : &aux_table_v5;
+    return CKR_OK;
+  });
 }
 
 }  // extern "C"

@@ -19,8 +19,8 @@
 #include "control/tarvona_control.h"
 #include "encoding/hex.h"
 #include "host/host_process.h"
+#include "testing/no_store.h"
 #include "testing/softhsm_tokens.h"
-#include "tests/support/no_store.h"
 
 extern char** environ;
 

@@ -8,13 +8,13 @@
 #include <stdexcept>
 #include <string>
 
-#include "adaptor/fault_control.h"
 #include "bench/paired.h"
 #include "control/tarvona_control.h"
 #include "encoding/hex.h"
+#include "testing/faults/fault_control.h"
+#include "testing/no_store.h"
 #include "testing/softhsm_tokens.h"
 #include "testing/test_library_loader.h"
-#include "tests/support/no_store.h"
 #include "token/cryptoki.h"
 
 namespace {

@@ -2,7 +2,8 @@
 # compiled with <windows.h> force-included first so no core header may take
 # a name the Windows headers own, and a GoogleTest binary of the core's pure
 # tests that runs under Wine (scripts/test-windows.sh). This part sets the
-# build up; windows_core_tests.cmake adds the tests once the core is in.
+# build up; tests/windows/windows_tests.cmake adds the tests once the core
+# is in.
 
 # GoogleTest from Debian's sources (libgtest-dev), built with this compiler
 # and without our warning policy or forced header: it is not our code.

@@ -24,13 +24,13 @@
 #include <string_view>
 #include <vector>
 
-#include "adaptor/fault_control.h"
 #include "common/result_code.h"
 #include "control/tarvona_control.h"
 #include "fuzz/fuzz_support.h"
+#include "testing/faults/fault_control.h"
+#include "testing/no_store.h"
 #include "testing/softhsm_tokens.h"
 #include "testing/test_library_loader.h"
-#include "tests/support/no_store.h"
 
 namespace {
 

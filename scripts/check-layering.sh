@@ -9,11 +9,12 @@
 #   windows/installer (the MSI's registry generator) reads common only;
 #   host/ and windows/host reach controls only through COM: of the module
 #   they know the one interface it declares for them (module/control_caller.h).
-# adaptor/ stands alone; tests, test support, benchmarks and fuzz targets may
-# include anything. An include that climbs out of its folder ("../") is
-# refused everywhere. Above the COM runtime, the module and the host's COM
-# code include no system header of Linux's own: what they need of the
-# system comes through the Windows-shaped headers.
+# adaptor/ stands alone (its fault build lives in testing/faults/); tests/,
+# test support (testing/), bench/ and fuzz/ may include anything, and no
+# product source includes them. An include that climbs out of its folder
+# ("../") is refused everywhere. Above the COM runtime, the module and the
+# host's COM code include no system header of Linux's own: what they need
+# of the system comes through the Windows-shaped headers.
 #   scripts/check-layering.sh [SOURCE_DIR]
 cd "${1:-$(dirname "$0")/..}" || exit 2
 

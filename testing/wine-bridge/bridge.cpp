@@ -22,7 +22,7 @@
 #include <new>
 #include <vector>
 
-#include "adaptor/fault_control.h"
+#include "testing/faults/fault_control.h"
 #include "windows_cryptoki.h"
 
 #ifndef TARVONA_GENERATION

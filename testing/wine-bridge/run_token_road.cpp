@@ -17,8 +17,8 @@
 
 #include "encoding/hex.h"
 #include "platform/child_process.h"
+#include "testing/openssl_judge.h"
 #include "testing/softhsm_tokens.h"
-#include "tests/support/openssl_judge.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "adaptor/fault_control.h"
+#include "testing/faults/fault_control.h"
 #include "testing/softhsm_tokens.h"
 
 namespace tarvona::testing {

@@ -8,9 +8,9 @@
 #include "common/result_code.h"
 #include "control/tarvona_control.h"
 #include "encoding/hex.h"
+#include "testing/openssl_judge.h"
 #include "testing/test_library_loader.h"
 #include "tests/capi/store_test.h"
-#include "tests/support/openssl_judge.h"
 
 namespace tarvona {
 namespace {

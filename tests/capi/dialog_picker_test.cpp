@@ -10,10 +10,10 @@
 #include "common/result_code.h"
 #include "control/tarvona_control.h"
 #include "encoding/hex.h"
+#include "testing/openssl_judge.h"
 #include "testing/test_library_loader.h"
+#include "testing/xvfb_display.h"
 #include "tests/capi/store_test.h"
-#include "tests/support/openssl_judge.h"
-#include "tests/support/xvfb_display.h"
 
 namespace tarvona {
 namespace {

@@ -6,8 +6,8 @@
 
 #include "capi/csp_crypto.h"
 #include "common/result_code.h"
+#include "testing/openssl_judge.h"
 #include "tests/capi/store_test.h"
-#include "tests/support/openssl_judge.h"
 
 namespace tarvona {
 namespace {

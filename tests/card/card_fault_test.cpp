@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "encoding/hex.h"
+#include "testing/openssl_judge.h"
 #include "tests/card/card_fixture.h"
-#include "tests/support/openssl_judge.h"
 
 namespace tarvona {
 namespace {

@@ -14,10 +14,10 @@
 #include <vector>
 
 #include "encoding/hex.h"
+#include "testing/host_lines_client.h"
 #include "testing/openssl_handles.h"
+#include "testing/openssl_judge.h"
 #include "tests/card/card_fixture.h"
-#include "tests/support/host_lines_client.h"
-#include "tests/support/openssl_judge.h"
 
 namespace tarvona {
 namespace {

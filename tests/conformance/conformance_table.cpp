@@ -10,8 +10,8 @@
 
 #include "encoding/hex.h"
 #include "testing/openssl_handles.h"
+#include "testing/openssl_judge.h"
 #include "testing/softhsm_tokens.h"
-#include "tests/support/openssl_judge.h"
 
 namespace tarvona::conformance {
 namespace {

@@ -16,12 +16,12 @@
 
 #include "control/method_metadata.h"
 #include "encoding/hex.h"
+#include "testing/host_lines_client.h"
 #include "testing/nss_database.h"
 #include "testing/softhsm_tokens.h"
+#include "testing/xvfb_display.h"
 #include "tests/conformance/conformance_table.h"
 #include "tests/host/host_fixture.h"
-#include "tests/support/host_lines_client.h"
-#include "tests/support/xvfb_display.h"
 
 namespace tarvona::conformance {
 namespace {

@@ -2,8 +2,8 @@
 
 #include "common/result_code.h"
 #include "control/tarvona_control.h"
-#include "tests/support/no_store.h"
-#include "tests/support/token_test_base.h"
+#include "testing/no_store.h"
+#include "testing/token_test_base.h"
 
 namespace tarvona {
 namespace {

@@ -2,7 +2,7 @@
 #include <string>
 
 #include "control/method_table.h"
-#include "tests/support/token_road_fixture.h"
+#include "testing/token_road_fixture.h"
 
 namespace tarvona {
 namespace {

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "encoding/pem.h"
-#include "tests/support/token_road_fixture.h"
+#include "testing/token_road_fixture.h"
 #include "token/object_numbers.h"
 
 namespace tarvona {

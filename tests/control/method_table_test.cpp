@@ -8,9 +8,9 @@
 
 #include "testing/automation_arguments.h"
 #include "control/tarvona_control.h"
+#include "testing/no_store.h"
 #include "testing/softhsm_tokens.h"
 #include "testing/test_library_loader.h"
-#include "tests/support/no_store.h"
 
 namespace tarvona {
 namespace {

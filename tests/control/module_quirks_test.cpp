@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/token_road_fixture.h"
+#include "testing/token_road_fixture.h"
 
 namespace tarvona {
 namespace {

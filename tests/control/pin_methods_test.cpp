@@ -1,6 +1,6 @@
 #include <string>
 
-#include "tests/support/token_road_fixture.h"
+#include "testing/token_road_fixture.h"
 
 namespace tarvona {
 namespace {

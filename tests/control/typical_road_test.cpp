@@ -3,7 +3,7 @@
 
 #include "testing/automation_arguments.h"
 #include "control/method_table.h"
-#include "tests/support/token_road_fixture.h"
+#include "testing/token_road_fixture.h"
 
 namespace tarvona {
 namespace {

@@ -20,10 +20,10 @@
 
 #include "common/result_code.h"
 #include "encoding/hex.h"
+#include "testing/host_lines_client.h"
 #include "testing/openssl_handles.h"
+#include "testing/openssl_judge.h"
 #include "tests/host/host_fixture.h"
-#include "tests/support/host_lines_client.h"
-#include "tests/support/openssl_judge.h"
 
 namespace tarvona {
 namespace {

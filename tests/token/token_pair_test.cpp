@@ -6,7 +6,7 @@
 
 #include "adaptor/adaptor_core.h"
 #include "common/result_code.h"
-#include "tests/support/token_test_base.h"
+#include "testing/token_test_base.h"
 
 namespace tarvona {
 namespace {

@@ -16,7 +16,7 @@
 #include "control/tarvona_control.h"
 #include "encoding/hex.h"
 #include "encoding/pem.h"
-#include "tests/support/no_store.h"
+#include "testing/no_store.h"
 #include "token/token_pair.h"
 
 namespace tarvona {

@@ -1,4 +1,4 @@
-// State behind adaptor/fault_control.h. Compiled into the fault build only.
+// State behind fault_control.h. Compiled into the fault build only.
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -10,8 +10,8 @@
 #include <utility>
 #include <vector>
 
-#include "adaptor/fault_control.h"
-#include "adaptor/fault_hooks.h"
+#include "testing/faults/fault_control.h"
+#include "testing/faults/fault_hooks.h"
 
 #define TARVONA_EXPORT __attribute__((visibility("default")))
 

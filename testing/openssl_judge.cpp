@@ -1,4 +1,4 @@
-#include "tests/support/openssl_judge.h"
+#include "testing/openssl_judge.h"
 
 #include "testing/openssl_handles.h"
 

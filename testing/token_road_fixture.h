@@ -7,9 +7,9 @@
 #include "common/result_code.h"
 #include "control/tarvona_control.h"
 #include "encoding/hex.h"
-#include "tests/support/no_store.h"
-#include "tests/support/openssl_judge.h"
-#include "tests/support/token_test_base.h"
+#include "testing/no_store.h"
+#include "testing/openssl_judge.h"
+#include "testing/token_test_base.h"
 
 namespace tarvona::testing {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "adaptor/fault_control.h"
+#include "testing/faults/fault_control.h"
 #include "testing/softhsm_tokens.h"
 #include "testing/test_library_loader.h"
 

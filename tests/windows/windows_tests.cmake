@@ -1,5 +1,6 @@
 # The core's tests that need neither a token nor a store, cross-built for
-# Windows (see windows_core.cmake).
+# Windows (see cmake/windows_core.cmake). Included from the top-level
+# CMakeLists.txt, so paths are from the source root.
 add_executable(tarvona_core_test
   tests/control/core_units_test.cpp
   tests/encoding/encoding_test.cpp
@@ -23,7 +24,7 @@ set_tests_properties(core_test PROPERTIES TIMEOUT 300)
 # windows_token_road test makes, and runs from there.
 add_library(tarvona_test_no_store INTERFACE)
 target_link_libraries(tarvona_test_no_store INTERFACE tarvona_capi)
-tarvona_headers(tarvona_test_no_store PUBLIC tests/support/no_store.h)
+tarvona_headers(tarvona_test_no_store PUBLIC testing/no_store.h)
 add_executable(token_road_wine tests/windows/token_road_test.cpp)
 target_link_libraries(token_road_wine PRIVATE gtest_main tarvona_control tarvona_test_no_store)
 
@@ -33,3 +34,12 @@ add_executable(tarvona_ocx_test tests/windows/ocx_test.cpp)
 target_link_libraries(tarvona_ocx_test PRIVATE
   gtest tarvona_method_metadata ole32 oleaut32 uuid advapi32 gdi32 user32)
 add_dependencies(tarvona_ocx_test tarvona_ocx)
+
+# The store road on CryptoAPI (windows/cryptoapi/): the test fills its
+# prefix's "MY" store with the test PKI itself (testing/wine-store/, which
+# also gives scripts/test-windows-control.sh its tarvona-fill-store.exe).
+add_subdirectory(testing/wine-store ${CMAKE_BINARY_DIR}/testing/wine-store)
+add_executable(tarvona_cryptoapi_test tests/windows/cryptoapi_test.cpp)
+target_link_libraries(tarvona_cryptoapi_test
+  PRIVATE gtest_main tarvona_capi_cryptoapi tarvona_wine_store tarvona_encoding tarvona_platform)
+add_dependencies(tarvona_cryptoapi_test tarvona_store_data)

@@ -2,8 +2,8 @@
  * (libtarvona-adaptor-faults.so). Tests link this library directly; the
  * adaptor modules loaded by the control link the same library, so both see
  * one state. Nothing here exists in the shipped adaptor. */
-#ifndef TARVONA_ADAPTOR_FAULT_CONTROL_H
-#define TARVONA_ADAPTOR_FAULT_CONTROL_H
+#ifndef TARVONA_TESTING_FAULTS_FAULT_CONTROL_H
+#define TARVONA_TESTING_FAULTS_FAULT_CONTROL_H
 
 #include <p11-kit/pkcs11.h>
 
@@ -103,4 +103,4 @@ void tarvona_trace_clear(void);
 }
 #endif
 
-#endif /* TARVONA_ADAPTOR_FAULT_CONTROL_H */
+#endif /* TARVONA_TESTING_FAULTS_FAULT_CONTROL_H */

@@ -1,6 +1,7 @@
-// How the fault build of the core wraps each entry point: fault check,
-// argument capture, token-info overrides and the trace. Only compiled with
-// TARVONA_ADAPTOR_FAULTS; the shipped core never includes it.
+// How the fault build of the adaptor core wraps each entry point: fault
+// check, argument capture, token-info overrides and the trace. The fault
+// core compiles adaptor/adaptor_core.cpp with this header as its observer
+// (TARVONA_ADAPTOR_OBSERVER); the shipped core never includes it.
 #pragma once
 
 #include <algorithm>
@@ -10,7 +11,7 @@
 #include <utility>
 
 #include "adaptor/cryptoki_functions.h"
-#include "adaptor/fault_control.h"
+#include "testing/faults/fault_control.h"
 
 namespace tarvona::adaptor::faults {
 
@@ -423,4 +424,26 @@ CK_RV Observe(int generation, Run run, Args... args) noexcept {
   return rv;
 }
 
+// E_GetAuxFunctionList: an injected fault (CKR_OK with a null table), or
+// `run()`, recorded in the trace either way.
+template <typename Run>
+CK_RV ObserveAux(int generation, void** table, Run run) noexcept {
+  Entry entry{};
+  entry.generation = generation;
+  SetName(entry, "E_GetAuxFunctionList");
+  if (Due(generation, entry.function, &entry.rv)) {
+    if (entry.rv == CKR_OK) *table = nullptr;
+  } else {
+    entry.rv = run();
+  }
+  Record(entry);
+  return entry.rv;
+}
+
 }  // namespace tarvona::adaptor::faults
+
+// What the core calls through its observer seam.
+namespace tarvona::adaptor::observer {
+using faults::Observe;
+using faults::ObserveAux;
+}  // namespace tarvona::adaptor::observer
