@@ -20,7 +20,7 @@
 #include "platform/com_ptr.h"
 #include "testing/softhsm_tokens.h"
 #include "tests/host/host_fixture.h"
-#include "tests/support/host_lines_client.h"
+#include "testing/host_lines_client.h"
 
 namespace tarvona {
 namespace {

@@ -19,7 +19,7 @@
 #include "testing/nss_database.h"
 #include "testing/softhsm_tokens.h"
 #include "tests/host/host_fixture.h"
-#include "tests/support/xvfb_display.h"
+#include "testing/xvfb_display.h"
 
 namespace tarvona {
 namespace {

@@ -26,7 +26,7 @@
 #include "testing/softhsm_tokens.h"
 #include "tests/conformance/conformance_table.h"
 #include "tests/host/host_fixture.h"
-#include "tests/support/xvfb_display.h"
+#include "testing/xvfb_display.h"
 
 namespace tarvona {
 namespace {
