@@ -88,14 +88,14 @@ class HostedControl {
   // arguments (VariantChangeType); nullopt when it does not convert.
   virtual std::optional<int32_t> AsInt32(const Value& value) = 0;
 
-  // Container services a platform's host may offer; by default it offers
-  // none and says so.
-  virtual Outcome Save(Properties* properties);
-  virtual Outcome Load(const Properties& properties);
-  virtual Outcome Reset();
+  // Container services, over the control's persistence, view and
+  // property-page interfaces; a control lacking one fails the request.
+  virtual Outcome Save(Properties* properties) = 0;
+  virtual Outcome Load(const Properties& properties) = 0;
+  virtual Outcome Reset() = 0;
   // The control's picture drawn at `width` x `height`, as a PNG file.
-  virtual Outcome Draw(int32_t width, int32_t height, std::vector<uint8_t>* png);
-  virtual Outcome Pages(std::vector<PropertyPageText>* pages);
+  virtual Outcome Draw(int32_t width, int32_t height, std::vector<uint8_t>* png) = 0;
+  virtual Outcome Pages(std::vector<PropertyPageText>* pages) = 0;
 };
 
 // Creates controls as the platform's COM runtime does.

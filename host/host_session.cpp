@@ -104,20 +104,6 @@ std::optional<json> RefuseLocalFile(HostedControl& control, int32_t dispid,
 
 }  // namespace
 
-Outcome HostedControl::Save(Properties*) {
-  return {status::kNotImplemented, "the object does not save to a property bag"};
-}
-Outcome HostedControl::Load(const Properties&) {
-  return {status::kNotImplemented, "the object does not load from a property bag"};
-}
-Outcome HostedControl::Reset() { return {status::kNotImplemented, "the object cannot be reset"}; }
-Outcome HostedControl::Draw(int32_t, int32_t, std::vector<uint8_t>*) {
-  return {status::kNotImplemented, "the object does not draw"};
-}
-Outcome HostedControl::Pages(std::vector<PropertyPageText>*) {
-  return {status::kNotImplemented, "the object has no property pages"};
-}
-
 HostSession::HostSession(ControlHost& controls, OriginPolicy* origins, int hangup)
     : controls_(controls), origins_(origins), hangup_(hangup) {}
 

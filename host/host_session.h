@@ -15,8 +15,8 @@ namespace tarvona::host {
 // The host's side of the request protocol, independent of framing: one JSON
 // request in, one JSON response out. Controls are created as the
 // platform's COM host creates them (ControlHost) and reached only through
-// their interfaces; destroying the session releases them all. Requests for
-// a container service the platform's host lacks get E_NOTIMPL.
+// their interfaces; destroying the session releases them all. A container
+// service the control does not offer fails with the control's answer.
 //   {"id":1,"create":"<ProgID>"}                      -> {"id":1,"object":1}
 //   {"id":2,"object":1,"method":"Name","params":[..]} -> {"id":2,"result":..}
 //   ("dispid":n may stand for "method")

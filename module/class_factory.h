@@ -24,5 +24,8 @@ bool WriteRecordRows(registration::Writer writer, const OleString& win);
 // The keys that one writer's rows lie under: CLSID\{...}, TypeLib\{...},
 // Interface\{...} or a ProgID.
 std::vector<OleString> RecordRoots(registration::Writer writer);
+// Deletes `key` under HKEY_CLASSES_ROOT with everything below it; true
+// when it is gone, or was never there.
+bool RemoveTree(const OleString& key);
 
 }  // namespace tarvona::ocx

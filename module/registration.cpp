@@ -57,10 +57,6 @@ bool WriteRow(const OleString& key_path, const OleString& name, const OleString&
   return ok;
 }
 
-bool Removed(LSTATUS status) {
-  return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND || status == ERROR_BADKEY;
-}
-
 bool KeyExists(const OleString& path) {
   HKEY key = nullptr;
   if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
@@ -81,15 +77,15 @@ bool UnregisterClasses() {
       // ProgID stays.
       shared = true;
       for (LPCOLESTR part : {OLESTR("\\InprocServer32"), OLESTR("\\ToolboxBitmap32")}) {
-        ok = Removed(RegDeleteTreeW(HKEY_CLASSES_ROOT, (root + part).c_str())) && ok;
+        ok = RemoveTree(root + part) && ok;
       }
       continue;
     }
-    ok = Removed(RegDeleteTreeW(HKEY_CLASSES_ROOT, root.c_str())) && ok;
+    ok = RemoveTree(root) && ok;
   }
   for (const OleString& root : roots) {
     if (root.rfind(OLESTR("CLSID\\"), 0) == 0 || shared) continue;
-    ok = Removed(RegDeleteTreeW(HKEY_CLASSES_ROOT, root.c_str())) && ok;
+    ok = RemoveTree(root) && ok;
   }
   return ok;
 }
@@ -138,6 +134,11 @@ constexpr GUID kSafeForInitializing = identity::ToGuid<GUID>(identity::kCatidSaf
 constexpr GUID kSafeForScripting = identity::ToGuid<GUID>(identity::kCatidSafeForScripting);
 
 }  // namespace
+
+bool RemoveTree(const OleString& key) {
+  const LSTATUS status = RegDeleteTreeW(HKEY_CLASSES_ROOT, key.c_str());
+  return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND || status == ERROR_BADKEY;
+}
 
 std::vector<OleString> RecordRoots(registration::Writer writer) {
   std::vector<OleString> roots;

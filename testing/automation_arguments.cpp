@@ -1,9 +1,10 @@
 #include "testing/automation_arguments.h"
 
 #include <oleauto.h>
-#include <stringapiset.h>
 
 #include <string>
+
+#include "linux/com/wide_text.h"
 
 namespace tarvona::testing {
 namespace {
@@ -13,24 +14,6 @@ struct HeldVariant {
   HeldVariant() { VariantInit(&v); }
   ~HeldVariant() { VariantClear(&v); }
 };
-
-std::u16string Utf16(const std::string& text) {
-  if (text.empty()) return {};
-  const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                       nullptr, 0);
-  std::u16string wide(static_cast<size_t>(size), u'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), size);
-  return wide;
-}
-
-std::string Utf8(BSTR text) {
-  const int length = static_cast<int>(SysStringLen(text));
-  if (length == 0) return {};
-  const int size = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
-  std::string narrow(static_cast<size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text, length, narrow.data(), size, nullptr, nullptr);
-  return narrow;
-}
 
 }  // namespace
 
@@ -50,7 +33,7 @@ CallStatus ConvertArgument(const Value& from, ValueType to, Value& out) {
     given.v.vt = VT_I8;
     given.v.llVal = *i8;
   } else if (const auto* text = std::get_if<std::string>(&from)) {
-    const std::u16string wide = Utf16(*text);
+    const std::u16string wide = linux_com::Utf8ToUtf16(*text);
     given.v.vt = VT_BSTR;
     given.v.bstrVal = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
     if (given.v.bstrVal == nullptr) return CallStatus::kOutOfMemory;
@@ -69,7 +52,7 @@ CallStatus ConvertArgument(const Value& from, ValueType to, Value& out) {
       out = static_cast<int32_t>(converted.v.lVal);
       break;
     case VT_BSTR:
-      out = Utf8(converted.v.bstrVal);
+      out = linux_com::Utf16ToUtf8({converted.v.bstrVal, SysStringLen(converted.v.bstrVal)});
       break;
     default:
       return CallStatus::kTypeMismatch;

@@ -42,10 +42,8 @@ namespace {
 constexpr const OLECHAR* kPlatformKey = sizeof(void*) == 8 ? OLESTR("linux64") : OLESTR("linux32");
 
 OleString VersionKey() {
-  OLECHAR libid[39];
-  StringFromGUID2(kLibId, libid, 39);
-  return OLESTR("TypeLib\\") + OleString(libid) + OLESTR("\\") +
-         Widen(std::to_string(identity::kLibMajor) + "." + std::to_string(identity::kLibMinor));
+  return Widen("TypeLib\\" + registration::GuidText(identity::kLibId) + "\\" +
+               std::to_string(identity::kLibMajor) + "." + std::to_string(identity::kLibMinor));
 }
 
 // The dispatch interface's description, built from the method table.
@@ -100,8 +98,7 @@ HRESULT RegisterTypeLibrary() {
 HRESULT UnregisterTypeLibrary() {
   bool ok = true;
   for (const OleString& key : RecordRoots(registration::Writer::kTypeLibrary)) {
-    const LSTATUS status = RegDeleteTreeW(HKEY_CLASSES_ROOT, key.c_str());
-    ok = (status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND) && ok;
+    ok = RemoveTree(key) && ok;
   }
   return ok ? S_OK : SELFREG_E_TYPELIB;
 }
