@@ -22,42 +22,94 @@ bool HungUp(int fd) {
          GetLastError() == ERROR_BROKEN_PIPE;
 }
 
+// One watcher thread for the process, started by the first watch and then
+// kept: a thread's start and end cost a millisecond and more under Wine,
+// which a thread per watch would add to every call. It looks only while a
+// watch is armed, and arming and looking take the same lock, so once a
+// watch has ended nothing it watched can end the process.
 struct EndOnHangup::Watcher {
   int fd = -1;
-  HANDLE done = nullptr;
-  HANDLE thread = nullptr;
+};
 
-  ~Watcher() {
-    if (thread != nullptr) CloseHandle(thread);
-    if (done != nullptr) CloseHandle(done);
+namespace {
+
+class SharedWatcher {
+ public:
+  // Null when the thread cannot be started: then nothing is watched.
+  static SharedWatcher* Get() {
+    // Never destroyed: the thread may be waiting on it as the process ends.
+    static SharedWatcher* const shared = [] {
+      auto* made = new SharedWatcher;
+      if (made->Start()) return made;
+      delete made;
+      return static_cast<SharedWatcher*>(nullptr);
+    }();
+    return shared;
+  }
+
+  void Arm(int fd) {
+    EnterCriticalSection(&lock_);
+    if (armed_++ == 0) fd_ = fd;
+    SetEvent(wake_);
+    LeaveCriticalSection(&lock_);
+  }
+  void Disarm() {
+    EnterCriticalSection(&lock_);
+    if (--armed_ == 0) {
+      fd_ = -1;
+      ResetEvent(wake_);
+    }
+    LeaveCriticalSection(&lock_);
+  }
+
+ private:
+  SharedWatcher() { InitializeCriticalSection(&lock_); }
+  ~SharedWatcher() {
+    if (wake_ != nullptr) CloseHandle(wake_);
+    DeleteCriticalSection(&lock_);
+  }
+
+  bool Start() {
+    wake_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (wake_ == nullptr) return false;
+    HANDLE thread = CreateThread(nullptr, 0, &SharedWatcher::Watch, this, 0, nullptr);
+    if (thread == nullptr) return false;
+    CloseHandle(thread);
+    return true;
   }
 
   static DWORD WINAPI Watch(void* self) {
-    auto* watcher = static_cast<Watcher*>(self);
-    while (WaitForSingleObject(watcher->done, kLookEveryMs) == WAIT_TIMEOUT) {
+    auto* watcher = static_cast<SharedWatcher*>(self);
+    for (;;) {
+      WaitForSingleObject(watcher->wake_, INFINITE);
+      Sleep(kLookEveryMs);
+      EnterCriticalSection(&watcher->lock_);
       // Not ExitProcess: that runs every library's detach code while the
       // call's thread may hold their locks.
-      if (HungUp(watcher->fd)) TerminateProcess(GetCurrentProcess(), 0);
+      if (watcher->armed_ > 0 && HungUp(watcher->fd_)) TerminateProcess(GetCurrentProcess(), 0);
+      LeaveCriticalSection(&watcher->lock_);
     }
-    return 0;
   }
+
+  CRITICAL_SECTION lock_;
+  HANDLE wake_ = nullptr;  // set while armed
+  int armed_ = 0;
+  int fd_ = -1;
 };
+
+}  // namespace
 
 EndOnHangup::EndOnHangup(int fd) {
   if (fd < 0) return;
-  auto watcher = std::make_unique<Watcher>();
-  watcher->fd = fd;
-  watcher->done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  if (watcher->done == nullptr) return;
-  watcher->thread = CreateThread(nullptr, 0, &Watcher::Watch, watcher.get(), 0, nullptr);
-  if (watcher->thread == nullptr) return;
-  watcher_ = std::move(watcher);
+  SharedWatcher* shared = SharedWatcher::Get();
+  if (shared == nullptr) return;
+  watcher_ = std::make_unique<Watcher>();
+  watcher_->fd = fd;
+  shared->Arm(fd);
 }
 
 EndOnHangup::~EndOnHangup() {
-  if (!watcher_) return;
-  SetEvent(watcher_->done);
-  WaitForSingleObject(watcher_->thread, INFINITE);
+  if (watcher_) SharedWatcher::Get()->Disarm();
 }
 
 }  // namespace tarvona::platform

@@ -1,10 +1,15 @@
 #include <windows.h>
+//
+#include <fcntl.h>
+#include <io.h>
 
 #include <filesystem>
 #include <string>
+#include <utility>
 
 #include "gtest/gtest.h"
 #include "platform/dynamic_library.h"
+#include "platform/hangup.h"
 #include "platform/own_path.h"
 #include "platform/user_folders.h"
 
@@ -118,3 +123,41 @@ TEST(Win32SeamTest, UserFoldersComeFromTheSessionEnvironment) {
 
 }  // namespace
 }  // namespace tarvona::platform
+
+// A pipe's reading end as a descriptor, and its writing end.
+struct TestPipe {
+  int fd = -1;
+  HANDLE writer = nullptr;
+  TestPipe() {
+    HANDLE reader = nullptr;
+    if (CreatePipe(&reader, &writer, nullptr, 0)) {
+      fd = _open_osfhandle(reinterpret_cast<intptr_t>(reader), _O_RDONLY);
+    }
+  }
+  void HangUp() { CloseHandle(std::exchange(writer, nullptr)); }
+};
+
+TEST(Win32SeamTest, AWatchEndsTheProcessAtAHangUpAndNothingOnceItEnds) {
+  // While watched: the process ends, with status 0, long before the sleep.
+  EXPECT_EXIT(
+      {
+        TestPipe pipe;
+        const tarvona::platform::EndOnHangup watch(pipe.fd);
+        pipe.HangUp();
+        Sleep(20000);
+        std::exit(3);
+      },
+      ::testing::ExitedWithCode(0), "");
+  // Watches that have ended, nested ones too, leave the process alone.
+  TestPipe pipe;
+  ASSERT_GE(pipe.fd, 0);
+  {
+    const tarvona::platform::EndOnHangup outer(pipe.fd);
+    { const tarvona::platform::EndOnHangup inner(pipe.fd); }
+    Sleep(250);
+  }
+  pipe.HangUp();
+  Sleep(500);
+  EXPECT_TRUE(tarvona::platform::HungUp(pipe.fd));
+  _close(pipe.fd);
+}
