@@ -38,21 +38,14 @@ mkdir -p "$work"
 trap wine_end EXIT
 wine_fresh_prefix
 wine_install_control "$windows/TarvonaActiveX.ocx" >/dev/null
-tool=$linux/bin/conformance_tool
-cp -r "$linux/testdata" "$work/testdata"
-sh testing/wine-store/make_store_data.sh "$work/testdata"
-entries=()
-while IFS=$'\t' read -r name kind; do
-  [ "$kind" = key ] && entries+=("$name") || entries+=("$name:nokey")
-done < <("$tool" store)
-wine "$windows/bin/tarvona-fill-store.exe" --reset --data "$(windows_path "$work/testdata")" \
-  "${entries[@]}" >/dev/null
+wine_fill_store "$linux" "$windows/bin/tarvona-fill-store.exe" "$work/testdata"
 wine_install_token_modules "$linux"
 roaming="$WINEPREFIX/drive_c/users/${USER:-root}/AppData/Roaming/Tarvona"
 mkdir -p "$roaming"
 echo "http://localhost:8000" >"$roaming/allowed-origins"
 
 export TARVONA_BRIDGE_ADAPTORS=$linux/bin
+tool=$linux/bin/conformance_tool
 rows=$("$tool" token -- "$TARVONA_WINE" "$windows/bin/windows_bench.exe" \
   "$(windows_path "$windows/bin/tarvona-host.exe")" "$pairs" </dev/null | tr -d '\r')
 jscript=$("$tool" token -- "$TARVONA_WINE" cscript //nologo \

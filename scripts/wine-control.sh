@@ -41,3 +41,17 @@ wine_install_token_modules() {  # LINUX_BUILD
 
 # A Linux path as Windows programs in the prefix see it (Wine's Z: drive).
 windows_path() { printf 'Z:%s' "$(realpath -m "$1" | tr / '\\')"; }
+
+# The user's MY store filled with the conformance fixture's store: the test
+# PKI of the Linux build LINUX_BUILD copied to FOLDER, each key as a
+# CryptoAPI blob, put in by FILLER (tarvona-fill-store.exe).
+wine_fill_store() {  # LINUX_BUILD FILLER FOLDER
+  local entries=() name kind
+  cp -r "$1/testdata" "$3"
+  sh "$(dirname "${BASH_SOURCE[0]}")/../testing/wine-store/make_store_data.sh" "$3"
+  while IFS=$'\t' read -r name kind; do
+    [ "$kind" = key ] && entries+=("$name") || entries+=("$name:nokey")
+  done < <("$1/bin/conformance_tool" store)
+  wine "$2" --reset --data "$(windows_path "$3")" "${entries[@]}" >/dev/null ||
+    { echo "filling the store (${entries[*]}) failed" >&2; return 1; }
+}
