@@ -11,7 +11,9 @@
 #   i386_root_enter DIR PATH.. starts the namespace, the PATHs (absolute
 #                              folders) seen inside at the same place
 #   i386_run CMD...            runs CMD inside as an i386 process, from the
-#                              current folder where that is seen inside
+#                              folder current at i386_root_enter where that is
+#                              seen inside; I386_COMMAND holds the command
+#                              line that goes before CMD
 #   i386_root_leave            ends the namespace and all that runs there
 # Must run as root (the namespace maps every user to itself).
 
@@ -115,10 +117,21 @@ i386_root_packages() {
 
 # Makes the root at DIR unless a complete one is there: in DIR.part, moved
 # into place only when complete, so a failed or stopped attempt is never
-# taken for a root. From the mirror apt uses; its log in DIR.log.
+# taken for a root. From the mirror apt uses; its log in DIR.log. Two
+# callers at once make it once: the second waits for the first.
 i386_root_make() {  # DIR
-  local dir packages suite mirror
+  local dir lock status=0
   dir=$(realpath -m "$1")
+  mkdir -p "$(dirname "$dir")"
+  exec {lock}>"$dir.lock"
+  flock "$lock"
+  i386_root_make_unlocked "$dir" || status=$?
+  exec {lock}>&-
+  return "$status"
+}
+
+i386_root_make_unlocked() {  # DIR
+  local dir=$1 packages suite mirror
   i386_native || true
   packages=$(i386_root_packages)
   [ "$(cat "$dir/.tarvona-root" 2>/dev/null)" = "$packages" ] && return 0
@@ -164,7 +177,8 @@ i386_root_enter() {  # DIR SHARED...
   local ready
   ready=$(mktemp -u)
   I386_DIR=$I386_ROOT I386_SHARED="$*" I386_NATIVE=$I386_NATIVE I386_QEMU=$I386_QEMU \
-    i386_unshare bash -c 'i386_namespace_init && i386_namespace_mount_root && : >"$0" &&
+    i386_unshare bash -c 'trap "exit 0" TERM
+                          i386_namespace_init && i386_namespace_mount_root && : >"$0" &&
                           while :; do sleep 3600 & wait $!; done' "$ready"
   for _ in $(seq 200); do
     [ -e "$ready" ] && break
@@ -179,18 +193,18 @@ i386_root_enter() {  # DIR SHARED...
     return 1
   fi
   rm -f "$ready"
+  # shellcheck disable=SC2016
+  I386_COMMAND=(nsenter --target "$I386_KEEPER" --user --mount --pid --
+    setarch i686 chroot "$I386_ROOT" /bin/sh -c 'cd "$0" 2>/dev/null || cd /; exec "$@"' "$PWD")
 }
 
-i386_run() {
-  nsenter --target "$I386_KEEPER" --user --mount --pid -- \
-    setarch i686 chroot "$I386_ROOT" /bin/sh -c 'cd "$0" 2>/dev/null || cd /; exec "$@"' "$PWD" "$@"
-}
+i386_run() { "${I386_COMMAND[@]}" "$@"; }
 
-# unshare ignores SIGTERM while it waits, and the namespace's PID 1 takes
-# from outside only what it cannot refuse: its end ends the namespace.
+# unshare ignores SIGTERM while it waits; the namespace's PID 1 takes it,
+# and its end ends the namespace and all that still runs there.
 i386_root_leave() {
   if [ -n "${I386_KEEPER:-}" ]; then
-    kill -KILL "$I386_KEEPER" 2>/dev/null || true
+    kill -TERM "$I386_KEEPER" 2>/dev/null || true
   fi
   if [ -n "${I386_UNSHARE_PID:-}" ]; then
     wait "$I386_UNSHARE_PID" 2>/dev/null || true
