@@ -6,10 +6,8 @@
 // one connection, made by its first call. A server that cannot be reached
 // or a broken reply is CKR_GENERAL_ERROR, never a crash.
 
-// clang-format off
 #include <winsock2.h>
 #include <windows.h>
-// clang-format on
 
 #include <cstdlib>
 #include <mutex>
@@ -131,7 +129,11 @@ Writer Request(Call call) {
 std::optional<Reader> Send(const Writer& request, CK_RV& rv) noexcept {
   try {
     std::optional<Reader> reply = TheConnection().Exchange(request);
-    if (reply && reply->U32(rv)) return reply;
+    uint32_t answered = 0;
+    if (reply && reply->U32(answered)) {
+      rv = answered;
+      return reply;
+    }
   } catch (const std::bad_alloc&) {
     rv = CKR_HOST_MEMORY;
     return std::nullopt;
