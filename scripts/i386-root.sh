@@ -19,12 +19,10 @@
 
 # What 32-bit Wine needs in the root: recommended libraries left out but
 # for the X11 ones that windows and dialogs use and GnuTLS for bcrypt.
-I386_ROOT_PACKAGES=(wine wine32 libgnutls30 libxcursor1 libxrandr2 libxi6 libxfixes3
-  libxinerama1 libxrender1 libxcomposite1 fonts-wine)
-# Under qemu a 32-bit Wine process spends most of a minute starting
-# without the preloader, a second with it.
-I386_ROOT_EMULATED_PACKAGES=(wine32-preloader)
-I386_QEMU=/usr/libexec/qemu-binfmt/i386-binfmt-P
+# With the preloader (only suggested) a Wine process under qemu starts in
+# a second rather than most of a minute; the root is the same on both roads.
+I386_ROOT_PACKAGES=(wine wine32 wine32-preloader libgnutls30 libxcursor1 libxrandr2 libxi6
+  libxfixes3 libxinerama1 libxrender1 libxcomposite1 fonts-wine)
 
 # Whether this kernel runs i386 programs itself: a 93-byte static i386
 # program that only exits 0, written out and run once. TARVONA_I386_EMULATE=1
@@ -106,13 +104,23 @@ i386_unshare() {
   echo go >"$gate"
 }
 
-# The packages this machine's root holds (the emulated road adds the
-# preloader); a complete root records them in DIR/.tarvona-root.
-i386_root_packages() {
-  i386_native || true
-  local packages="${I386_ROOT_PACKAGES[*]}"
-  [ "$I386_NATIVE" = 1 ] || packages+=" ${I386_ROOT_EMULATED_PACKAGES[*]}"
-  printf '%s' "$packages"
+# The emulated road's interpreter, I386_QEMU: qemu-user-static's i386
+# emulator (a static program; the kernel tells it that argv[0] comes
+# along), unpacked from its package beside the root DIR. Installing the
+# package would register it in the machine's binfmt_misc, taking every
+# i386 program there off native execution.
+i386_qemu() {  # DIR
+  local qemu=$1.qemu
+  I386_QEMU=$qemu/usr/bin/qemu-i386-static
+  [ -x "$I386_QEMU" ] && return 0
+  rm -rf "$qemu" "$qemu.part"
+  mkdir -p "$qemu.part"
+  (cd "$qemu.part" && apt-get download -q -o APT::Sandbox::User=root qemu-user-static >/dev/null) ||
+    return 1
+  dpkg-deb --fsys-tarfile "$qemu.part"/qemu-user-static_*.deb |
+    tar -x -C "$qemu.part" ./usr/bin/qemu-i386-static || return 1
+  rm -f "$qemu.part"/*.deb
+  mv "$qemu.part" "$qemu"
 }
 
 # Makes the root at DIR unless a complete one is there: in DIR.part, moved
@@ -131,12 +139,10 @@ i386_root_make() {  # DIR
 }
 
 i386_root_make_unlocked() {  # DIR
-  local dir=$1 packages suite mirror
-  i386_native || true
-  packages=$(i386_root_packages)
+  local dir=$1 packages="${I386_ROOT_PACKAGES[*]}" suite mirror
   [ "$(cat "$dir/.tarvona-root" 2>/dev/null)" = "$packages" ] && return 0
-  if [ "$I386_NATIVE" = 0 ] && [ ! -e "$I386_QEMU" ]; then
-    echo "this kernel runs no i386 programs and $I386_QEMU is missing (qemu-user-static)" >&2
+  if ! i386_native && ! i386_qemu "$dir"; then
+    echo "this kernel runs no i386 programs, and qemu-user-static could not be had" >&2
     return 1
   fi
   suite=$(. /etc/os-release && echo "$VERSION_CODENAME")
@@ -149,7 +155,7 @@ i386_root_make_unlocked() {  # DIR
   mkdir -p "$dir.part"
   # debootstrap's second stage, as a container's, makes no device nodes,
   # which a user namespace may not.
-  I386_DIR=$dir.part I386_SHARED='' I386_NATIVE=$I386_NATIVE I386_QEMU=$I386_QEMU container=lxc \
+  I386_DIR=$dir.part I386_SHARED='' I386_NATIVE=$I386_NATIVE I386_QEMU=${I386_QEMU:-} container=lxc \
     i386_unshare bash -c '
       set -e
       i386_namespace_init
@@ -173,10 +179,13 @@ i386_root_make_unlocked() {  # DIR
 i386_root_enter() {  # DIR SHARED...
   I386_ROOT=$(realpath "$1")
   shift
-  i386_native || true
+  if ! i386_native && ! i386_qemu "$I386_ROOT"; then
+    echo "this kernel runs no i386 programs, and qemu-user-static could not be had" >&2
+    return 1
+  fi
   local ready
   ready=$(mktemp -u)
-  I386_DIR=$I386_ROOT I386_SHARED="$*" I386_NATIVE=$I386_NATIVE I386_QEMU=$I386_QEMU \
+  I386_DIR=$I386_ROOT I386_SHARED="$*" I386_NATIVE=$I386_NATIVE I386_QEMU=${I386_QEMU:-} \
     i386_unshare bash -c 'trap "exit 0" TERM
                           i386_namespace_init && i386_namespace_mount_root && : >"$0" &&
                           while :; do sleep 3600 & wait $!; done' "$ready"
