@@ -1,4 +1,4 @@
-# shellcheck shell=bash
+# shellcheck shell=bash disable=SC2016
 # A Debian root of its own for 32-bit Wine (sourced, or run as
 # `scripts/i386-root.sh DIR` to make one). The machine keeps its own 64-bit
 # Wine: the i386 user space that 32-bit Wine needs, put on the machine
@@ -202,7 +202,6 @@ i386_root_enter() {  # DIR SHARED...
     return 1
   fi
   rm -f "$ready"
-  # shellcheck disable=SC2016
   I386_COMMAND=(nsenter --target "$I386_KEEPER" --user --mount --pid --
     setarch i686 chroot "$I386_ROOT" /bin/sh -c 'cd "$0" 2>/dev/null || cd /; exec "$@"' "$PWD")
 }
