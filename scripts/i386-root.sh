@@ -23,6 +23,8 @@
 # a second rather than most of a minute; the root is the same on both roads.
 I386_ROOT_PACKAGES=(wine wine32 wine32-preloader libgnutls30 libxcursor1 libxrandr2 libxi6
   libxfixes3 libxinerama1 libxrender1 libxcomposite1 fonts-wine)
+# Until i386_root_enter, i386_run fails.
+I386_COMMAND=(false)
 
 # Whether this kernel runs i386 programs itself: a 93-byte static i386
 # program that only exits 0, written out and run once. TARVONA_I386_EMULATE=1
@@ -219,6 +221,7 @@ i386_root_leave() {
   fi
   I386_UNSHARE_PID=
   I386_KEEPER=
+  I386_COMMAND=(false)
 }
 
 if [ "${BASH_SOURCE[0]}" = "$0" ]; then

@@ -67,7 +67,7 @@ xvfb_pid=
 cleanup() {
   [ -n "${answerer:-}" ] && stop_answering
   wine_end
-  [ "$arch" = i686 ] && i386_root_leave
+  declare -F i386_root_leave >/dev/null && i386_root_leave
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
 }
 trap cleanup EXIT
