@@ -125,6 +125,19 @@ i386_qemu() {  # DIR
   mv "$qemu.part" "$qemu"
 }
 
+# The mirror apt uses for SUITE's main component: from apt's lists, else
+# from its sources (one-line and deb822 forms).
+i386_mirror() {  # SUITE
+  local sources=(/etc/apt/sources.list /etc/apt/sources.list.d/*.list /etc/apt/sources.list.d/*.sources)
+  {
+    apt-cache policy 2>/dev/null | awk -v want="$1/main" '$3 == want && $2 ~ /^https?:/ { print $2 }'
+    cat "${sources[@]}" 2>/dev/null | awk -v suite="$1" '
+      $1 == "deb" && $3 == suite { print $2 }
+      /^URIs:/ { uri = $2 }
+      /^Suites:/ { for (i = 2; i <= NF; i++) if ($i == suite) print uri }'
+  } | awk '/^https?:\/\// && !found { print; found = 1 }'
+}
+
 # Makes the root at DIR unless a complete one is there: in DIR.part, moved
 # into place only when complete, so a failed or stopped attempt is never
 # taken for a root. From the mirror apt uses; its log in DIR.log. Two
@@ -148,9 +161,9 @@ i386_root_make_unlocked() {  # DIR
     return 1
   fi
   suite=$(. /etc/os-release && echo "$VERSION_CODENAME")
-  mirror=$(apt-cache policy | awk -v want="$suite/main" '$3 == want && $2 ~ /^https?:/ { print $2; exit }')
+  mirror=$(i386_mirror "$suite")
   if [ -z "$mirror" ]; then
-    echo "no apt mirror for $suite/main: apt-get update first" >&2
+    echo "apt knows no mirror for $suite/main" >&2
     return 1
   fi
   rm -rf "$dir" "$dir.part"
