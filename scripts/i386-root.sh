@@ -130,8 +130,9 @@ i386_qemu() {  # DIR
 i386_mirror() {  # SUITE
   local sources=(/etc/apt/sources.list /etc/apt/sources.list.d/*.list /etc/apt/sources.list.d/*.sources)
   {
-    apt-cache policy 2>/dev/null | awk -v want="$1/main" '$3 == want && $2 ~ /^https?:/ { print $2 }'
-    cat "${sources[@]}" 2>/dev/null | awk -v suite="$1" '
+    { apt-cache policy 2>/dev/null || true; } |
+      awk -v want="$1/main" '$3 == want && $2 ~ /^https?:/ { print $2 }'
+    { cat "${sources[@]}" 2>/dev/null || true; } | awk -v suite="$1" '
       $1 == "deb" && $3 == suite { print $2 }
       /^URIs:/ { uri = $2 }
       /^Suites:/ { for (i = 2; i <= NF; i++) if ($i == suite) print uri }'
