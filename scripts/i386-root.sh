@@ -92,6 +92,10 @@ export -f i386_namespace_init i386_namespace_mount_root
 # written from here while "$@" waits at a gate. Sets I386_UNSHARE_PID.
 i386_unshare() {
   local gate own
+  if [ "$(id -u)" != 0 ]; then
+    echo "the i386 root's namespaces map every user, which only root may do" >&2
+    return 1
+  fi
   gate=$(mktemp -u)
   mkfifo -m 600 "$gate"
   unshare --user --mount --pid --fork --kill-child -- \
