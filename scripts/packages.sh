@@ -29,9 +29,10 @@ TARVONA_PACKAGE_PACKAGES=(
 # sources with them; wine64-tools brings wineg++, which links the Wine bridge
 # (testing/wine-bridge/), and widl, Wine's IDL files and stdole2.tlb for the
 # control's type library; wixl and msitools build and inspect the MSIs
-# (scripts/package.sh --windows).
+# (scripts/package.sh --windows); debootstrap makes the i386 root that
+# 32-bit Wine runs in (scripts/i386-root.sh).
 TARVONA_WINDOWS_PACKAGES=(mingw-w64 mingw-w64-tools wine wine64 wine64-tools googletest
-  wixl msitools)
+  wixl msitools debootstrap)
 
 tarvona_install_packages() {
   local missing=()

@@ -11,19 +11,29 @@
 #   scripts/test-windows-control.sh --msi PACKAGE [LINUX_BUILD]
 #       the same against the control an x64 MSI installs (msiexec /i, no
 #       regsvr32), removed again with msiexec /x
+#   scripts/test-windows-control.sh --i686 [--msi PACKAGE] [LINUX_BUILD]
+#       the 32-bit control (and x86 MSI) under 32-bit Wine in a win32
+#       prefix, in the i386 root LINUX_BUILD/i386-root (scripts/i386-root.sh,
+#       made when missing), with the socket bridge (testing/socket-bridge/)
+#       as the token modules
 # Needs the Linux build (conformance_tool, the adaptors, the bridge, the
 # test PKI) and the Windows build (scripts/build-windows.sh). Exits 0 only
-# when every check passed.
+# when every check passed; its last line is then "ALL PASS".
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
+arch=x86_64
+if [ "${1:-}" = --i686 ]; then
+  arch=i686
+  shift
+fi
 msi=
 if [ "${1:-}" = --msi ]; then
   msi=$(realpath "$2")
   shift 2
 fi
 linux=$(realpath "${1:-build}")
-windows=$root/build-windows/x86_64
+windows=$root/build-windows/$arch
 started=$(date +%s.%N)
 
 failures=0
@@ -36,8 +46,12 @@ elapsed() { awk -v from="$started" -v to="$(date +%s.%N)" 'BEGIN { printf "%.1f 
 ocx=$windows/TarvonaActiveX.ocx
 tool=$linux/bin/conformance_tool
 filler=$windows/bin/tarvona-fill-store.exe
-for needed in "$ocx" "$tool" "$filler" "$linux/bin/wine-bridge/Tarvonav4.dll.so" \
-              "$linux/bin/wine-bridge/Tarvonav5.dll.so" "$linux/testdata/rsa2048.cert.der"; do
+if [ "$arch" = i686 ]; then
+  bridge=("$windows"/bin/socket-bridge/Tarvonav{4,5}.dll "$linux"/bin/wine-bridge/tarvona-bridge-server-v{4,5})
+else
+  bridge=("$linux"/bin/wine-bridge/Tarvonav{4,5}.dll.so)
+fi
+for needed in "$ocx" "$tool" "$filler" "${bridge[@]}" "$linux/testdata/rsa2048.cert.der"; do
   if [ ! -e "$needed" ]; then
     echo "missing $needed: build with scripts/build-windows.sh and, configured with -DTARVONA_WINDOWS_TESTS=ON, cmake --build $linux" >&2
     exit 1
@@ -53,6 +67,7 @@ xvfb_pid=
 cleanup() {
   [ -n "${answerer:-}" ] && stop_answering
   wine_end
+  declare -F i386_root_leave >/dev/null && i386_root_leave
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
 }
 trap cleanup EXIT
@@ -65,7 +80,38 @@ DISPLAY=:$(tr -d '\n' <"$work/display")
 export DISPLAY
 unset WAYLAND_DISPLAY
 
+# Wine as the JScript runs start it, with the token fixture's environment
+# (and, for i686, the bridge servers') reaching it.
+wine_command=("$TARVONA_WINE")
+token_road=()
+typelib_platform=win64
+if [ "$arch" = i686 ]; then
+  # 32-bit Wine in its own root, made once and kept in the Linux build;
+  # every Wine program of the run starts inside its namespace.
+  source scripts/i386-root.sh
+  i386_root_make "$linux/i386-root"
+  echo "== i386 root ready ($(elapsed))"
+  shared=("$root")
+  for folder in "$linux" ${msi:+"$(dirname "$msi")"}; do
+    case $folder/ in "$root"/*) ;; *) shared+=("$folder") ;; esac
+  done
+  i386_root_enter "$linux/i386-root" "${shared[@]}"
+  export WINEARCH=win32
+  wine() { i386_run wine "$@" </dev/null; }
+  wineserver() { i386_run wineserver "$@"; }
+  wine_command=("${I386_COMMAND[@]}" wine)
+  # The 32-bit token modules in system32, each reaching SoftHSM2 through
+  # its server of the Linux side.
+  wine_install_token_modules() {
+    install -m 644 "$windows"/bin/socket-bridge/Tarvonav{4,5}.dll "$WINEPREFIX/drive_c/windows/system32/"
+  }
+  token_road=("$linux/bin/wine-bridge/tarvona-bridge-server-v4" -- "$linux/bin/wine-bridge/tarvona-bridge-server-v5" --)
+  typelib_platform=win32
+  prefix_started=$(date +%s.%N)
+fi
+
 wine_fresh_prefix
+[ "$arch" = i686 ] && echo "== wineboot of the win32 prefix: $(started=$prefix_started elapsed)"
 echo "== fresh prefix ($(elapsed))"
 
 # ---- registration ----------------------------------------------------------
@@ -148,7 +194,7 @@ expect "CLSID\\$page\\InprocServer32" "" "$server"
 expect_none "CLSID\\$page\\InprocServer32|ThreadingModel"
 expect_none "Insertable"
 expect "TypeLib\\$libid\\1.0" "" "Tarvona ActiveX Control module"
-expect "TypeLib\\$libid\\1.0\\409\\win64" "" "$ocx_windows"
+expect "TypeLib\\$libid\\1.0\\409\\$typelib_platform" "" "$ocx_windows"
 # The library flags hold LIBFLAG_FCONTROL (2); Wine writes them in decimal.
 flags=$(value_of "TypeLib\\$libid\\1.0\\FLAGS" "")
 [[ $flags =~ ^[0-9]+$ ]] && (( flags & 2 )) || fail "type library flags \"$flags\" without the control flag"
@@ -176,7 +222,7 @@ echo "== store filled (${entries[*]}), token modules installed ($(elapsed))"
 "$tool" fixture "$work/fixture.js"
 jscript=tests/windows/jscript
 run_vectors() {  # WHICH: the groups of conformance.js; output to $work/WHICH.txt
-  timeout 300 "$tool" token -- "$TARVONA_WINE" cscript //nologo "$(windows_path "$jscript/conformance.js")" \
+  timeout 300 "$tool" token -- "${token_road[@]}" "${wine_command[@]}" cscript //nologo "$(windows_path "$jscript/conformance.js")" \
     "$(windows_path tests/conformance/vectors.js)" "$(windows_path "$work/fixture.js")" "$1" \
     </dev/null | tr -d '\r' >"$work/$1.txt" || true
   grep -E '^(FAIL|FAILED|ALL PASS)' "$work/$1.txt" || true
@@ -251,3 +297,4 @@ if [ "$failures" -ne 0 ]; then
   exit 1
 fi
 echo "All passed in $(elapsed)"
+echo "ALL PASS"

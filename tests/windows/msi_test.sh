@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # The Windows installers. Builds both (scripts/package.sh --windows) into
-# WORKDIR, checks the x86 one with msitools (32-bit Wine does not run
-# here), and runs the x64 one under 64-bit Wine in a fresh prefix: install
-# quietly, hold the registry against the registration record, create the
-# control from JScript by its ProgID, upgrade in place to a newer version,
-# uninstall, and find nothing left but the category definitions. Then the
-# same record from the module's own DllRegisterServer (regsvr32), so
-# installer and module cannot drift.
+# WORKDIR, checks the x86 one with msitools, and runs the x64 one under
+# 64-bit Wine in a fresh prefix: install quietly, hold the registry
+# against the registration record, create the control from JScript by its
+# ProgID, upgrade in place to a newer version, uninstall, and find nothing
+# left but the category definitions. Then the same record from the
+# module's own DllRegisterServer (regsvr32), so installer and module
+# cannot drift. Last, the JScript suite against the control each package
+# installs: the x64 one's under 64-bit Wine, the x86 one's under 32-bit
+# Wine in a win32 prefix (scripts/test-windows-control.sh --i686).
 #   tests/windows/msi_test.sh WORKDIR
 set -euo pipefail
 root=$(realpath "$(dirname "$0")/../..")
@@ -185,6 +187,8 @@ wineserver -k >/dev/null 2>&1 || true
 # package installs (no regsvr32), in a prefix of its own.
 check "the JScript suite against the installed control" \
   "$root/scripts/test-windows-control.sh" --msi "$msi" "$(dirname "$work")"
+check "the JScript suite against the control the x86 package installs, under 32-bit Wine" \
+  "$root/scripts/test-windows-control.sh" --i686 --msi "$msi86" "$(dirname "$work")"
 
 echo "$((passed + failures)) checks, $failures failed"
 [ "$failures" -eq 0 ] || exit 1

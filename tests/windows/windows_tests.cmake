@@ -43,3 +43,7 @@ add_executable(tarvona_cryptoapi_test tests/windows/cryptoapi_test.cpp)
 target_link_libraries(tarvona_cryptoapi_test
   PRIVATE gtest_main tarvona_capi_cryptoapi tarvona_wine_store tarvona_encoding tarvona_platform)
 add_dependencies(tarvona_cryptoapi_test tarvona_store_data)
+
+# The token modules of the 32-bit build's run under 32-bit Wine
+# (scripts/test-windows-control.sh --i686).
+add_subdirectory(testing/socket-bridge ${CMAKE_BINARY_DIR}/testing/socket-bridge)
