@@ -86,26 +86,8 @@ wine_command=("$TARVONA_WINE")
 token_road=()
 typelib_platform=win64
 if [ "$arch" = i686 ]; then
-  # 32-bit Wine in its own root, made once and kept in the Linux build;
-  # every Wine program of the run starts inside its namespace.
-  source scripts/i386-root.sh
-  i386_root_make "$linux/i386-root"
+  wine_use_i386_root "$linux" "$windows" ${msi:+"$(dirname "$msi")"}
   echo "== i386 root ready ($(elapsed))"
-  shared=("$root")
-  for folder in "$linux" ${msi:+"$(dirname "$msi")"}; do
-    case $folder/ in "$root"/*) ;; *) shared+=("$folder") ;; esac
-  done
-  i386_root_enter "$linux/i386-root" "${shared[@]}"
-  export WINEARCH=win32
-  wine() { i386_run wine "$@" </dev/null; }
-  wineserver() { i386_run wineserver "$@"; }
-  wine_command=("${I386_COMMAND[@]}" wine)
-  # The 32-bit token modules in system32, each reaching SoftHSM2 through
-  # its server of the Linux side.
-  wine_install_token_modules() {
-    install -m 644 "$windows"/bin/socket-bridge/Tarvonav{4,5}.dll "$WINEPREFIX/drive_c/windows/system32/"
-  }
-  token_road=("$linux/bin/wine-bridge/tarvona-bridge-server-v4" -- "$linux/bin/wine-bridge/tarvona-bridge-server-v5" --)
   typelib_platform=win32
   prefix_started=$(date +%s.%N)
 fi
@@ -206,17 +188,9 @@ echo "== registered; record checked, $(grep -c . "$work/record.txt") lines ($(el
 # ---- the store and the token modules --------------------------------------
 # The test PKI of the Linux build (which OpenSSL judges against), with each
 # key as a CryptoAPI blob for the store.
-cp -r "$linux/testdata" "$work/testdata"
-sh testing/wine-store/make_store_data.sh "$work/testdata"
-entries=()
-while IFS=$'\t' read -r name kind; do
-  [ "$kind" = key ] && entries+=("$name") || entries+=("$name:nokey")
-done < <("$tool" store)
-wine "$filler" --reset --data "$(windows_path "$work/testdata")" \
-  "${entries[@]}" >/dev/null || fail "filling the store (${entries[*]}) failed"
-
+wine_fill_store "$linux" "$filler" "$work/testdata" || fail "the store could not be filled"
 wine_install_token_modules "$linux"
-echo "== store filled (${entries[*]}), token modules installed ($(elapsed))"
+echo "== store filled, token modules installed ($(elapsed))"
 
 # ---- the conformance vectors from JScript ----------------------------------
 "$tool" fixture "$work/fixture.js"

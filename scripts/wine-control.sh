@@ -55,3 +55,37 @@ wine_fill_store() {  # LINUX_BUILD FILLER FOLDER
   wine "$2" --reset --data "$(windows_path "$3")" "${entries[@]}" >/dev/null ||
     { echo "filling the store (${entries[*]}) failed" >&2; return 1; }
 }
+
+# From here on, every Wine program of the caller runs under 32-bit Wine in
+# the i386 root LINUX_BUILD/i386-root (scripts/i386-root.sh), made first if
+# it is not complete, with the source tree, LINUX_BUILD and any FOLDER seen
+# inside at the same place. Sets wine_command (how to start Wine, for
+# commands run through another program) and token_road (the bridge servers
+# to put between the token fixture and Wine: `conformance_tool token --
+# "${token_road[@]}" "${wine_command[@]}" ...`), and installs the 32-bit
+# socket bridge of WINDOWS_BUILD as the token modules.
+wine_use_i386_root() {  # LINUX_BUILD WINDOWS_BUILD [FOLDER...]
+  local tree linux=$1 folder
+  tree=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+  WINE_WINDOWS_BUILD=$2
+  shift 2
+  source "$tree/scripts/i386-root.sh"
+  i386_root_make "$linux/i386-root"
+  local shared=("$tree")
+  for folder in "$linux" "$@"; do
+    case $folder/ in "$tree"/*) ;; *) shared+=("$folder") ;; esac
+  done
+  i386_root_enter "$linux/i386-root" "${shared[@]}"
+  export WINEARCH=win32
+  wine() { i386_run wine "$@" </dev/null; }
+  wineserver() { i386_run wineserver "$@"; }
+  wine_command=("${I386_COMMAND[@]}" wine)
+  # The 32-bit token modules in system32, each reaching SoftHSM2 through
+  # its server of the Linux side.
+  wine_install_token_modules() {
+    install -m 644 "$WINE_WINDOWS_BUILD"/bin/socket-bridge/Tarvonav{4,5}.dll \
+      "$WINEPREFIX/drive_c/windows/system32/"
+  }
+  token_road=("$linux/bin/wine-bridge/tarvona-bridge-server-v4" --
+              "$linux/bin/wine-bridge/tarvona-bridge-server-v5" --)
+}
