@@ -33,9 +33,10 @@ linux=$root/build-bench-linux
 cmake -S . -B "$linux" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTARVONA_WINDOWS_TESTS=ON >/dev/null
 cmake --build "$linux" --target conformance_tool tarvona_wine_bridge tarvona_socket_bridge \
   Tarvonav4 Tarvonav5 test_pki >/dev/null
-windows=$root/build-windows/$arch
-cmake -S . -B "$windows" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-  -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/mingw-$arch.cmake >/dev/null
+# The Windows build's own optimisation (RelWithDebInfo), in a folder of its own.
+windows=$root/build-bench-windows/$arch
+cmake -S . -B "$windows" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/mingw-$arch.cmake \
+  >/dev/null
 bridge=()
 [ "$arch" = i686 ] && bridge=(tarvona_socket_bridge)
 cmake --build "$windows" --target tarvona_ocx tarvona-host windows_bench tarvona-fill-store \
