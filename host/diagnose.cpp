@@ -36,7 +36,8 @@ std::string RegisterAgain(bool machine) {
   const std::filesystem::path beside = platform::OwnFolder() / kModuleFile;
   std::error_code error;
   const bool there = std::filesystem::is_regular_file(beside, error);
-  return RegisterModule(there ? PathText(beside) : kModuleFile, machine);
+  return RegisterModule(PathText(there ? beside : std::filesystem::path("FOLDER") / kModuleFile),
+                        machine);
 }
 
 std::filesystem::path CheckModuleFile(Section& section, const Record& record,
@@ -84,6 +85,10 @@ void CheckManifest(Section& section, const BrowserPlaces& browser, const Manifes
     finding.facts = {{"entry", place.entry}, {"whose", place.whose}, {"manifest", file}};
     return finding;
   };
+  if (place.file.empty()) {
+    problem("manifest", place.entry + " names no manifest");
+    return;
+  }
   std::ifstream in(place.file, std::ios::binary);
   if (!in) {
     problem("manifest", place.entry + (place.entry == file ? std::string() : " names the manifest " + file + ", which") +
