@@ -199,10 +199,16 @@ std::filesystem::path CheckRegistration(Report& report) {
   for (const Record& record : records) {
     looked.push_back(record.name);
     if (!record.error.empty()) {
-      // The runtime reads no further than a record it cannot read.
-      section.Problem("record", "", record.name + " cannot be read: " + record.error,
-                      "repair or remove that file, then register the control again: " +
-                          RegisterAgain(record.machine));
+      const std::string text = record.name + " cannot be read: " + record.error;
+      const std::string fix = "repair or remove it, then register the control again: " +
+                              RegisterAgain(record.machine);
+      // Behind a record that answers, it is never read; before one, the
+      // runtime reads no further.
+      if (answering != nullptr) {
+        section.Note("record", "", text, fix);
+        continue;
+      }
+      section.Problem("record", "", text, fix);
       return {};
     }
     if (!record.registered) continue;

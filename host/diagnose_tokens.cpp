@@ -318,7 +318,7 @@ void CheckTokenModules(Report& report, const std::filesystem::path& control_fold
     section
         .Ok("backend", "",
             loaded->empty() ? std::string("the token modules load no other Cryptoki module")
-                            : "the token modules reach the tokens through " + Joined(*loaded))
+                            : "the token modules loaded these Cryptoki modules: " + Joined(*loaded))
         .facts = {{"modules", *loaded}};
   }
   const auto connects = std::find_if(surveyed.begin(), surveyed.end(),
