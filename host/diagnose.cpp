@@ -54,18 +54,19 @@ std::filesystem::path CheckModuleFile(Section& section, const Record& record,
     section
         .Problem("module-file", "",
                  "the record names the module file " + module + ", which does not exist",
-                 remedies.reinstall + "; or register the control where it is now: " +
-                     RegisterAgain(record.machine))
+                 remedies.reinstall +
+                     "; or register the control where it is now: " + RegisterAgain(record.machine))
         .facts = {{"module", module}, {"exists", false}};
     return {};
   }
   auto library = platform::SystemLibraryLoader().Load(module);
   if (library == nullptr || library->Symbol("DllGetClassObject") == nullptr) {
     section
-        .Problem("module-file", "",
-                 module + (library == nullptr ? " exists but cannot be loaded"
-                                              : " is not the control's module (no DllGetClassObject)"),
-                 remedies.reinstall)
+        .Problem(
+            "module-file", "",
+            module + (library == nullptr ? " exists but cannot be loaded"
+                                         : " is not the control's module (no DllGetClassObject)"),
+            remedies.reinstall)
         .facts = {{"module", module}, {"exists", true}, {"loads", false}};
     return {};
   }
@@ -91,16 +92,17 @@ void CheckManifest(Section& section, const BrowserPlaces& browser, const Manifes
   }
   std::ifstream in(place.file, std::ios::binary);
   if (!in) {
-    problem("manifest", place.entry + (place.entry == file ? std::string() : " names the manifest " + file + ", which") +
-                            " cannot be read");
+    problem("manifest",
+            place.entry +
+                (place.entry == file ? std::string() : " names the manifest " + file + ", which") +
+                " cannot be read");
     return;
   }
   std::string text(kMostManifest + 1, '\0');
   in.read(text.data(), kMostManifest + 1);
   text.resize(static_cast<size_t>(in.gcount()));
-  const json manifest = text.size() > static_cast<size_t>(kMostManifest)
-                            ? json()
-                            : json::parse(text, nullptr, false);
+  const json manifest =
+      text.size() > static_cast<size_t>(kMostManifest) ? json() : json::parse(text, nullptr, false);
   if (!manifest.is_object()) {
     problem("manifest", file + " (" + place.whose + ") is not a JSON manifest");
     return;
@@ -111,15 +113,15 @@ void CheckManifest(Section& section, const BrowserPlaces& browser, const Manifes
                                                          : std::string();
   };
   if (const std::string name = text_of("name"); name != hosts::kHostName) {
-    problem("manifest", file + " is for the host " + Quoted(name) + ", not " +
-                            Quoted(hosts::kHostName));
+    problem("manifest",
+            file + " is for the host " + Quoted(name) + ", not " + Quoted(hosts::kHostName));
     return;
   }
   const std::string host = text_of("path");
   std::filesystem::path host_path = std::filesystem::u8path(host);
   if (host.empty() || (host_path.is_relative() && !HostPathMayBeRelative())) {
-    problem("manifest-host", file + " names no host by its full path (\"path\": " +
-                                 Quoted(host) + ")");
+    problem("manifest-host",
+            file + " names no host by its full path (\"path\": " + Quoted(host) + ")");
     return;
   }
   if (host_path.is_relative()) host_path = place.file.parent_path() / host_path;
@@ -144,9 +146,10 @@ void CheckManifest(Section& section, const BrowserPlaces& browser, const Manifes
   if (std::find(allowed.begin(), allowed.end(), expected) == allowed.end()) {
     std::vector<std::string> quoted;
     std::transform(allowed.begin(), allowed.end(), std::back_inserter(quoted), Quoted);
-    problem("extension-id", file + " allows " +
-                                (quoted.empty() ? std::string("no extension") : Joined(quoted, ", ")) +
-                                ", not the package's extension " + Quoted(expected))
+    problem("extension-id",
+            file + " allows " +
+                (quoted.empty() ? std::string("no extension") : Joined(quoted, ", ")) +
+                ", not the package's extension " + Quoted(expected))
         .facts["allowed"] = allowed;
     return;
   }
@@ -154,8 +157,11 @@ void CheckManifest(Section& section, const BrowserPlaces& browser, const Manifes
       .Ok("manifest", browser.browser,
           file + " (" + place.whose + ") names the host " + PathText(host_path) + " and allows " +
               Quoted(expected))
-      .facts = {{"entry", place.entry}, {"whose", place.whose}, {"manifest", file},
-                {"host", PathText(host_path)}, {"allowed", allowed}};
+      .facts = {{"entry", place.entry},
+                {"whose", place.whose},
+                {"manifest", file},
+                {"host", PathText(host_path)},
+                {"allowed", allowed}};
 }
 
 }  // namespace
@@ -165,8 +171,7 @@ int Run(bool as_json) {
   CheckProduct(report);
   const std::filesystem::path control = CheckRegistration(report);
   CheckBrowsers(report);
-  CheckTokenModules(report,
-                    control.empty() ? platform::OwnFolder() : control.parent_path());
+  CheckTokenModules(report, control.empty() ? platform::OwnFolder() : control.parent_path());
   CheckStore(report);
   CheckPolicy(report);
   // Last: the control loads the token modules again, and would hold them.
@@ -200,8 +205,8 @@ std::filesystem::path CheckRegistration(Report& report) {
     looked.push_back(record.name);
     if (!record.error.empty()) {
       const std::string text = record.name + " cannot be read: " + record.error;
-      const std::string fix = "repair or remove it, then register the control again: " +
-                              RegisterAgain(record.machine);
+      const std::string fix =
+          "repair or remove it, then register the control again: " + RegisterAgain(record.machine);
       // Behind a record that answers, it is never read; before one, the
       // runtime reads no further.
       if (answering != nullptr) {
@@ -223,10 +228,10 @@ std::filesystem::path CheckRegistration(Report& report) {
     }
   }
   if (answering == nullptr) {
-    section.Problem("record", "",
-                    "the control (" + prog_id + ") is not registered: looked in " +
-                        Joined(looked, " and "),
-                    remedies.reinstall + "; or register it: " + RegisterAgain(false));
+    section.Problem(
+        "record", "",
+        "the control (" + prog_id + ") is not registered: looked in " + Joined(looked, " and "),
+        remedies.reinstall + "; or register it: " + RegisterAgain(false));
     return {};
   }
   if (answering->prog_id_class != clsid) {
@@ -242,14 +247,13 @@ void CheckCreation(Report& report) {
   Section& section = report.In("Registration");
   auto controls = OpenPlatformControls();
   std::unique_ptr<HostedControl> control;
-  const Outcome created =
-      controls->host().Create(identity::kControlProgId, nullptr, -1, &control);
+  const Outcome created = controls->host().Create(identity::kControlProgId, nullptr, -1, &control);
   if (Failed(created.status)) {
     const std::string_view name = StatusName(created.status);
     section.Problem("create", "",
                     "creating the control by its ProgID fails: " +
-                        (name.empty() ? std::to_string(created.status) : std::string(name)) +
-                        " (" + created.message + ")",
+                        (name.empty() ? std::to_string(created.status) : std::string(name)) + " (" +
+                        created.message + ")",
                     RemediesHere().reinstall);
     return;
   }
@@ -294,8 +298,10 @@ void CheckStore(Report& report) {
     }
     return;
   }
-  const auto keyed = static_cast<size_t>(std::count_if(
-      store->begin(), store->end(), [](const auto& certificate) { return certificate->HoldsPrivateKey(); }));
+  const auto keyed =
+      static_cast<size_t>(std::count_if(store->begin(), store->end(), [](const auto& certificate) {
+        return certificate->HoldsPrivateKey();
+      }));
   std::string text = facts.name + ": " + std::to_string(store->size()) + " certificate" +
                      (store->size() == 1 ? "" : "s") + ", " + std::to_string(keyed) +
                      " with a private key";
@@ -346,11 +352,13 @@ void CheckPolicy(Report& report) {
       unusable.push_back(std::move(entry));
     }
   }
-  const std::string allowed =
-      sites.empty() ? std::string("no site")
-                    : std::to_string(sites.size()) + (sites.size() == 1 ? " site (" : " sites (") +
-                          Joined(sites, ", ") + ")";
-  section.Ok("allow-list", "", path + ": " + allowed + " allowed without asking; every other site is asked for")
+  const std::string allowed = sites.empty() ? std::string("no site")
+                                            : std::to_string(sites.size()) +
+                                                  (sites.size() == 1 ? " site (" : " sites (") +
+                                                  Joined(sites, ", ") + ")";
+  section
+      .Ok("allow-list", "",
+          path + ": " + allowed + " allowed without asking; every other site is asked for")
       .facts = {{"allow_list", path}, {"sites", sites}};
   for (const AllowListEntry& entry : unusable) {
     section.Note("allow-list", "",

@@ -15,12 +15,12 @@ namespace tarvona::host::diagnose {
 // One registration record the COM runtime reads, in the order it reads
 // them: the user's, then the machine's.
 struct Record {
-  std::string name;          // "the user's record (/home/u/.local/share/tarvona/classes.reg)"
+  std::string name;  // "the user's record (/home/u/.local/share/tarvona/classes.reg)"
   bool machine = false;
-  std::string error;         // why the record cannot be read; empty when it can
-  bool registered = false;   // it holds the control's class
-  std::string module;        // the class's InprocServer32 file, as written
-  std::string prog_id_class; // the ProgID's CLSID value; empty when missing
+  std::string error;          // why the record cannot be read; empty when it can
+  bool registered = false;    // it holds the control's class
+  std::string module;         // the class's InprocServer32 file, as written
+  std::string prog_id_class;  // the ProgID's CLSID value; empty when missing
 };
 std::vector<Record> Records();
 
@@ -70,9 +70,9 @@ std::optional<std::vector<RegisteredModule>> RegisteredModules();
 // The certificate store road's platform, as the control has it.
 capi::CryptoPlatform& StorePlatform();
 struct StoreFacts {
-  std::string name;               // the database or store, in words
-  std::optional<bool> password;   // nullopt where stores have none
-  bool may_be_missing = false;    // a store that does not exist yet is no fault
+  std::string name;              // the database or store, in words
+  std::optional<bool> password;  // nullopt where stores have none
+  bool may_be_missing = false;   // a store that does not exist yet is no fault
 };
 StoreFacts DescribeStore();
 

@@ -157,16 +157,16 @@ std::optional<std::vector<RegisteredModule>> RegisteredModules() {
   // adaptors load its proxy, and hide it from what they load.
   const auto library = platform::SystemLibraryLoader().Load("libp11-kit.so.0");
   if (library == nullptr) return modules;
-  const auto load = reinterpret_cast<decltype(&p11_kit_modules_load)>(
-      library->Symbol("p11_kit_modules_load"));
+  const auto load =
+      reinterpret_cast<decltype(&p11_kit_modules_load)>(library->Symbol("p11_kit_modules_load"));
   const auto release = reinterpret_cast<decltype(&p11_kit_modules_release)>(
       library->Symbol("p11_kit_modules_release"));
   const auto name_of = reinterpret_cast<decltype(&p11_kit_module_get_name)>(
       library->Symbol("p11_kit_module_get_name"));
   const auto file_of = reinterpret_cast<decltype(&p11_kit_module_get_filename)>(
       library->Symbol("p11_kit_module_get_filename"));
-  const auto option = reinterpret_cast<decltype(&p11_kit_config_option)>(
-      library->Symbol("p11_kit_config_option"));
+  const auto option =
+      reinterpret_cast<decltype(&p11_kit_config_option)>(library->Symbol("p11_kit_config_option"));
   if (load == nullptr || release == nullptr || name_of == nullptr || file_of == nullptr ||
       option == nullptr) {
     return modules;
@@ -183,7 +183,7 @@ std::optional<std::vector<RegisteredModule>> RegisteredModules() {
     const bool proxied = (!enable_in || Names(enable_in.get(), kProxyName)) &&
                          !(disable_in && Names(disable_in.get(), kProxyName));
     modules.push_back({name ? name.get() : "", std::string(file ? file.get() : "") +
-                                                 (proxied ? "" : "; its proxy leaves it out")});
+                                                   (proxied ? "" : "; its proxy leaves it out")});
   }
   release(loaded);
   return modules;
@@ -192,8 +192,7 @@ std::optional<std::vector<RegisteredModule>> RegisteredModules() {
 capi::CryptoPlatform& StorePlatform() { return capi::nss::UserCryptoPlatform(); }
 
 StoreFacts DescribeStore() {
-  return {"the NSS database sql:" + capi::nss::DatabaseDirectory(), capi::nss::HasPassword(),
-          true};
+  return {"the NSS database sql:" + capi::nss::DatabaseDirectory(), capi::nss::HasPassword(), true};
 }
 
 Remedies RemediesHere() {

@@ -37,7 +37,8 @@ std::string_view StatusLabel(Status status) {
 Finding& Section::Add(Finding finding) { return findings_.emplace_back(std::move(finding)); }
 
 Finding& Section::Ok(std::string check, std::string subject, std::string text) {
-  return Add({std::move(check), std::move(subject), Status::kOk, std::move(text), {}, json::object()});
+  return Add(
+      {std::move(check), std::move(subject), Status::kOk, std::move(text), {}, json::object()});
 }
 
 Finding& Section::Note(std::string check, std::string subject, std::string text, std::string fix) {
@@ -64,9 +65,9 @@ void Report::Fact(std::string name, nlohmann::ordered_json value) {
 size_t Report::Count(Status status) const {
   size_t count = 0;
   for (const Section& section : sections_) {
-    count += static_cast<size_t>(std::count_if(
-        section.findings().begin(), section.findings().end(),
-        [&](const Finding& finding) { return finding.status == status; }));
+    count += static_cast<size_t>(
+        std::count_if(section.findings().begin(), section.findings().end(),
+                      [&](const Finding& finding) { return finding.status == status; }));
   }
   return count;
 }

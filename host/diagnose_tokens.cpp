@@ -109,10 +109,11 @@ std::optional<Found> Locate(const std::string& file, const std::vector<ModuleFol
 void CheckPinState(Section& section, const std::string& subject, const std::string& token,
                    CK_FLAGS flags) {
   if ((flags & CKF_USER_PIN_LOCKED) != 0) {
-    section.Problem("token-pin", subject,
-                    "token " + token + ": the user PIN is locked; Login fails until it is unblocked",
-                    "unblock it with the SO PIN (UnblockUserPin, or the token maker's tool), or "
-                    "have the token initialised afresh (TokenInitialize, which erases it)");
+    section.Problem(
+        "token-pin", subject,
+        "token " + token + ": the user PIN is locked; Login fails until it is unblocked",
+        "unblock it with the SO PIN (UnblockUserPin, or the token maker's tool), or "
+        "have the token initialised afresh (TokenInitialize, which erases it)");
   } else if ((flags & CKF_USER_PIN_FINAL_TRY) != 0) {
     section.Note("token-pin", subject,
                  "token " + token + ": one PIN try is left; a wrong PIN locks the user PIN",
@@ -123,8 +124,7 @@ void CheckPinState(Section& section, const std::string& subject, const std::stri
                  "make sure of the PIN: a few more wrong ones lock it");
   }
   if ((flags & CKF_USER_PIN_INITIALIZED) == 0) {
-    section.Note("token-pin", subject,
-                 "token " + token + " has no user PIN: Login fails",
+    section.Note("token-pin", subject, "token " + token + " has no user PIN: Login fails",
                  "set one with the SO PIN (UnblockUserPin), or initialise the token "
                  "(TokenInitialize)");
   } else if ((flags & CKF_USER_PIN_TO_BE_CHANGED) != 0) {
@@ -137,8 +137,8 @@ void CheckMechanisms(Section& section, const std::string& subject, const std::st
                      const SlotSurvey& slot) {
   if (slot.mechanisms_rv != CKR_OK) {
     section.Note("token-mechanism", subject,
-                 "token " + token + " does not list its mechanisms (" +
-                     RvName(slot.mechanisms_rv) + "): whether it signs cannot be told",
+                 "token " + token + " does not list its mechanisms (" + RvName(slot.mechanisms_rv) +
+                     "): whether it signs cannot be told",
                  "try a signature (SignByCertSerial); if it fails, ask the token maker which "
                  "mechanisms the token offers");
     return;
@@ -161,7 +161,8 @@ void CheckMechanisms(Section& section, const std::string& subject, const std::st
                     "use a token whose keys sign with RSA PKCS #1 v1.5; ask the token maker");
   }
   if (!missing.empty()) {
-    section.Note("token-mechanism", subject, "token " + token + " does not offer " + Joined(missing),
+    section.Note("token-mechanism", subject,
+                 "token " + token + " does not offer " + Joined(missing),
                  "those calls fail on this token; the others work");
   }
 }
@@ -176,8 +177,7 @@ json MechanismFacts(const SlotSurvey& slot) {
 
 // One slot of a module's survey; true when it shows a token the control
 // can connect to.
-bool CheckSlot(Section& section, const std::string& module, const SlotSurvey& slot,
-               bool present) {
+bool CheckSlot(Section& section, const std::string& module, const SlotSurvey& slot, bool present) {
   const std::string name =
       "slot " + Hex(slot.id) + (slot.description.empty() ? "" : " " + Quoted(slot.description));
   if (slot.token_rv != CKR_OK) {
@@ -199,14 +199,10 @@ bool CheckSlot(Section& section, const std::string& module, const SlotSurvey& sl
       .Ok("token", module,
           name + ": token " + label + ", serial " + token.serial +
               (words.empty() ? "" : "; " + Joined(words)))
-      .facts = {{"slot", slot.id},
-                {"slot_description", slot.description},
-                {"label", token.label},
-                {"manufacturer", token.manufacturer},
-                {"model", token.model},
-                {"serial", token.serial},
-                {"flags", words},
-                {"mechanisms", MechanismFacts(slot)}};
+      .facts = {{"slot", slot.id},      {"slot_description", slot.description},
+                {"label", token.label}, {"manufacturer", token.manufacturer},
+                {"model", token.model}, {"serial", token.serial},
+                {"flags", words},       {"mechanisms", MechanismFacts(slot)}};
   CheckPinState(section, module, label, token.flags);
   CheckMechanisms(section, module, label, slot);
   return present;
@@ -217,11 +213,11 @@ bool CheckSlot(Section& section, const std::string& module, const SlotSurvey& sl
 struct Surveyed {
   std::string module;
   std::string first_token;  // the label ConnectToken would open a session on
+  bool too_many = false;    // more present tokens than the control reads
 };
 
-std::optional<Surveyed> CheckModule(Section& section, const std::string& module,
-                                    const Found& found, CCryptokiModule& binding,
-                                    const Remedies& remedies) {
+std::optional<Surveyed> CheckModule(Section& section, const std::string& module, const Found& found,
+                                    CCryptokiModule& binding, const Remedies& remedies) {
   const std::string path = PathText(found.path);
   if (const int32_t rc = binding.Load(path); rc != kOk) {
     section.Problem("token-module", module,
@@ -248,9 +244,9 @@ std::optional<Surveyed> CheckModule(Section& section, const std::string& module,
   }
   section
       .Ok("token-module", module,
-          path + " (" + found.where + ")" + (library.empty() ? "" : ", " + Quoted(library)) +
-              ": " + Counted(survey.slots.size(), "slot") + ", " +
-              std::to_string(survey.present.size()) + " with a token")
+          path + " (" + found.where + ")" + (library.empty() ? "" : ", " + Quoted(library)) + ": " +
+              Counted(survey.slots.size(), "slot") + ", " + std::to_string(survey.present.size()) +
+              " with a token")
       .facts = {{"file", path},
                 {"where", found.where},
                 {"library", library},
@@ -264,7 +260,7 @@ std::optional<Surveyed> CheckModule(Section& section, const std::string& module,
                         std::to_string(kMostPresent) + " and then connects to none",
                     "take out the tokens and readers this computer does not need");
   }
-  Surveyed result{module, {}};
+  Surveyed result{module, {}, too_many};
   for (const SlotSurvey& slot : survey.slots) {
     const bool present =
         std::find(survey.present.begin(), survey.present.end(), slot.id) != survey.present.end();
@@ -327,7 +323,9 @@ void CheckTokenModules(Report& report, const std::filesystem::path& control_fold
     section.Ok("connect", "",
                "ConnectToken opens a session on token " + Quoted(connects->first_token) +
                    " through " + connects->module);
-  } else if (!surveyed.empty()) {
+  } else if (!surveyed.empty() &&
+             std::none_of(surveyed.begin(), surveyed.end(),
+                          [](const Surveyed& s) { return s.too_many; })) {
     section.Problem("connect", "", "no token is present: ConnectToken fails (1003)",
                     remedies.no_token);
   }

@@ -15,8 +15,7 @@ namespace tarvona {
 
 inline constexpr std::array<CK_MECHANISM_TYPE, 3> kSignatureByHashType = {
     CKM_SHA1_RSA_PKCS, CKM_MD2_RSA_PKCS, CKM_MD5_RSA_PKCS};
-inline constexpr std::array<CK_MECHANISM_TYPE, 3> kDigestByHashType = {CKM_SHA_1, CKM_MD2,
-                                                                       CKM_MD5};
+inline constexpr std::array<CK_MECHANISM_TYPE, 3> kDigestByHashType = {CKM_SHA_1, CKM_MD2, CKM_MD5};
 
 // Signing with any other hash type, encryption and decryption.
 inline constexpr CK_MECHANISM_TYPE kRawRsa = CKM_RSA_PKCS;
@@ -24,9 +23,9 @@ inline constexpr CK_MECHANISM_TYPE kRawRsa = CKM_RSA_PKCS;
 struct UsedMechanism {
   CK_MECHANISM_TYPE type;
   std::string_view name;
-  CK_FLAGS needs;         // the CKF_ flags of what the binding does with it
-  std::string_view use;   // the methods that need it
-  bool typical;           // on the typical road (signing by certificate serial)
+  CK_FLAGS needs;        // the CKF_ flags of what the binding does with it
+  std::string_view use;  // the methods that need it
+  bool typical;          // on the typical road (signing by certificate serial)
 };
 
 inline constexpr UsedMechanism kUsedMechanisms[] = {

@@ -1,3 +1,5 @@
+#include "token/token_survey.h"
+
 #include <algorithm>
 #include <string_view>
 
@@ -5,7 +7,6 @@
 #include "token/cryptoki_call.h"
 #include "token/cryptoki_module.h"
 #include "token/mechanisms.h"
-#include "token/token_survey.h"
 
 namespace tarvona {
 namespace {
@@ -88,14 +89,13 @@ int32_t CCryptokiModule::Survey(ModuleSurvey& survey) {
                     Text(token.serialNumber), token.flags};
     }
     std::vector<CK_MECHANISM_TYPE> offered;
-    slot.mechanisms_rv =
-        f.C_GetMechanismList == nullptr
-            ? CKR_FUNCTION_NOT_SUPPORTED
-            : ReadList<CK_MECHANISM_TYPE>(
-                  [&](CK_MECHANISM_TYPE_PTR entries, CK_ULONG_PTR count) {
-                    return f.C_GetMechanismList(id, entries, count);
-                  },
-                  offered);
+    slot.mechanisms_rv = f.C_GetMechanismList == nullptr
+                             ? CKR_FUNCTION_NOT_SUPPORTED
+                             : ReadList<CK_MECHANISM_TYPE>(
+                                   [&](CK_MECHANISM_TYPE_PTR entries, CK_ULONG_PTR count) {
+                                     return f.C_GetMechanismList(id, entries, count);
+                                   },
+                                   offered);
     for (const UsedMechanism& used : kUsedMechanisms) {
       MechanismSurvey& mechanism = slot.mechanisms.emplace_back();
       mechanism.type = used.type;

@@ -76,8 +76,14 @@ class Installation {
                                "; do [ ! -d \"$folder\" ] || "
                                "mount -t tmpfs tarvona-diagnose \"$folder\" || exit 97; done; "
                                "exec \"$@\"";
-    std::vector<std::string> argv = {"/usr/bin/unshare", "--mount", "--", "/bin/sh", "-c",
-                                     script, "sh", (lib() / "tarvona-host").string(),
+    std::vector<std::string> argv = {"/usr/bin/unshare",
+                                     "--mount",
+                                     "--",
+                                     "/bin/sh",
+                                     "-c",
+                                     script,
+                                     "sh",
+                                     (lib() / "tarvona-host").string(),
                                      "--diagnose"};
     if (as_json) argv.push_back("--json");
     return testing::RunProgram(argv);
@@ -247,11 +253,12 @@ TEST_F(DiagnoseTest, NamesEachProblemWithItsFix) {
     EXPECT_EQ(token["label"], kLabel);
     EXPECT_EQ(token["serial"], serial_);
     EXPECT_EQ(token["mechanisms"]["CKM_SHA1_RSA_PKCS"], true);
-    EXPECT_EQ(Facts(findings, "store"),
-              (json{{"store", "the NSS database sql:" + (installation.home() / ".pki/nssdb").string()},
-                    {"certificates", 1},
-                    {"private_keys", 1},
-                    {"password", false}}));
+    EXPECT_EQ(
+        Facts(findings, "store"),
+        (json{{"store", "the NSS database sql:" + (installation.home() / ".pki/nssdb").string()},
+              {"certificates", 1},
+              {"private_keys", 1},
+              {"password", false}}));
     EXPECT_EQ(Facts(findings, "allow-list")["sites"], json::array({kSite}));
   }
 }

@@ -56,10 +56,9 @@ LSTATUS ReadText(HKEY hive, const std::string& key, REGSAM view, std::string* te
 
 std::string Words(LSTATUS status) {
   wchar_t* message = nullptr;
-  FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                     FORMAT_MESSAGE_IGNORE_INSERTS,
-                 nullptr, static_cast<DWORD>(status), 0, reinterpret_cast<wchar_t*>(&message), 0,
-                 nullptr);
+  FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, static_cast<DWORD>(status), 0, reinterpret_cast<wchar_t*>(&message), 0, nullptr);
   std::string text = message != nullptr ? Utf8FromOle(message, wcslen(message)) : std::string();
   LocalFree(message);
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == '.')) {
@@ -124,8 +123,8 @@ std::vector<BrowserPlaces> ManifestPlaces() {
       place.entry = std::string(where.hive.name) + "\\" + hosts::KeyOf(browser) + where.suffix;
       place.whose = where.hive.key == HKEY_CURRENT_USER ? "the user's" : "the machine's";
       std::string manifest;
-      place.holds = ReadText(where.hive.key, hosts::KeyOf(browser), where.view, &manifest) ==
-                    ERROR_SUCCESS;
+      place.holds =
+          ReadText(where.hive.key, hosts::KeyOf(browser), where.view, &manifest) == ERROR_SUCCESS;
       place.file = std::filesystem::u8path(manifest);
     }
   }
@@ -163,7 +162,8 @@ Remedies RemediesHere() {
   return {
       repair,
       "register this host with the browsers: tarvona-host.exe --register for this user, or "
-      "--register --machine as an administrator; or " + repair,
+      "--register --machine as an administrator; or " +
+          repair,
       "sign in again as this user: CryptoAPI opens the store with the user's profile",
       "install the token maker's software, which puts Tarvonav4.dll and Tarvonav5.dll in the "
       "system folder, or copy the modules beside the control",
