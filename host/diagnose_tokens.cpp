@@ -152,7 +152,8 @@ void CheckMechanisms(Section& section, const std::string& subject, const std::st
     if (!offer.offered) {
       (used.typical ? missing_typical : missing).push_back(std::move(what));
     } else if (offer.flags != 0 && (offer.flags & used.needs) != used.needs) {
-      missing.push_back(std::string(used.name) + " for all of " + std::string(used.use));
+      // Listed, but its flags leave out some of what the control does with it.
+      missing.push_back(std::string(used.name) + " only in part (" + std::string(used.use) + ")");
     }
   }
   if (!missing_typical.empty()) {
