@@ -3,11 +3,11 @@
 #include <string>
 #include <string_view>
 
-// How the browsers find the native-messaging host on Windows: one registry
-// key per browser, under HKCU (one user) or HKLM (the machine), whose
-// default value names the host's manifest. Shared by tarvona-host.exe's
+// How the browsers find the native-messaging host. On Windows: one
+// registry key per browser, under HKCU (one user) or HKLM (the machine),
+// whose default value names the host's manifest; shared by tarvona-host.exe's
 // --register and the installer's generator, so the two write the same keys
-// and manifests.
+// and manifests. On Linux: a folder per browser (kLinuxBrowsers).
 namespace tarvona::browser_hosts {
 
 inline constexpr std::string_view kHostName = "com.tarvona.host";
@@ -34,6 +34,31 @@ inline constexpr Browser kBrowsers[] = {
 // The manifests, once each.
 inline constexpr std::string_view kManifests[] = {"com.tarvona.host.chromium.json",
                                                   "com.tarvona.host.firefox.json"};
+
+// Linux: each browser looks for "<kHostName>.json" in the user's folder
+// first, then in the machine's. scripts/tarvona-install.sh writes the
+// user's, the Debian package (scripts/package.sh) the machine's; the
+// diagnostics report (tarvona-host --diagnose) reads both.
+enum class UserBase {
+  kConfig,  // $XDG_CONFIG_HOME, else ~/.config
+  kHome,    // the home folder
+};
+struct LinuxBrowser {
+  std::string_view name;
+  UserBase base;
+  std::string_view user_folder;  // below `base`
+  std::string_view machine_folder;
+  bool firefox;
+};
+inline constexpr LinuxBrowser kLinuxBrowsers[] = {
+    {"Chromium", UserBase::kConfig, "chromium/NativeMessagingHosts",
+     "/etc/chromium/native-messaging-hosts", false},
+    {"Chrome", UserBase::kConfig, "google-chrome/NativeMessagingHosts",
+     "/etc/opt/chrome/native-messaging-hosts", false},
+    {"Firefox", UserBase::kHome, ".mozilla/native-messaging-hosts",
+     "/usr/lib/mozilla/native-messaging-hosts", true},
+};
+inline std::string LinuxManifestName() { return std::string(kHostName) + ".json"; }
 
 inline std::string KeyOf(const Browser& browser) {
   return std::string(browser.key) + "\\" + std::string(kHostName);

@@ -13,6 +13,12 @@
 //                          page left) while a call runs, the host ends at
 //                          once, and every dialog it shows closes with it;
 //                          between calls, it ends at the end of its input.
+//   tarvona-host --diagnose [--json]
+//                          what support needs to see when it does not work:
+//                          the installation, registration, browsers, token
+//                          modules, store and policy, each problem with its
+//                          fix, as text or one JSON object; exits 1 when
+//                          something on the road is broken (docs/diagnostics.md).
 // On Linux, controls are created from the registration record, as
 // tarvona-regsvr writes it: the user's classes file
 // ($XDG_DATA_HOME/tarvona/classes.reg) first, then the machine's
@@ -26,6 +32,7 @@
 #include <cstring>
 #include <string>
 
+#include "host/diagnose.h"
 #include "host/host_session.h"
 #include "host/line_reader.h"
 #include "host/native_messaging.h"
@@ -140,8 +147,12 @@ int main(int argc, char** argv) {
   }
 #endif
   if (argc == 2 && std::strcmp(argv[1], "--lines") == 0) return RunLines();
-  if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
-    std::fprintf(stderr, "usage: %s --lines | %s [browser arguments]\n", argv[0], argv[0]);
+  const bool diagnose = argc >= 2 && std::strcmp(argv[1], "--diagnose") == 0;
+  const bool json = argc == 3 && std::strcmp(argv[2], "--json") == 0;
+  if (diagnose && (argc == 2 || json)) return tarvona::host::diagnose::Run(json);
+  if (diagnose || (argc == 2 && std::strcmp(argv[1], "--help") == 0)) {
+    std::fprintf(stderr, "usage: %s --lines | %s --diagnose [--json] | %s [browser arguments]\n",
+                 argv[0], argv[0], argv[0]);
     return 2;
   }
   return RunNativeMessaging();

@@ -63,13 +63,22 @@ std::string OriginPolicy::DefaultAllowListPath() {
   return config.empty() ? std::string() : (config / kList).string();
 }
 
-bool OriginPolicy::Listed(std::string_view origin) const {
-  std::ifstream list(allow_list_path_);
+std::vector<AllowListEntry> ReadAllowList(const std::string& path) {
+  std::vector<AllowListEntry> entries;
+  std::ifstream list(path);
+  int number = 0;
   for (std::string line; std::getline(list, line);) {
+    ++number;
     std::string_view entry = Trim(line);
-    if (!entry.empty() && entry.front() != '#' && entry == origin) return true;
+    if (!entry.empty() && entry.front() != '#') entries.push_back({number, std::string(entry)});
   }
-  return false;
+  return entries;
+}
+
+bool OriginPolicy::Listed(std::string_view origin) const {
+  const std::vector<AllowListEntry> entries = ReadAllowList(allow_list_path_);
+  return std::any_of(entries.begin(), entries.end(),
+                     [&](const AllowListEntry& entry) { return entry.text == origin; });
 }
 
 void OriginPolicy::Remember(std::string_view origin) const {

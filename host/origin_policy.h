@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tarvona::host {
 
@@ -45,6 +46,15 @@ class OriginPolicy {
   std::unique_ptr<ConsentPrompt> prompt_;
   std::string allowed_once_;  // approved for this host's life only
 };
+
+// One entry of an allow-list file, trimmed, with its line number.
+struct AllowListEntry {
+  int line;
+  std::string text;
+};
+// The entries of the allow-list at `path`, blank lines and "#" comments
+// left out; none when there is no such file.
+std::vector<AllowListEntry> ReadAllowList(const std::string& path);
 
 // "scheme://host[:port]" of http or https, lower-case scheme and host, no
 // path: the only form an allowed origin takes.

@@ -8,7 +8,10 @@
 #   implementation on Linux), builds on common and platform only;
 #   windows/installer (the MSI's registry generator) reads common only;
 #   host/ and windows/host reach controls only through COM: of the module
-#   they know the one interface it declares for them (module/control_caller.h).
+#   they know the one interface it declares for them (module/control_caller.h);
+#   their diagnostics report (host/diagnose*, windows/host/diagnose*) alone
+#   looks at the token modules and the store directly, through token/ and
+#   the store road's platforms.
 # adaptor/ stands alone (its fault build lives in testing/faults/); tests/,
 # test support (testing/), bench/ and fuzz/ may include anything, and no
 # product source includes them. An include that climbs out of its folder
@@ -25,6 +28,7 @@ layer() {
     capi/dialog/*) echo capi_gtk ;;
     windows/cryptoapi/*) echo windows_capi ;;
     module/control_caller.h) echo module_interface ;;
+    host/diagnose* | windows/host/diagnose*) echo host_diagnose ;;
     windows/installer/*) echo windows_installer ;;
     windows/host/*) echo windows_host ;;
     linux/com/*) echo linux_com ;;
@@ -47,11 +51,12 @@ allowed() {
     linux_com) echo "common platform linux_com" ;;
     module) echo "common encoding platform token capi capi_nss capi_gtk control windows_capi module_interface module" ;;
     module_interface) echo "module_interface" ;;
-    host) echo "common encoding platform linux_com module_interface host" ;;
+    host) echo "common encoding platform linux_com module_interface host host_diagnose" ;;
+    host_diagnose) echo "common encoding platform token capi capi_nss windows_capi linux_com module_interface host host_diagnose" ;;
     adaptor) echo "adaptor" ;;
     windows_capi) echo "common encoding platform capi windows_capi" ;;
     windows_installer) echo "common windows_installer" ;;
-    windows_host) echo "common encoding platform host module_interface windows_host" ;;
+    windows_host) echo "common encoding platform host host_diagnose module_interface windows_host" ;;
   esac
 }
 

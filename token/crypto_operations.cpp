@@ -3,6 +3,7 @@
 #include "common/result_code.h"
 #include "token/cryptoki_call.h"
 #include "token/cryptoki_module.h"
+#include "token/mechanisms.h"
 
 namespace tarvona {
 namespace {
@@ -10,16 +11,8 @@ namespace {
 CK_MECHANISM_TYPE SignatureMechanism(int32_t hash_type) {
   // Taken as unsigned: every value but 0, 1 and 2, negative ones too, signs
   // the given bytes as they are.
-  switch (static_cast<uint32_t>(hash_type)) {
-    case 0:
-      return CKM_SHA1_RSA_PKCS;
-    case 1:
-      return CKM_MD2_RSA_PKCS;
-    case 2:
-      return CKM_MD5_RSA_PKCS;
-    default:
-      return CKM_RSA_PKCS;
-  }
+  const auto index = static_cast<uint32_t>(hash_type);
+  return index < kSignatureByHashType.size() ? kSignatureByHashType[index] : kRawRsa;
 }
 
 }  // namespace
@@ -69,10 +62,9 @@ void CCryptokiModule::FinishRefusedOperation(CK_C_Digest run, const CkInput& inp
 
 int32_t CCryptokiModule::DigestData(int32_t hash_type, std::span<const uint8_t> data,
                                     std::vector<uint8_t>& output) {
-  static constexpr CK_MECHANISM_TYPE kDigests[] = {CKM_SHA_1, CKM_MD2, CKM_MD5};
   if (!HasSession()) return kModuleNotReady;
   if (hash_type < 0 || hash_type > 2) return kInvalidArgument;
-  CK_MECHANISM mechanism{kDigests[hash_type], nullptr, 0};
+  CK_MECHANISM mechanism{kDigestByHashType[static_cast<size_t>(hash_type)], nullptr, 0};
   return RunSinglePart(
       Operation::kDigest, [&] { return functions_->C_DigestInit(session_, &mechanism); },
       functions_->C_Digest, data, output);
@@ -109,7 +101,7 @@ int32_t CCryptokiModule::VerifyData(CK_OBJECT_HANDLE key, int32_t hash_type,
 int32_t CCryptokiModule::EncryptData(CK_OBJECT_HANDLE key, std::span<const uint8_t> data,
                                      std::vector<uint8_t>& output) {
   if (!HasSession()) return kModuleNotReady;
-  CK_MECHANISM mechanism{CKM_RSA_PKCS, nullptr, 0};
+  CK_MECHANISM mechanism{kRawRsa, nullptr, 0};
   int32_t rc = RunSinglePart(
       Operation::kEncrypt, [&] { return functions_->C_EncryptInit(session_, &mechanism, key); },
       functions_->C_Encrypt, data, output);
@@ -128,7 +120,7 @@ int32_t CCryptokiModule::EncryptData(CK_OBJECT_HANDLE key, std::span<const uint8
 int32_t CCryptokiModule::DecryptData(CK_OBJECT_HANDLE key, std::span<const uint8_t> data,
                                      std::vector<uint8_t>& output) {
   if (!HasSession()) return kModuleNotReady;
-  CK_MECHANISM mechanism{CKM_RSA_PKCS, nullptr, 0};
+  CK_MECHANISM mechanism{kRawRsa, nullptr, 0};
   return RunSinglePart(
       Operation::kDecrypt, [&] { return functions_->C_DecryptInit(session_, &mechanism, key); },
       functions_->C_Decrypt, data, output);

@@ -13,6 +13,7 @@
 #include "token/cryptoki.h"
 #include "token/cryptoki_call.h"
 #include "token/object_numbers.h"
+#include "token/token_survey.h"
 
 namespace tarvona {
 
@@ -93,6 +94,11 @@ class CCryptokiModule {
                        std::span<const uint8_t> data, std::vector<uint8_t>& signature);
   int32_t VerifyBySerial(std::span<const uint8_t> serial, int32_t hash_type,
                          std::span<const uint8_t> data, std::span<const uint8_t> signature);
+
+  // Every slot, its token and the mechanisms the binding uses, read
+  // without a session (token_survey.cpp). Result: 0, the load failure, or
+  // 1003 when the slot list fails.
+  int32_t Survey(ModuleSurvey& survey);
 
   CK_SESSION_HANDLE session() const { return session_; }
   // The numbers script uses for this session's objects; emptied whenever

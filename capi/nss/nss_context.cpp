@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "capi/nss/nss_handles.h"
 #include "platform/user_folders.h"
 
 namespace tarvona::capi::nss {
@@ -98,6 +99,14 @@ Context& TheContext() {
 
 bool OpenContext(DatabaseUse use) { return TheContext().Open(use); }
 bool Shutdown() { return TheContext().Shutdown(); }
+
+std::optional<bool> HasPassword() {
+  if (!OpenContext(DatabaseUse::kExisting)) return std::nullopt;
+  // The key database's token needs a login exactly when it has a password.
+  SlotPtr slot(PK11_GetInternalKeySlot());
+  if (!slot) return std::nullopt;
+  return PK11_NeedLogin(slot.get()) != PR_FALSE;
+}
 void SetDatabaseDirectory(std::string directory) {
   TheContext().SetDirectory(std::move(directory));
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
 // The process's one NSS context on the user's certificate and key database,
@@ -22,6 +23,10 @@ bool OpenContext(DatabaseUse use);
 // down and this process does not open it again. Runs by itself when the
 // process ends or the module unloads.
 bool Shutdown();
+
+// Whether the database has a primary password, told without unlocking
+// it; nullopt when it cannot be opened (it is never created here).
+std::optional<bool> HasPassword();
 
 // The database folder: $HOME/.pki/nssdb (Chromium's on Linux) unless set.
 // Setting it takes effect at the next opening; empty restores the default.

@@ -33,6 +33,10 @@ void tarvona_fault_token_info(int generation, const char *label,
                               const unsigned char *serial16,
                               CK_FLAGS flags_set, CK_FLAGS flags_clear);
 
+/* A program the test starts takes one such override from its environment:
+ * TARVONA_FAULT_TOKEN_FLAGS="LABEL:FLAGS" sets FLAGS (hex) on the token
+ * with that label in both generations, for the life of the process. */
+
 /* With `on` non-zero, the generation presents every object handle as an
  * address-like value far above 32 bits, as some smart-card modules do:
  * backend handle h is shown as 0x55D6B3D20000 + 16 h (0 stays 0), and

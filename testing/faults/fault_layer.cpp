@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <map>
@@ -137,7 +138,31 @@ void OverrideAttributeLengths(int generation, CK_ATTRIBUTE_PTR attributes,
   }
 }
 
+// TARVONA_FAULT_TOKEN_FLAGS="LABEL:FLAGS" (FLAGS in hex) sets those flags
+// on that token in both generations for the life of the process, resets
+// included: for programs the test starts, which it cannot call into.
+struct EnvironmentFlags {
+  Label label{};
+  CK_FLAGS flags = 0;
+};
+const EnvironmentFlags& FlagsFromEnvironment() {
+  static const EnvironmentFlags parsed = [] {
+    EnvironmentFlags out;
+    const char* text = std::getenv("TARVONA_FAULT_TOKEN_FLAGS");
+    const char* colon = text != nullptr ? std::strrchr(text, ':') : nullptr;
+    if (colon == nullptr) return out;
+    out.label = PaddedLabel(std::string(text, colon).c_str());
+    out.flags = std::strtoul(colon + 1, nullptr, 16);
+    return out;
+  }();
+  return parsed;
+}
+
 void OverrideTokenInfo(int generation, CK_TOKEN_INFO* info) noexcept {
+  if (const EnvironmentFlags& set = FlagsFromEnvironment();
+      set.flags != 0 && std::memcmp(set.label.data(), info->label, 32) == 0) {
+    info->flags |= set.flags;
+  }
   std::lock_guard lock(state.mutex);
   for (const TokenOverride& o : state.overrides) {
     if (o.generation != generation || std::memcmp(o.label.data(), info->label, 32) != 0) continue;

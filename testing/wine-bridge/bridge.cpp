@@ -298,6 +298,68 @@ TARVONA_MS_ABI win::CK_RV GetTokenInfo(win::CK_SLOT_ID slot, win::CK_TOKEN_INFO_
   return static_cast<win::CK_RV>(CKR_OK);
 }
 
+TARVONA_MS_ABI win::CK_RV GetInfo(win::CK_INFO_PTR info) {
+  if (info == nullptr) return static_cast<win::CK_RV>(CKR_ARGUMENTS_BAD);
+  CK_INFO in{};
+  const CK_RV rv = F().C_GetInfo(&in);
+  if (rv != CKR_OK) return Rv(rv);
+  CopyVersion(in.cryptokiVersion, info->cryptokiVersion);
+  std::memcpy(info->manufacturerID, in.manufacturerID, sizeof info->manufacturerID);
+  info->flags = NarrowInformation(in.flags);
+  std::memcpy(info->libraryDescription, in.libraryDescription, sizeof info->libraryDescription);
+  CopyVersion(in.libraryVersion, info->libraryVersion);
+  return static_cast<win::CK_RV>(CKR_OK);
+}
+
+TARVONA_MS_ABI win::CK_RV GetSlotInfo(win::CK_SLOT_ID slot, win::CK_SLOT_INFO_PTR info) {
+  if (info == nullptr) return static_cast<win::CK_RV>(CKR_ARGUMENTS_BAD);
+  CK_SLOT_INFO in{};
+  const CK_RV rv = F().C_GetSlotInfo(slot, &in);
+  if (rv != CKR_OK) return Rv(rv);
+  std::memcpy(info->slotDescription, in.slotDescription, sizeof info->slotDescription);
+  std::memcpy(info->manufacturerID, in.manufacturerID, sizeof info->manufacturerID);
+  info->flags = NarrowInformation(in.flags);
+  CopyVersion(in.hardwareVersion, info->hardwareVersion);
+  CopyVersion(in.firmwareVersion, info->firmwareVersion);
+  return static_cast<win::CK_RV>(CKR_OK);
+}
+
+TARVONA_MS_ABI win::CK_RV GetMechanismList(win::CK_SLOT_ID slot, win::CK_MECHANISM_TYPE_PTR list,
+                                           win::CK_ULONG_PTR count) {
+  if (count == nullptr) return static_cast<win::CK_RV>(CKR_ARGUMENTS_BAD);
+  return Guarded([&] {
+    CK_ULONG n = *count;
+    std::vector<CK_MECHANISM_TYPE> types(list != nullptr ? n + 1 : 0);
+    const CK_RV rv = F().C_GetMechanismList(slot, list != nullptr ? types.data() : nullptr, &n);
+    if (rv != CKR_OK && rv != CKR_BUFFER_TOO_SMALL) return Rv(rv);
+    win::CK_ULONG narrowed = 0;
+    if (!Narrow(n, narrowed)) return static_cast<win::CK_RV>(CKR_GENERAL_ERROR);
+    if (rv == CKR_OK && list != nullptr) {
+      if (n > *count) return static_cast<win::CK_RV>(CKR_GENERAL_ERROR);
+      // Vendor mechanisms above 32 bits have no Windows number: left out.
+      win::CK_ULONG kept = 0;
+      for (CK_ULONG i = 0; i < n; ++i) {
+        if (Narrow(types[i], list[kept])) ++kept;
+      }
+      narrowed = kept;
+    }
+    *count = narrowed;
+    return Rv(rv);
+  });
+}
+
+TARVONA_MS_ABI win::CK_RV GetMechanismInfo(win::CK_SLOT_ID slot, win::CK_MECHANISM_TYPE type,
+                                           win::CK_MECHANISM_INFO_PTR info) {
+  if (info == nullptr) return static_cast<win::CK_RV>(CKR_ARGUMENTS_BAD);
+  CK_MECHANISM_INFO in{};
+  const CK_RV rv = F().C_GetMechanismInfo(slot, type, &in);
+  if (rv != CKR_OK) return Rv(rv);
+  info->ulMinKeySize = NarrowInformation(in.ulMinKeySize);
+  info->ulMaxKeySize = NarrowInformation(in.ulMaxKeySize);
+  info->flags = NarrowInformation(in.flags);
+  return static_cast<win::CK_RV>(CKR_OK);
+}
+
 TARVONA_MS_ABI win::CK_RV InitToken(win::CK_SLOT_ID slot, win::CK_UTF8CHAR_PTR pin,
                                     win::CK_ULONG pin_len, win::CK_UTF8CHAR_PTR label) {
   return Rv(F().C_InitToken(slot, pin, pin_len, label));
@@ -486,8 +548,12 @@ win::CK_FUNCTION_LIST MakeWindowsList() {
   list.version.minor = 40;
   list.C_Initialize = &Initialize;
   list.C_Finalize = &Finalize;
+  list.C_GetInfo = &GetInfo;
   list.C_GetSlotList = &GetSlotList;
+  list.C_GetSlotInfo = &GetSlotInfo;
   list.C_GetTokenInfo = &GetTokenInfo;
+  list.C_GetMechanismList = &GetMechanismList;
+  list.C_GetMechanismInfo = &GetMechanismInfo;
   list.C_InitToken = &InitToken;
   list.C_InitPIN = &InitPin;
   list.C_SetPIN = &SetPin;

@@ -324,6 +324,69 @@ TEST_F(WindowsHostTest, RegistersWithEachBrowserAndUnregisters) {
   }
 }
 
+// tarvona-host.exe --diagnose on the prefix as the suite made it: the
+// control registered by regsvr32, the token maker's modules (the bridge)
+// in system32, the filled MY store, the allow-list and, once --register has
+// run, the browsers' keys: no problem, in JSON and in text. With the keys
+// gone again, each browser is named with its fix.
+TEST_F(WindowsHostTest, DiagnoseReportsThePrefix) {
+  const auto host = [](std::vector<std::string> args) {
+    args.insert(args.begin(), {kScripts + "/wine-run.sh", kExe});
+    return testing::RunProgram(args);
+  };
+  const auto findings = [](const testing::Finished& run) {
+    std::vector<json> all;
+    const json report = json::parse(run.out, nullptr, false);
+    EXPECT_TRUE(report.is_object()) << run.out << run.err;
+    for (const json& section : report.value("sections", json::array())) {
+      for (const json& finding : section["findings"]) all.push_back(finding);
+    }
+    return all;
+  };
+  const auto with = [](const std::vector<json>& all, const std::string& check,
+                       const std::string& status) {
+    std::vector<json> found;
+    for (const json& finding : all) {
+      if (finding["check"] == check && finding["status"] == status) found.push_back(finding);
+    }
+    return found;
+  };
+  ASSERT_EQ(host({"--register"}).status, 0);
+  const auto healthy = host({"--diagnose", "--json"});
+  EXPECT_EQ(WEXITSTATUS(healthy.status), 0) << healthy.out;
+  const std::vector<json> all = findings(healthy);
+  EXPECT_EQ(with(all, "create", "ok").size(), 1u);
+  EXPECT_EQ(with(all, "manifest", "ok").size(), 3u);
+  const std::vector<json> modules = with(all, "token-module", "ok");
+  ASSERT_EQ(modules.size(), 2u) << json(all).dump(1);
+  for (const json& module : modules) EXPECT_EQ(module["facts"]["where"], "in the system folder");
+  const json& fixture = Vectors()["fixture"];
+  std::vector<std::string> labels;
+  for (const json& token : with(all, "token", "ok")) labels.push_back(token["facts"]["label"]);
+  EXPECT_EQ(labels.front(), fixture["tokens"][0]["label"]);
+  const std::vector<json> store = with(all, "store", "ok");
+  ASSERT_EQ(store.size(), 1u);
+  size_t keyed = 0;
+  for (const json& entry : fixture["store"]) keyed += entry["private_key"] ? 1 : 0;
+  EXPECT_EQ(store[0]["facts"]["certificates"], fixture["store"].size());
+  EXPECT_EQ(store[0]["facts"]["private_keys"], keyed);
+  EXPECT_EQ(with(all, "allow-list", "ok").at(0)["facts"]["sites"], json::array({kAllowedOrigin}));
+  const auto text = host({"--diagnose"});
+  EXPECT_EQ(WEXITSTATUS(text.status), 0);
+  EXPECT_NE(text.out.find("No problems found"), std::string::npos) << text.out;
+
+  ASSERT_EQ(host({"--unregister"}).status, 0);
+  const auto unregistered = host({"--diagnose", "--json"});
+  EXPECT_EQ(WEXITSTATUS(unregistered.status), 1);
+  std::vector<std::string> browsers;
+  for (const json& problem : with(findings(unregistered), "manifest", "problem")) {
+    browsers.push_back(problem["subject"]);
+    EXPECT_NE(problem["fix"].get<std::string>().find("tarvona-host.exe --register"),
+              std::string::npos);
+  }
+  EXPECT_EQ(browsers, (std::vector<std::string>{"Chrome", "Edge", "Firefox"}));
+}
+
 // The conformance vectors through tarvona-host.exe, in either framing, as
 // tarvona-host --lines runs them on Linux: each group on a control of its
 // own, OpenSSL judging what the control produced. In frames the page rules

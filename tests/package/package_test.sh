@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the package with scripts/package.sh, checks it with lintian,
-# installs it system-wide with apt-get, walks the default road in Chromium
+# installs it system-wide with apt-get, has the installed host's
+# diagnostics report find nothing broken, walks the default road in Chromium
 # and in Debian's Firefox ESR (default_road.mjs), purges it and checks that
 # nothing of it is left.
 # Needs root; the package is purged on every way out.
@@ -94,6 +95,11 @@ mkdir -p "$work/home"
   unset XDG_CONFIG_HOME XDG_DATA_HOME
   export HOME="$work/home" SOFTHSM2_CONF="$work/keys/softhsm2.conf" EXTENSION_ID="$extension_id"
   export DISPLAY="" WAYLAND_DISPLAY=""
+  # The installed host's own report finds nothing broken: the machine's
+  # record, the three browsers' manifests where the package put them, the
+  # token through p11-kit.
+  /usr/lib/tarvona/tarvona-host --diagnose >"$work/diagnose.txt" 2>&1 ||
+    { cat "$work/diagnose.txt" >&2; exit 1; }
   node "$here/default_road.mjs" "$work"
 )
 
