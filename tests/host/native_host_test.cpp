@@ -469,8 +469,7 @@ class MachinePolicyTest : public NativeHostTest {
     std::filesystem::perms folder = std::filesystem::perms(0755);
   };
 
-  // What each reply frame says, in order: "waiting", "created", an error's
-  // name, or the result ("text" for a string that is not empty).
+  // What each reply frame says (testing::Said), in order.
   std::vector<std::string> Run(const Layout& layout, const std::vector<json>& requests,
                                std::string* err) {
     const std::string upper = folder_ + "/upper", work = folder_ + "/work";
@@ -499,18 +498,7 @@ class MachinePolicyTest : public NativeHostTest {
     host::FrameStatus last{};
     std::vector<std::string> said;
     for (const auto& frame : ReadAll(finished.out, &last)) {
-      const json reply = json::parse(frame);
-      if (reply.contains("status")) {
-        said.push_back("waiting");
-      } else if (reply.contains("object")) {
-        said.push_back("created");
-      } else if (reply.contains("error")) {
-        said.push_back(reply["error"]["name"]);
-      } else if (reply["result"].is_string() && reply["result"] != "") {
-        said.push_back("text");
-      } else {
-        said.push_back(reply["result"].dump());
-      }
+      said.push_back(testing::Said(json::parse(frame)));
     }
     return said;
   }
