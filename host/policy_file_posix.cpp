@@ -28,23 +28,18 @@ StoredPolicy ReadStoredPolicy() {
   StoredPolicy stored;
   stored.list_form = "a list of origins ([\"https://corp.example\"])";
   stored.switch_form = "true or false";
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(kFile, "rbe"), &std::fclose);
-  if (!file) {
-    if (errno != ENOENT && errno != ENOTDIR) {
-      stored.problems.push_back(std::string(kFile) + " cannot be read: " + std::strerror(errno));
-    }
-    return stored;
-  }
-  struct stat info {};
-  struct stat folder {};
-  if (fstat(fileno(file.get()), &info) != 0 || stat(kFolder, &folder) != 0) {
+  auto unreadable = [&stored] {
     stored.problems.push_back(std::string(kFile) + " cannot be read: " + std::strerror(errno));
     return stored;
+  };
+  // Looked at before it is opened: opening a FIFO would wait for a writer.
+  struct stat info {};
+  if (stat(kFile, &info) != 0) {
+    if (errno == ENOENT || errno == ENOTDIR) return stored;
+    return unreadable();
   }
-  if (!S_ISREG(info.st_mode)) {
-    stored.problems.push_back(std::string(kFile) + " is not a file");
-    return stored;
-  }
+  struct stat folder {};
+  if (stat(kFolder, &folder) != 0) return unreadable();
   if (!OnlyRootWrites(info) || !OnlyRootWrites(folder)) {
     stored.notes.push_back(std::string(kFile) +
                            " is ignored: users other than root can change it (it, or its folder, "
@@ -52,16 +47,20 @@ StoredPolicy ReadStoredPolicy() {
     return stored;
   }
   stored.read_from.push_back(kFile);
+  if (!S_ISREG(info.st_mode)) {
+    stored.problems.push_back(std::string(kFile) + " is not a file");
+    return stored;
+  }
   if (info.st_size > kLargestFile) {
     stored.problems.push_back(std::string(kFile) + " is larger than 1 MiB");
     return stored;
   }
+  // Only root can replace it now that its folder is root's alone.
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(kFile, "rbe"), &std::fclose);
+  if (!file) return unreadable();
   std::string text(static_cast<size_t>(info.st_size), '\0');
   text.resize(std::fread(text.data(), 1, text.size(), file.get()));
-  if (std::ferror(file.get())) {
-    stored.problems.push_back(std::string(kFile) + " cannot be read: " + std::strerror(errno));
-    return stored;
-  }
+  if (std::ferror(file.get())) return unreadable();
   nlohmann::json document;
   try {
     document = nlohmann::json::parse(text);

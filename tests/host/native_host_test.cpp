@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -467,6 +468,7 @@ class MachinePolicyTest : public NativeHostTest {
     const char* text = nullptr;  // the file's; nullptr: no file
     std::filesystem::perms file = std::filesystem::perms(0644);
     std::filesystem::perms folder = std::filesystem::perms(0755);
+    bool fifo = false;  // a FIFO in the file's place, which no one writes
   };
 
   // What each reply frame says (testing::Said), in order.
@@ -478,7 +480,9 @@ class MachinePolicyTest : public NativeHostTest {
     std::filesystem::create_directories(upper + "/tarvona");
     std::filesystem::create_directories(work);
     std::filesystem::permissions(upper + "/tarvona", layout.folder);
-    if (layout.text != nullptr) {
+    if (layout.fifo) {
+      EXPECT_EQ(mkfifo((upper + "/tarvona/policy.json").c_str(), 0644), 0);
+    } else if (layout.text != nullptr) {
       std::ofstream(upper + "/tarvona/policy.json") << layout.text;
       std::filesystem::permissions(upper + "/tarvona/policy.json", layout.file);
     } else {
@@ -574,6 +578,7 @@ TEST_F(MachinePolicyTest, EachSettingRulesPagesAndABadPolicyRefusesThemAll) {
       {"not JSON", {R"({"AllowedOrigins": ["https://corp.example")"}, pages, all_refused,
        "is not JSON"},
       {"not an object", {R"(["https://corp.example"])"}, pages, all_refused, "one JSON object"},
+      {"not a file", {nullptr, P(0644), P(0755), true}, pages, all_refused, "is not a file"},
       {"a file others can write", {{R"({"BlockedOrigins": ["http://localhost:8000"]})"}, P(0666)},
        pages, today, "is ignored"},
       {"a folder others can write",
