@@ -58,7 +58,7 @@ ManifestChromium com.tarvona.host.chromium.json
 ManifestFirefox com.tarvona.host.firefox.json
 PolicyAdml tarvona.adml
 PolicyAdmx tarvona.admx'
-files_are() { [ "$(table "$1" File | cut -f1,3 | tr '\t' ' ' | sort)" = "$2" ]; }
+files_are() { [ "$(table "$1" File | cut -f1,3 | tr '\t' ' ' | sort)" = "$(sort <<<"$2")" ]; }
 check "x86: the 32-bit module, the host, its manifests and policy template" files_are "$msi86" \
   "$host_files"$'\nOcx32 TarvonaActiveX.ocx'
 check "x64: both modules, the host, its manifests and policy template" files_are "$msi" \
