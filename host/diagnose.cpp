@@ -13,6 +13,7 @@
 #include "host/diagnose_platform.h"
 #include "host/host_session.h"
 #include "host/origin_policy.h"
+#include "host/policy.h"
 #include "host/platform_host.h"
 #include "platform/dynamic_library.h"
 #include "platform/own_path.h"
@@ -218,8 +219,20 @@ void CheckStore(Report& report) {
 
 void CheckPolicy(Report& report) {
   Section& section = report.In("Policy in effect");
-  // The machine's policy, once there is one, is reported here, before the
-  // user's own allow-list.
+  // The machine's policy first: it decides before the user's own list.
+  const Policy policy = ReadMachinePolicy();
+  const std::string described = Joined(DescribePolicy(policy), "; ");
+  if (policy.refuses_every_page) {
+    section.Problem("machine-policy", "",
+                    "the machine's policy for pages cannot be used, so no page may use the "
+                    "control: " + described,
+                    "correct the policy or remove it, as an administrator (docs/administration.md)");
+  } else if (policy.read_from.empty()) {
+    section.Ok("machine-policy", "", "no machine policy: the user's own settings decide");
+  } else {
+    section.Ok("machine-policy", "", described).facts = {{"read_from", policy.read_from},
+                                                         {"set_in", policy.set_in}};
+  }
   const std::string path = OriginPolicy::DefaultAllowListPath();
   std::error_code error;
   if (path.empty() || !std::filesystem::exists(std::filesystem::u8path(path), error)) {

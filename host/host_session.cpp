@@ -76,20 +76,35 @@ std::string CallError(Status hr, const std::string& method, const std::optional<
   return "call of " + method + " failed";
 }
 
-// Certificate source 4 of the store methods names a file on the user's
-// disk. A web page has no honest use for one, and the methods' answers
-// (missing, over 4096 bytes, not a certificate) would let any allowed page
-// probe which files and programs the user has. In the browser road such a
-// call gets the control's invalid-argument answer (1004, or the empty
-// string where the method hides its code) without reaching the control.
-std::optional<json> RefuseLocalFile(HostedControl& control, int32_t dispid,
-                                    const std::vector<Value>& args) {
+// The store methods' answers to a page that the page rules decide without
+// the control. Certificate source 4 names a file on the user's disk: a web
+// page has no honest use for one, and the methods' answers (missing, over
+// 4096 bytes, not a certificate) would let any allowed page probe which
+// files and programs the user has. It gets the control's invalid-argument
+// answer (1004, or the empty string where the method hides its code), as
+// source 0, the selection dialog, does where the machine's policy turns
+// the dialog off. Where the policy turns the store road off, the store's
+// sources (0, the dialog, and 1, a serial number) get what an empty store
+// gives: no certificate chosen (1301) and no such serial number (1011).
+std::optional<json> PageStoreAnswer(HostedControl& control, int32_t dispid,
+                                    const std::vector<Value>& args, const Policy& policy) {
   constexpr size_t kSourceParam = 1;  // after SessionID in all four methods
+  constexpr int32_t kSourceDialog = 0;
+  constexpr int32_t kSourceSerial = 1;
   constexpr int32_t kSourceFile = 4;
   static constexpr std::string_view kStoreMethods[] = {"SignByCSP", "VerifyByCSP", "EncryptByCSP",
                                                        "DecryptByCSP"};
+  if (args.size() <= kSourceParam) return std::nullopt;
   // The source as the control would read it ("4" and 4.0 are 4 too).
-  if (args.size() <= kSourceParam || control.AsInt32(args[kSourceParam]) != kSourceFile) {
+  const std::optional<int32_t> source = control.AsInt32(args[kSourceParam]);
+  int32_t code = kOk;
+  if (source == kSourceFile || (source == kSourceDialog && !policy.certificate_dialog)) {
+    code = kInvalidArgument;
+  } else if (source == kSourceDialog && !policy.store_road) {
+    code = kStoreUnavailable;
+  } else if (source == kSourceSerial && !policy.store_road) {
+    code = kObjectNotFound;
+  } else {
     return std::nullopt;
   }
   auto func = control.Describe(dispid);
@@ -99,7 +114,7 @@ std::optional<json> RefuseLocalFile(HostedControl& control, int32_t dispid,
     return std::nullopt;
   }
   if (func->result == ValueType::kBstr) return json{{"result", ""}};
-  return json{{"result", kInvalidArgument}};
+  return json{{"result", code}};
 }
 
 }  // namespace
@@ -163,6 +178,10 @@ json HostSession::Create(const json& request) {
   const json& prog_id = request["create"];
   std::string origin;
   if (origins_ != nullptr) {
+    if (origins_->machine().refuses_every_page) {
+      return Error(status::kAccessDenied,
+                   "no page may use the control: the machine's policy for pages is not valid");
+    }
     const json& given = request.contains("origin") ? request["origin"] : json();
     if (!given.is_string() || !origins_->Allows(given.get<std::string>())) {
       return Error(status::kAccessDenied, "this page may not use the control: " + given.dump());
@@ -222,7 +241,9 @@ json HostSession::Call(const json& request) {
     for (const json& param : params) args.push_back(ToValue(param));
   }
   if (origins_ != nullptr) {
-    if (auto refused = RefuseLocalFile(*hosted, dispid, args)) return *std::move(refused);
+    if (auto answer = PageStoreAnswer(*hosted, dispid, args, origins_->machine())) {
+      return *std::move(answer);
+    }
   }
   Value result;
   uint32_t arg_error = 0;

@@ -30,7 +30,8 @@ namespace tarvona::host {
 //
 // With an origin policy (browsers), "create" also carries the page's
 // "origin", and only origins the policy allows may create controls; the
-// store methods refuse certificate source 4 (a local file path) with 1004.
+// store methods refuse certificate source 4 (a local file path) with 1004,
+// and follow the machine's policy for the store road and its dialog.
 // Each control created for a page learns the origin it works for, and
 // `hangup` (the host's input): its dialogs name the page and close as soon
 // as the browser hangs up.

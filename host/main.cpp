@@ -13,6 +13,9 @@
 //                          page left) while a call runs, the host ends at
 //                          once, and every dialog it shows closes with it;
 //                          between calls, it ends at the end of its input.
+//                          The machine's policy for pages (host/policy.h)
+//                          comes first; what it says is wrong goes to
+//                          stderr, and then no page gets in.
 //   tarvona-host --diagnose [--json]
 //                          what support needs to see when it does not work:
 //                          the installation, registration, browsers, token
@@ -31,12 +34,14 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "host/diagnose.h"
 #include "host/host_session.h"
 #include "host/line_reader.h"
 #include "host/native_messaging.h"
 #include "host/origin_policy.h"
+#include "host/policy.h"
 #include "platform/hangup.h"
 
 #ifdef _WIN32
@@ -93,6 +98,11 @@ int RunNativeMessaging() {
   std::signal(SIGPIPE, SIG_IGN);
 #endif
   auto controls = tarvona::host::OpenPlatformControls();
+  // The machine's policy for pages comes before the user's own settings.
+  tarvona::host::Policy policy = tarvona::host::ReadMachinePolicy();
+  for (const std::string& note : policy.notes) {
+    std::fprintf(stderr, "tarvona-host: %s\n", note.c_str());
+  }
   // While the consent dialog waits for the user, the page says so. The
   // frame has no request id: pages that do not know it pass it by.
   // The browser hangs up the host's input when the page goes; the dialogs
@@ -103,7 +113,8 @@ int RunNativeMessaging() {
           [] {
             tarvona::host::WriteFrame(stdout, R"({"id":null,"status":"waiting-for-permission"})");
           },
-          kInput));
+          kInput),
+      std::move(policy));
   tarvona::host::HostSession session(controls->host(), &origins, kInput);
   std::string request;
   for (;;) {

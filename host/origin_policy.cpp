@@ -50,8 +50,11 @@ bool IsWebOrigin(std::string_view origin) {
          std::all_of(port.begin() + 1, port.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
-OriginPolicy::OriginPolicy(std::string allow_list_path, std::unique_ptr<ConsentPrompt> prompt)
-    : allow_list_path_(std::move(allow_list_path)), prompt_(std::move(prompt)) {}
+OriginPolicy::OriginPolicy(std::string allow_list_path, std::unique_ptr<ConsentPrompt> prompt,
+                           Policy machine)
+    : allow_list_path_(std::move(allow_list_path)),
+      prompt_(std::move(prompt)),
+      machine_(std::move(machine)) {}
 
 std::string OriginPolicy::DefaultAllowListPath() {
   std::filesystem::path config = platform::UserConfigFolder();
@@ -107,7 +110,13 @@ void OriginPolicy::Remember(std::string_view origin) const {
 }
 
 bool OriginPolicy::Allows(std::string_view origin) {
-  if (!IsWebOrigin(origin)) return false;
+  if (machine_.refuses_every_page || !IsWebOrigin(origin)) return false;
+  auto in = [origin](const std::vector<std::string>& origins) {
+    return std::find(origins.begin(), origins.end(), origin) != origins.end();
+  };
+  if (in(machine_.blocked_origins)) return false;
+  if (in(machine_.allowed_origins)) return true;
+  if (!machine_.consent_prompt) return false;
   if (origin == allowed_once_ || Listed(origin)) return true;
   if (prompt_ == nullptr) return false;
   switch (prompt_->Ask(origin)) {

@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "host/policy.h"
+
 namespace tarvona::host {
 
 // Asks the user whether a web origin may use the tokens and certificates.
@@ -28,15 +30,23 @@ std::unique_ptr<ConsentPrompt> DesktopConsentPrompt(std::function<void()> before
 // ($XDG_CONFIG_HOME/tarvona/allowed-origins; on Windows
 // %APPDATA%\Tarvona\allowed-origins; one origin per line, "#"
 // comments), or those the user approves when asked. Pages from files and
-// opaque origins ("null") are never allowed.
+// opaque origins ("null") are never allowed. The machine's policy comes
+// first: its blocked origins are refused and its allowed ones let in
+// before the user's list is read; without its consent dialog, nothing but
+// its allowed origins gets in (the user's list holds the dialog's
+// answers); a policy that is not valid lets no page in.
 class OriginPolicy {
  public:
-  OriginPolicy(std::string allow_list_path, std::unique_ptr<ConsentPrompt> prompt);
+  OriginPolicy(std::string allow_list_path, std::unique_ptr<ConsentPrompt> prompt,
+               Policy machine = {});
 
   // The allow-list of the current user.
   static std::string DefaultAllowListPath();
 
   bool Allows(std::string_view origin);
+
+  // The machine's policy, which also rules the store calls of pages.
+  const Policy& machine() const { return machine_; }
 
  private:
   bool Listed(std::string_view origin) const;
@@ -44,6 +54,7 @@ class OriginPolicy {
 
   std::string allow_list_path_;
   std::unique_ptr<ConsentPrompt> prompt_;
+  Policy machine_;
   std::string allowed_once_;  // approved for this host's life only
 };
 

@@ -40,7 +40,9 @@ version=${TARVONA_PACKAGE_VERSION:-$(sed -n 's/^project(tarvona VERSION \([0-9.]
 # i686}, the directories of scripts/build-windows.sh. Each package holds
 # tarvona-host.exe of its own flavour with its manifests, and the browsers'
 # keys for the machine (common/browser_hosts.h, as tarvona-host.exe
-# --register --machine writes them).
+# --register --machine writes them), and Group Policy's template of the
+# host's policy (windows/installer/tarvona.admx, en-US/tarvona.adml) in
+# PolicyDefinitions beside it.
 package_windows() {
   TARVONA_PACKAGES=("${TARVONA_WINDOWS_PACKAGES[@]}")
   tarvona_install_packages
@@ -63,8 +65,10 @@ package_windows() {
     { echo "common/browser_hosts.h does not name the extension $extension_id" >&2; exit 1; }
   for arch in x64 x86; do
     # wixl takes a File's Source relative to the .wxs file only.
-    mkdir -p "$work/$arch/64" "$work/$arch/32" "$work/$arch/manifests"
+    mkdir -p "$work/$arch/64" "$work/$arch/32" "$work/$arch/manifests" "$work/$arch/PolicyDefinitions/en-US"
     cp windows/installer/tarvona.wxs "$work/$arch/"
+    cp windows/installer/tarvona.admx "$work/$arch/PolicyDefinitions/"
+    cp windows/installer/en-US/tarvona.adml "$work/$arch/PolicyDefinitions/en-US/"
     "$work/tarvona-msi-registry" manifests "$work/$arch/manifests"
     # Shipped without their debugging information (the build's files keep it).
     local host_arch=x86_64

@@ -64,6 +64,12 @@ class Installation {
 
   const fs::path& home() const { return home_; }
   fs::path lib() const { return home_ / ".local/share/tarvona/lib"; }
+  // The machine's policy file, as the namespace's /etc shows it.
+  void SetPolicy(const std::string& text) const {
+    fs::create_directories(home_ / "etc/tarvona");
+    fs::create_directories(home_ / "etc-work");
+    std::ofstream(home_ / "etc/tarvona/policy.json") << text;
+  }
 
   // The report, in the namespace that hides the machine's own files.
   testing::Finished Diagnose(bool as_json) const {
@@ -72,10 +78,17 @@ class Installation {
       hide += " '" + std::string(browser.machine_folder) + "'";
     }
     hide += " '" + fs::path(linux_com::MachineClassesPath()).parent_path().string() + "'";
+    // The machine's /etc/tarvona hidden too, or this home's laid over /etc.
+    const std::string etc =
+        fs::exists(home_ / "etc")
+            ? "mount -t overlay tarvona-diagnose -o lowerdir=/etc,upperdir='" +
+                  (home_ / "etc").string() + "',workdir='" + (home_ / "etc-work").string() +
+                  "' /etc || exit 97; "
+            : "[ ! -d /etc/tarvona ] || mount -t tmpfs tarvona-diagnose /etc/tarvona || exit 97; ";
     const std::string script = "for folder in" + hide +
                                "; do [ ! -d \"$folder\" ] || "
-                               "mount -t tmpfs tarvona-diagnose \"$folder\" || exit 97; done; "
-                               "exec \"$@\"";
+                               "mount -t tmpfs tarvona-diagnose \"$folder\" || exit 97; done; " +
+                               etc + "exec \"$@\"";
     std::vector<std::string> argv = {"/usr/bin/unshare",
                                      "--mount",
                                      "--",
@@ -200,6 +213,9 @@ TEST_F(DiagnoseTest, NamesEachProblemWithItsFix) {
        },
        {{"token-pin", "Tarvonav4.dll", "the user PIN is locked", "UnblockUserPin"},
         {"token-pin", "Tarvonav5.dll", "the user PIN is locked", "UnblockUserPin"}}},
+      {"bad policy",
+       [](const Installation& at) { at.SetPolicy(R"({"ConsentPrompt": "no"})"); },
+       {{"machine-policy", "", "ConsentPrompt", "docs/administration.md"}}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -63,6 +64,17 @@ inline std::vector<std::string> RunHost(const std::string& input, int* exit_stat
   std::istringstream out(finished.out);
   for (std::string line; std::getline(out, line);) lines.push_back(line);
   return lines;
+}
+
+// What a reply frame of the browser's road says, in short: "waiting" (the
+// consent dialog's notice), "created", an error's name, or the result
+// ("text" for a string that is not empty).
+inline std::string Said(const nlohmann::json& reply) {
+  if (reply.contains("status")) return "waiting";
+  if (reply.contains("object")) return "created";
+  if (reply.contains("error")) return reply["error"]["name"].get<std::string>();
+  if (reply["result"].is_string() && reply["result"] != "") return "text";
+  return reply["result"].dump();
 }
 
 // A user classes file of its own (XDG_DATA_HOME) with the module registered

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -131,6 +132,56 @@ TEST_F(OriginPolicyTest, TheListAndTheUsersAnswersDecide) {
   EXPECT_TRUE(always.Allows("https://new.example"));
   EXPECT_TRUE(Policy(host::ConsentPrompt::Answer::kDeny).Allows("https://new.example"));
   EXPECT_TRUE(Policy(host::ConsentPrompt::Answer::kDeny).Allows("https://bank.example"));
+}
+
+// The machine's policy comes before the user's list and answers, and the
+// user's means cannot get past it.
+TEST_F(OriginPolicyTest, TheMachinesPolicyComesFirst) {
+  std::filesystem::create_directories(std::filesystem::path(list_).parent_path());
+  std::ofstream(list_) << "https://mine.example\nhttps://blocked.example\n";
+  using Answer = host::ConsentPrompt::Answer;
+  struct Case {
+    const char* what;
+    host::Policy machine;
+    Answer answer;
+    std::vector<std::pair<const char*, bool>> allows;
+    int asked;
+  };
+  auto machine = [](std::vector<std::string> allowed, std::vector<std::string> blocked,
+                    bool consent_prompt, bool valid) {
+    host::Policy policy;
+    policy.allowed_origins = std::move(allowed);
+    policy.blocked_origins = std::move(blocked);
+    policy.consent_prompt = consent_prompt;
+    policy.refuses_every_page = !valid;
+    return policy;
+  };
+  const Case cases[] = {
+      {"allowed and blocked",
+       machine({"https://corp.example", "https://blocked.example"}, {"https://blocked.example"},
+               true, true),
+       Answer::kAllowAlways,
+       {{"https://corp.example", true}, {"https://blocked.example", false},
+        {"https://mine.example", true}, {"https://asked.example", true}},
+       1},
+      // The user's list now holds asked.example too.
+      {"no consent dialog", machine({"https://corp.example"}, {}, false, true),
+       Answer::kAllowAlways,
+       {{"https://corp.example", true}, {"https://mine.example", false},
+        {"https://asked.example", false}, {"https://new.example", false}},
+       0},
+      {"not valid", machine({"https://corp.example"}, {}, true, false), Answer::kAllowAlways,
+       {{"https://corp.example", false}, {"https://mine.example", false},
+        {"https://new.example", false}},
+       0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    asked_ = 0;
+    host::OriginPolicy policy(list_, std::make_unique<ScriptedPrompt>(c.answer, &asked_), c.machine);
+    for (const auto& [origin, allowed] : c.allows) EXPECT_EQ(policy.Allows(origin), allowed) << origin;
+    EXPECT_EQ(asked_, c.asked);
+  }
 }
 
 // The real consent dialog, answered by keyboard under a private X server.
@@ -388,6 +439,163 @@ TEST_F(NativeHostTest, MalformedFramesEndTheHostWithoutAPartialReply) {
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_NE(WEXITSTATUS(status), 0);
     EXPECT_NE(err.find("malformed frame"), std::string::npos);
+  }
+}
+
+// The machine's policy in /etc/tarvona/policy.json, laid for one host at a
+// time: the host runs in namespaces of its own (a user namespace in which
+// the test's user is root, and a mount namespace) where /etc is the
+// machine's with the test's tarvona/ folder over it. A user's store holds
+// rsa1024 with its key; a display is named that is never there, so a
+// dialog is announced (the consent dialog's "waiting" frame) and then
+// fails to open: no answer from anyone.
+class MachinePolicyTest : public NativeHostTest {
+ protected:
+  MachinePolicyTest() {
+    database_.ImportKeyPair("rsa1024");
+    std::filesystem::create_directories(folder_ + "/home/.pki");
+    std::filesystem::create_directory_symlink(database_.directory(), folder_ + "/home/.pki/nssdb");
+    setenv("HOME", (folder_ + "/home").c_str(), 1);
+    setenv("WAYLAND_DISPLAY", "/nonexistent/tarvona-display", 1);
+  }
+  ~MachinePolicyTest() override {
+    setenv("HOME", saved_home_.c_str(), 1);
+    unsetenv("WAYLAND_DISPLAY");
+    std::filesystem::remove_all(folder_);
+  }
+
+  struct Layout {
+    const char* text = nullptr;  // the file's; nullptr: no file
+    std::filesystem::perms file = std::filesystem::perms(0644);
+    std::filesystem::perms folder = std::filesystem::perms(0755);
+    bool fifo = false;  // a FIFO in the file's place, which no one writes
+  };
+
+  // What each reply frame says (testing::Said), in order.
+  std::vector<std::string> Run(const Layout& layout, const std::vector<json>& requests,
+                               std::string* err) {
+    const std::string upper = folder_ + "/upper", work = folder_ + "/work";
+    std::filesystem::remove_all(upper);
+    std::filesystem::remove_all(work);
+    std::filesystem::create_directories(upper + "/tarvona");
+    std::filesystem::create_directories(work);
+    std::filesystem::permissions(upper + "/tarvona", layout.folder);
+    if (layout.fifo) {
+      EXPECT_EQ(mkfifo((upper + "/tarvona/policy.json").c_str(), 0644), 0);
+    } else if (layout.text != nullptr) {
+      std::ofstream(upper + "/tarvona/policy.json") << layout.text;
+      std::filesystem::permissions(upper + "/tarvona/policy.json", layout.file);
+    } else {
+      std::filesystem::remove_all(upper + "/tarvona");
+    }
+    std::string input;
+    for (const json& request : requests) input += Frame(request.dump());
+    auto finished = testing::RunProgram(
+        {"/usr/bin/unshare", "--user", "--map-root-user", "--mount", "--", "/bin/sh", "-c",
+         "mount -t overlay tarvona-policy -o lowerdir=/etc,upperdir=\"$1\",workdir=\"$2\" /etc "
+         "&& shift 2 && exec \"$@\"",
+         "sh", upper, work, TARVONA_HOST_PATH, "chrome-extension://x/"},
+        input);
+    *err = finished.err;
+    EXPECT_TRUE(WIFEXITED(finished.status) && WEXITSTATUS(finished.status) == 0)
+        << finished.status << finished.err;
+    host::FrameStatus last{};
+    std::vector<std::string> said;
+    for (const auto& frame : ReadAll(finished.out, &last)) {
+      said.push_back(testing::Said(json::parse(frame)));
+    }
+    return said;
+  }
+
+  testing::NssDatabase database_;
+  std::string folder_ = [] {
+    char folder[] = "/tmp/tarvona-policy-XXXXXX";
+    return std::string(mkdtemp(folder));
+  }();
+  const std::string saved_home_ = std::getenv("HOME") ? std::getenv("HOME") : "/";
+};
+
+TEST_F(MachinePolicyTest, EachSettingRulesPagesAndABadPolicyRefusesThemAll) {
+  const std::string pem = [] {
+    auto bytes = testing::ReadFile(testing::TestDataDir() + "/rsa1024.cert.pem");
+    return std::string(bytes.begin(), bytes.end());
+  }();
+  auto create = [](const char* origin) {
+    return json{{"id", 1}, {"create", "TARVONAACTIVEX.TarvonaActiveXCtrl.1"}, {"origin", origin}};
+  };
+  auto call = [](const char* method, json params) {
+    return json{{"id", 2}, {"object", 1}, {"method", method}, {"params", std::move(params)}};
+  };
+  const json listed = create("http://localhost:8000");  // on the user's list
+  const json corp = create("https://corp.example");
+  const json other = create("https://other.example");
+  const json verify_dialog = call("VerifyByCSP", {0, 0, "", 0, "00", "00"});
+  const json verify_serial = call("VerifyByCSP", {0, 1, "1001", 0, "00", "00"});
+  const json sign_dialog = call("SignByCSP", {0, 0, "", 0, "48656C6C6F"});
+  const json sign_serial = call("SignByCSP", {0, 1, "1001", 0, "48656C6C6F"});
+  const json encrypt_pem = call("EncryptByCSP", {0, 2, pem, 0, "0102"});
+  const std::vector<json> store_calls = {listed, verify_dialog, verify_serial, sign_dialog,
+                                         sign_serial, encrypt_pem};
+  const std::vector<json> pages = {corp, listed, other};
+  const std::vector<std::string> all_refused = {"E_ACCESSDENIED", "E_ACCESSDENIED",
+                                                "E_ACCESSDENIED"};
+  // Without a policy: corp.example is asked about, the listed origin let in.
+  const std::vector<std::string> today = {"waiting", "E_ACCESSDENIED", "created", "waiting",
+                                          "E_ACCESSDENIED"};
+  using P = std::filesystem::perms;
+  struct Case {
+    const char* what;
+    Layout layout;
+    std::vector<json> requests;
+    std::vector<std::string> said;
+    const char* told;  // on stderr; nullptr: nothing
+  };
+  const Case cases[] = {
+      {"no policy", {}, pages, today, nullptr},
+      {"no policy: the store", {}, store_calls, {"created", "1301", "1007", "\"\"", "text", "text"},
+       nullptr},
+      {"AllowedOrigins", {R"({"AllowedOrigins": ["https://corp.example"]})"}, pages,
+       {"created", "created", "waiting", "E_ACCESSDENIED"}, nullptr},
+      {"BlockedOrigins",
+       {R"({"AllowedOrigins": ["https://corp.example"],
+            "BlockedOrigins": ["https://corp.example", "http://localhost:8000",
+                               "https://other.example"]})"},
+       pages, all_refused, nullptr},
+      {"ConsentPrompt", {R"({"AllowedOrigins": ["https://corp.example"], "ConsentPrompt": false})"},
+       pages, {"created", "E_ACCESSDENIED", "E_ACCESSDENIED"}, nullptr},
+      {"StoreRoad", {R"({"StoreRoad": false})"}, store_calls,
+       {"created", "1301", "1011", "\"\"", "\"\"", "text"}, nullptr},
+      {"CertificateDialog", {R"({"CertificateDialog": false})"}, store_calls,
+       {"created", "1004", "1007", "\"\"", "text", "text"}, nullptr},
+      {"all switches on", {R"({"ConsentPrompt": true, "StoreRoad": true, "CertificateDialog": true})"},
+       pages, today, nullptr},
+      {"an unknown key", {R"({"AllowedOrigins": ["https://corp.example"], "ConsentPromt": false})"},
+       pages, all_refused, "unknown setting \"ConsentPromt\""},
+      {"a wrong type", {R"({"ConsentPrompt": "no"})"}, pages, all_refused,
+       "ConsentPrompt must be true or false"},
+      {"an entry that is no origin", {R"({"BlockedOrigins": ["https://Other.example/"]})"}, pages,
+       all_refused, "\"https://Other.example/\" is not an origin"},
+      {"not JSON", {R"({"AllowedOrigins": ["https://corp.example")"}, pages, all_refused,
+       "is not JSON"},
+      {"not an object", {R"(["https://corp.example"])"}, pages, all_refused, "one JSON object"},
+      {"not a file", {nullptr, P(0644), P(0755), true}, pages, all_refused, "is not a file"},
+      {"a file others can write", {{R"({"BlockedOrigins": ["http://localhost:8000"]})"}, P(0666)},
+       pages, today, "is ignored"},
+      {"a folder others can write",
+       {{R"({"BlockedOrigins": ["http://localhost:8000"]})"}, P(0644), P(0775)}, pages,
+       today, "is ignored"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string err;
+    EXPECT_EQ(Run(c.layout, c.requests, &err), c.said);
+    if (c.told != nullptr) {
+      EXPECT_NE(err.find(std::string("tarvona-host: /etc/tarvona/policy.json")), std::string::npos)
+          << err;
+      EXPECT_NE(err.find(c.told), std::string::npos) << err;
+    } else {
+      EXPECT_EQ(err.find("tarvona-host:"), std::string::npos) << err;
+    }
   }
 }
 

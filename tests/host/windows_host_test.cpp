@@ -13,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <iterator>
 #include <memory>
@@ -120,10 +121,12 @@ class WindowsHostTest : public ::testing::Test {
   }
 
   // The host as a browser starts it, to the end of `input`; its frames.
-  std::vector<json> RunFramed(const std::string& input, int* status, std::string* rest) {
+  std::vector<json> RunFramed(const std::string& input, int* status, std::string* rest,
+                              std::string* err = nullptr) {
     auto finished =
         testing::RunProgram({kScripts + "/wine-run.sh", kExe, "chrome-extension://x/"}, input);
     *status = finished.status;
+    if (err != nullptr) *err = finished.err;
     std::vector<json> frames;
     std::string_view out = finished.out;
     while (out.size() >= 4) {
@@ -280,6 +283,108 @@ TEST_F(WindowsHostTest, FramesFollowThePageRules) {
     EXPECT_TRUE(rest.empty());
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_NE(WEXITSTATUS(status), 0);
+  }
+}
+
+// The machine's policy as Group Policy writes it, set here by reg add:
+// each setting from HKLM or HKCU\Software\Policies\Tarvona, the machine's
+// value over the user's, names found whatever their case, and a value the
+// host does not understand refusing every page. The user's own list allows
+// localhost:8000; with no desktop, an origin the host would ask about is
+// denied without a dialog.
+TEST_F(WindowsHostTest, TheMachinesPolicyFromTheRegistryRulesPages) {
+  const std::string policies = "Software\\Policies\\Tarvona";
+  auto reg = [&](const std::string& arguments) {
+    return Shell("\"$TARVONA_WINE\" reg " + arguments + " >/dev/null 2>&1");
+  };
+  auto clear = [&] {
+    for (const char* hive : {"HKLM", "HKCU"}) reg("delete '" + std::string(hive) + "\\" + policies + "' /f");
+  };
+  struct Cleared {
+    std::function<void()> clear;
+    ~Cleared() { clear(); }
+  } cleared{clear};  // no other test meets a policy
+
+  auto create = [](const char* origin) {
+    return json{{"id", 1}, {"create", kProgId}, {"origin", origin}};
+  };
+  auto call = [](const char* method, json params) {
+    return json{{"id", 2}, {"object", 1}, {"method", method}, {"params", std::move(params)}};
+  };
+  const json listed = create(kAllowedOrigin);
+  const std::vector<json> pages = {create("https://corp.example"), listed,
+                                   create("https://b.example")};
+  // rsa2048b (serial 0x2048B) is in the MY store with its key.
+  const std::vector<json> store_calls = {listed, call("VerifyByCSP", {0, 0, "", 0, "00", "00"}),
+                                         call("VerifyByCSP", {0, 1, "02048B", 0, "00", "00"}),
+                                         call("SignByCSP", {0, 1, "02048B", 0, "48656C6C6F"})};
+  const std::vector<std::string> today = {"E_ACCESSDENIED", "created", "E_ACCESSDENIED"};
+  const std::vector<std::string> all_refused(3, "E_ACCESSDENIED");
+  struct Value {
+    const char* hive;
+    const char* name;
+    const char* type;
+    const char* data;
+  };
+  struct Case {
+    const char* what;
+    std::vector<Value> values;
+    std::vector<json> requests;
+    std::vector<std::string> said;
+    const char* told;  // on stderr; nullptr: nothing
+  };
+  const Case cases[] = {
+      {"no policy", {}, pages, today, nullptr},
+      {"no policy: the store", {}, store_calls, {"created", "1301", "1007", "text"}, nullptr},
+      {"AllowedOrigins",
+       {{"HKLM", "AllowedOrigins", "REG_MULTI_SZ", "https://corp.example\\0https://b.example"}},
+       pages, {"created", "created", "created"}, nullptr},
+      {"BlockedOrigins over both lists",
+       {{"HKLM", "AllowedOrigins", "REG_MULTI_SZ", "https://corp.example"},
+        {"HKCU", "BlockedOrigins", "REG_MULTI_SZ", "https://corp.example\\0http://localhost:8000"}},
+       pages, all_refused, nullptr},
+      {"ConsentPrompt", {{"HKCU", "ConsentPrompt", "REG_DWORD", "0"}}, pages, all_refused, nullptr},
+      {"the machine's value over the user's",
+       {{"HKLM", "ConsentPrompt", "REG_DWORD", "1"}, {"HKCU", "ConsentPrompt", "REG_DWORD", "0"}},
+       pages, today, nullptr},
+      {"StoreRoad", {{"HKLM", "StoreRoad", "REG_DWORD", "0"}}, store_calls,
+       {"created", "1301", "1011", "\"\""}, nullptr},
+      {"CertificateDialog", {{"HKCU", "CertificateDialog", "REG_DWORD", "0"}}, store_calls,
+       {"created", "1004", "1007", "text"}, nullptr},
+      {"a name in another case", {{"HKLM", "blockedorigins", "REG_MULTI_SZ", "http://localhost:8000"}},
+       pages, all_refused, nullptr},
+      {"a switch as REG_SZ", {{"HKLM", "ConsentPrompt", "REG_SZ", "0"}}, pages, all_refused,
+       "HKLM\\Software\\Policies\\Tarvona: ConsentPrompt must be a REG_DWORD of 0 or 1"},
+      {"a switch of 2", {{"HKCU", "StoreRoad", "REG_DWORD", "2"}}, pages, all_refused,
+       "StoreRoad must be a REG_DWORD of 0 or 1"},
+      {"a list as REG_SZ", {{"HKLM", "AllowedOrigins", "REG_SZ", "https://corp.example"}}, pages,
+       all_refused, "AllowedOrigins must be a REG_MULTI_SZ of origins"},
+      {"an unknown value", {{"HKCU", "AllowOrigins", "REG_MULTI_SZ", "https://corp.example"}}, pages,
+       all_refused, "HKCU\\Software\\Policies\\Tarvona: unknown setting \"AllowOrigins\""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    clear();
+    for (const Value& value : c.values) {
+      ASSERT_EQ(reg("add '" + std::string(value.hive) + "\\" + policies + "' /v " + value.name +
+                    " /t " + value.type + " /d '" + value.data + "' /f"),
+                0);
+    }
+    std::string input;
+    for (const json& request : c.requests) input += Frame(request.dump());
+    int status = 0;
+    std::string rest, err;
+    std::vector<std::string> said;
+    for (const json& reply : RunFramed(input, &status, &rest, &err)) said.push_back(testing::Said(reply));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(said, c.said);
+    if (c.told != nullptr) {
+      EXPECT_NE(err.find(c.told), std::string::npos) << err;
+      EXPECT_NE(err.find("tarvona-host: the policy for pages is not valid"), std::string::npos)
+          << err;
+    } else {
+      EXPECT_EQ(err.find("tarvona-host:"), std::string::npos) << err;
+    }
   }
 }
 

@@ -2,13 +2,14 @@
 # The Windows installers. Builds both (scripts/package.sh --windows) into
 # WORKDIR, checks the x86 one with msitools, and runs the x64 one under
 # 64-bit Wine in a fresh prefix: install quietly, hold the registry
-# against the registration record, create the control from JScript by its
-# ProgID, upgrade in place to a newer version, uninstall, and find nothing
-# left but the category definitions. Then the same record from the
-# module's own DllRegisterServer (regsvr32), so installer and module
-# cannot drift. Last, the JScript suite against the control each package
-# installs: the x64 one's under 64-bit Wine, the x86 one's under 32-bit
-# Wine in a win32 prefix (scripts/test-windows-control.sh --i686).
+# against the registration record, find the host with its manifests and
+# policy template, create the control from JScript by its ProgID, upgrade
+# in place to a newer version, uninstall, and find nothing left but the
+# category definitions. Then the same record from the module's own
+# DllRegisterServer (regsvr32), so installer and module cannot drift.
+# Last, the JScript suite against the control each package installs: the
+# x64 one's under 64-bit Wine, the x86 one's under 32-bit Wine in a win32
+# prefix (scripts/test-windows-control.sh --i686).
 #   tests/windows/msi_test.sh WORKDIR
 set -euo pipefail
 root=$(realpath "$(dirname "$0")/../..")
@@ -56,11 +57,13 @@ check "x86: an Intel package" template_is "$msi86" 'Intel;1033'
 check "x64: an x64 package" template_is "$msi" 'x64;1033'
 host_files='Host tarvona-host.exe
 ManifestChromium com.tarvona.host.chromium.json
-ManifestFirefox com.tarvona.host.firefox.json'
-files_are() { [ "$(table "$1" File | cut -f1,3 | tr '\t' ' ' | sort)" = "$2" ]; }
-check "x86: the 32-bit module, the host and its manifests" files_are "$msi86" \
+ManifestFirefox com.tarvona.host.firefox.json
+PolicyAdml tarvona.adml
+PolicyAdmx tarvona.admx'
+files_are() { [ "$(table "$1" File | cut -f1,3 | tr '\t' ' ' | sort)" = "$(sort <<<"$2")" ]; }
+check "x86: the 32-bit module, the host, its manifests and policy template" files_are "$msi86" \
   "$host_files"$'\nOcx32 TarvonaActiveX.ocx'
-check "x64: both modules, the host and its manifests" files_are "$msi" \
+check "x64: both modules, the host, its manifests and policy template" files_are "$msi" \
   "$host_files"$'\nOcx32 TarvonaActiveX.ocx\nOcx64 TarvonaActiveX.ocx'
 # The browsers' keys: HKLM (2), each naming its manifest file.
 browser_rows() {
@@ -110,6 +113,11 @@ check "host installed" cmp -s "$staged/tarvona-host.exe" "$installed/tarvona-hos
 manifest_names_host() { grep -q '"path": "tarvona-host.exe"' "$installed/$1"; }
 check "Chromium's manifest" manifest_names_host com.tarvona.host.chromium.json
 check "Firefox's manifest" manifest_names_host com.tarvona.host.firefox.json
+# Group Policy's template, laid out as %SystemRoot%\PolicyDefinitions is.
+check "the policy template installed" cmp -s "$root/windows/installer/tarvona.admx" \
+  "$installed/PolicyDefinitions/tarvona.admx"
+check "its English texts installed" cmp -s "$root/windows/installer/en-US/tarvona.adml" \
+  "$installed/PolicyDefinitions/en-US/tarvona.adml"
 browser_key() {  # $1: the key under HKLM\Software; prints its default value
   "$wine" reg query "HKLM\\Software\\$1\\NativeMessagingHosts\\com.tarvona.host" /ve 2>/dev/null |
     tr -d '\r' | sed -n 's/^ *(Default) *REG_SZ *//p'

@@ -2,8 +2,8 @@
 // host table, and the check of a registry against that record. Runs on the
 // build machine.
 //   tarvona-msi-registry wxs x64|x86
-//     prints the WiX include with the record's components and the host's
-//     (registry.wxi)
+//     prints the WiX include with the record's components and the host's,
+//     its policy template among them (registry.wxi)
 //   tarvona-msi-registry manifests DIR
 //     writes the host's manifests, as the package installs them next to
 //     tarvona-host.exe, into DIR
@@ -122,7 +122,23 @@ void PrintHost(const Flavour& flavour) {
               << Xml(tarvona::browser_hosts::KeyOf(browser)) << "\" Type=\"string\" Value=\"[#"
               << ManifestFileId(browser.manifest) << "]\" />\n";
   }
-  std::cout << "    </Component>\n  </DirectoryRef>\n";
+  std::cout << "    </Component>\n";
+  // Group Policy's template of the host's policy for pages, laid out as
+  // %SystemRoot%\PolicyDefinitions is, for an administrator to copy there.
+  const char* win64 = flavour.win64 ? "yes" : "no";
+  std::cout << "    <Directory Id=\"PolicyDefinitions\" Name=\"PolicyDefinitions\">\n"
+            << "      <Component Id=\"PolicyTemplate\" Guid=\"*\" Win64=\"" << win64 << "\">\n"
+            << "        <File Id=\"PolicyAdmx\" Name=\"tarvona.admx\" "
+               "Source=\"PolicyDefinitions/tarvona.admx\" KeyPath=\"yes\" />\n"
+            << "      </Component>\n"
+            << "      <Directory Id=\"PolicyDefinitionsEnUs\" Name=\"en-US\">\n"
+            << "        <Component Id=\"PolicyTexts\" Guid=\"*\" Win64=\"" << win64 << "\">\n"
+            << "          <File Id=\"PolicyAdml\" Name=\"tarvona.adml\" "
+               "Source=\"PolicyDefinitions/en-US/tarvona.adml\" KeyPath=\"yes\" />\n"
+            << "        </Component>\n"
+            << "      </Directory>\n"
+            << "    </Directory>\n"
+            << "  </DirectoryRef>\n";
 }
 
 // One component per flavour with its module file and rows, the shared rows
@@ -178,7 +194,9 @@ int PrintWxs(const std::string& arch) {
     std::cout << "    <ComponentRef Id=\"Control" << flavour.suffix << "\" />\n";
   }
   std::cout << "    <ComponentRef Id=\"CategoryDefinitions\" />\n"
-            << "    <ComponentRef Id=\"Host\" />\n  </Feature>\n</Include>\n";
+            << "    <ComponentRef Id=\"Host\" />\n"
+            << "    <ComponentRef Id=\"PolicyTemplate\" />\n"
+            << "    <ComponentRef Id=\"PolicyTexts\" />\n  </Feature>\n</Include>\n";
   return 0;
 }
 
