@@ -21,7 +21,9 @@ namespace {
 TEST(DialogPickerTest, WithoutADisplayChoosesNoneAtOnce) {
   unsetenv("DISPLAY");
   unsetenv("WAYLAND_DISPLAY");
-  const capi::CertificateSummary shown[] = {{"a", "a", "2030-01-01"}, {"b", "b", "2030-01-01"}};
+  const capi::CertificateSummary shown[] = {
+      {"a", "a", "2030-01-01", "2020-01-01", capi::Validity::kValid},
+      {"b", "b", "2030-01-01", "2020-01-01", capi::Validity::kValid}};
   auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(capi::DialogPicker(capi::nss::UserCryptoPlatform()).Pick(shown), std::nullopt);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
