@@ -46,6 +46,8 @@ std::optional<std::string_view> MessageCatalogue::Entry(uint32_t table, uint32_t
 }
 
 std::optional<std::string_view> MessageCatalogue::Find(std::string_view english) const {
+  // The empty original is the catalogue's header, no message.
+  if (english.empty()) return std::nullopt;
   // msgfmt sorts the originals by their bytes: a binary search finds one.
   uint32_t low = 0;
   uint32_t high = count_;
