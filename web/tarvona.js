@@ -593,7 +593,7 @@ function languageOf(tag) {
 // `english` in `language`, with "%s" filled in.
 function say(language, english, value) {
   const text = (language !== "en" && TRANSLATIONS[language][english]) || english;
-  return text.replace("%s", value);
+  return text.replace("%s", () => value);
 }
 
 export const TarvonaActiveX = {
@@ -616,8 +616,9 @@ export const TarvonaActiveX = {
   // rejected with. It speaks `language` (a tag such as "de" or "fr-CA"),
   // by default the browser's (navigator.language): German, French, Spanish
   // or Estonian, and English for any other.
-  describe(what, { language } = {}) {
-    const speak = languageOf(language || (typeof navigator !== "undefined" && navigator.language));
+  describe(what, options) {
+    const asked = options && options.language;
+    const speak = languageOf(asked || (typeof navigator !== "undefined" && navigator.language));
     const known = (table, key) => Object.hasOwn(table, key) && say(speak, table[key], INSTALL);
     if (what instanceof Error) {
       return known(FAILURES, what.reason) || known(FAILURES, what.name) || `${what.name}: ${what.message}`;

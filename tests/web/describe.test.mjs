@@ -65,6 +65,8 @@ test("the language comes from the option, else the browser, else English", () =>
     ["xx", "de-DE", "en"],
     ["toString", undefined, "en"],
   ];
+  assert.equal(TarvonaActiveX.describe("$&", { language: "de" }), "Unbekanntes Ergebnis $&.");
+  assert.equal(TarvonaActiveX.describe(4001, null), "Wrong PIN.");
   for (const [option, browser, spoken] of cases) {
     setBrowserLanguage(browser);
     const expected = LANGUAGES[spoken][4001];
