@@ -5,7 +5,6 @@
 #include <utility>
 #include <vector>
 
-
 namespace tarvona::capi {
 
 std::unique_ptr<Certificate> ListPicker::Choose() { return ChooseFor(Request{}); }
@@ -24,9 +23,8 @@ std::unique_ptr<Certificate> ListPicker::ChooseFor(const Request& request) {
   // after the others, each group in the store's order.
   std::vector<size_t> order(store->size());
   std::iota(order.begin(), order.end(), size_t{0});
-  std::stable_partition(order.begin(), order.end(), [&](size_t i) {
-    return summaries[i].validity == Validity::kValid;
-  });
+  std::stable_partition(order.begin(), order.end(),
+                        [&](size_t i) { return summaries[i].validity == Validity::kValid; });
   std::vector<CertificateSummary> shown;
   shown.reserve(order.size());
   for (size_t i : order) shown.push_back(std::move(summaries[i]));

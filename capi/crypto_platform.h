@@ -26,10 +26,10 @@ enum class Validity { kValid, kExpired, kNotYetValid };
 
 // What a selection dialog shows of one certificate.
 struct CertificateSummary {
-  std::string subject;     // the common name, or the whole name when it has none
-  std::string issuer;      // likewise
-  std::string expires;     // the last day of validity, YYYY-MM-DD (UTC)
-  std::string valid_from;  // the first day of validity, likewise
+  std::string subject;                   // the common name, or the whole name when it has none
+  std::string issuer;                    // likewise
+  std::string expires;                   // the last day of validity, YYYY-MM-DD (UTC)
+  std::string valid_from;                // the first day of validity, likewise
   Validity validity = Validity::kValid;  // at the time of the summary
 };
 

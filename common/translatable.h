@@ -16,7 +16,8 @@ constexpr const char* Translatable(const char* english) { return english; }
 // `pattern` with each "%s" replaced by the next of `values`, in order; a
 // "%s" past the last value stays empty. Site names and dates go in this
 // way, never as part of a pattern.
-inline std::string FillIn(std::string_view pattern, std::initializer_list<std::string_view> values) {
+inline std::string FillIn(std::string_view pattern,
+                          std::initializer_list<std::string_view> values) {
   std::string text;
   const std::string_view* next = values.begin();
   for (size_t at = 0; at < pattern.size();) {

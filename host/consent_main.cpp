@@ -30,9 +30,10 @@ int main(int argc, char** argv) {
     std::puts("deny");
     return 1;
   }
-  GtkWidget* dialog = gtk_dialog_new_with_buttons(
-      "Tarvona", nullptr, GTK_DIALOG_MODAL, Translate("_Deny").c_str(), kDeny,
-      Translate("Allow _once").c_str(), kOnce, Translate("_Always allow").c_str(), kAlways, nullptr);
+  GtkWidget* dialog =
+      gtk_dialog_new_with_buttons("Tarvona", nullptr, GTK_DIALOG_MODAL, Translate("_Deny").c_str(),
+                                  kDeny, Translate("Allow _once").c_str(), kOnce,
+                                  Translate("_Always allow").c_str(), kAlways, nullptr);
   gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER);
   gtk_window_set_keep_above(GTK_WINDOW(dialog), TRUE);
   gtk_window_set_resizable(GTK_WINDOW(dialog), FALSE);
@@ -46,8 +47,8 @@ int main(int argc, char** argv) {
   GtkWidget* texts = gtk_box_new(GTK_ORIENTATION_VERTICAL, 6);
   GtkWidget* question = gtk_label_new(nullptr);
   // The origin is text, never markup; nor is the translation.
-  const std::string asked =
-      tarvona::FillIn(Translate("Allow %s to use your security tokens and certificates?"), {origin});
+  const std::string asked = tarvona::FillIn(
+      Translate("Allow %s to use your security tokens and certificates?"), {origin});
   char* markup = g_markup_printf_escaped("<b>%s</b>", asked.c_str());
   gtk_label_set_markup(GTK_LABEL(question), markup);
   g_free(markup);

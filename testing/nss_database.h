@@ -31,8 +31,7 @@ class NssDatabase {
   // database by certutil, valid for `months` months from `start` months
   // from now: a negative `start` and a short validity give one that has
   // expired, a positive one a certificate not yet valid.
-  void MakeKeyPair(const std::string& nickname, const std::string& subject, int start,
-                   int months);
+  void MakeKeyPair(const std::string& nickname, const std::string& subject, int start, int months);
   // Protects the database with a primary password, as a user may; import
   // key pairs first.
   void SetPassword(const std::string& password);

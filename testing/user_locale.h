@@ -26,8 +26,8 @@ class UserLocale {
   explicit UserLocale(const std::string& name) {
     for (const char* variable : kVariables) {
       const char* value = std::getenv(variable);
-      saved_.emplace_back(variable, value != nullptr ? std::optional<std::string>(value)
-                                                     : std::nullopt);
+      saved_.emplace_back(variable,
+                          value != nullptr ? std::optional<std::string>(value) : std::nullopt);
     }
     char folder[] = "/tmp/tarvona-locale-XXXXXX";
     if (mkdtemp(folder) == nullptr) return;
@@ -35,8 +35,8 @@ class UserLocale {
     const size_t dot = name.find('.');
     const std::string source = name.substr(0, dot);
     const std::string charmap = dot == std::string::npos ? "UTF-8" : name.substr(dot + 1);
-    const std::string command = "localedef -i '" + source + "' -f '" + charmap + "' '" +
-                                folder_ + "/" + name + "' >/dev/null 2>&1";
+    const std::string command = "localedef -i '" + source + "' -f '" + charmap + "' '" + folder_ +
+                                "/" + name + "' >/dev/null 2>&1";
     const int status = std::system(command.c_str());
     if (status == -1 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return;
     for (const char* variable : {"LC_ALL", "LC_MESSAGES", "LANGUAGE"}) unsetenv(variable);

@@ -130,8 +130,8 @@ std::string ExpiryText(const CertificateSummary& certificate) {
 }
 
 GtkWidget* MakeList(const std::vector<CertificateSummary>& certificates) {
-  GtkListStore* store = gtk_list_store_new(kColumnCount, G_TYPE_STRING, G_TYPE_STRING,
-                                           G_TYPE_STRING, G_TYPE_BOOLEAN);
+  GtkListStore* store =
+      gtk_list_store_new(kColumnCount, G_TYPE_STRING, G_TYPE_STRING, G_TYPE_STRING, G_TYPE_BOOLEAN);
   for (const CertificateSummary& certificate : certificates) {
     GtkTreeIter row;
     gtk_list_store_append(store, &row);
@@ -145,11 +145,10 @@ GtkWidget* MakeList(const std::vector<CertificateSummary>& certificates) {
                                        Translatable("Expiration date")};
   for (int column = 0; column < kShownColumns; ++column) {
     // An insensitive cell is drawn greyed; its row can still be chosen.
-    gtk_tree_view_append_column(
-        GTK_TREE_VIEW(list),
-        gtk_tree_view_column_new_with_attributes(Translate(titles[column]).c_str(),
-                                                 gtk_cell_renderer_text_new(), "text", column,
-                                                 "sensitive", kValid, nullptr));
+    gtk_tree_view_append_column(GTK_TREE_VIEW(list),
+                                gtk_tree_view_column_new_with_attributes(
+                                    Translate(titles[column]).c_str(), gtk_cell_renderer_text_new(),
+                                    "text", column, "sensitive", kValid, nullptr));
   }
   GtkTreePath* first = gtk_tree_path_new_first();
   gtk_tree_view_set_cursor(GTK_TREE_VIEW(list), first, nullptr, FALSE);

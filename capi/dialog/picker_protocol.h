@@ -64,9 +64,9 @@ inline void AppendField(std::string& line, std::string_view field) {
 
 inline std::string EncodeLine(const CertificateSummary& summary) {
   std::string line;
-  for (std::string_view field : {std::string_view(summary.subject), std::string_view(summary.issuer),
-                                 std::string_view(summary.expires),
-                                 std::string_view(summary.valid_from)}) {
+  for (std::string_view field :
+       {std::string_view(summary.subject), std::string_view(summary.issuer),
+        std::string_view(summary.expires), std::string_view(summary.valid_from)}) {
     AppendField(line, field);
     line.push_back('\t');
   }
@@ -86,8 +86,8 @@ inline std::optional<CertificateSummary> DecodeLine(std::string_view line) {
     line.remove_prefix(tab + 1);
   }
   if (line.find('\t') != std::string_view::npos) return std::nullopt;
-  CertificateSummary summary{std::string(fields[0]), std::string(fields[1]),
-                             std::string(fields[2]), std::string(fields[3]), Validity::kValid};
+  CertificateSummary summary{std::string(fields[0]), std::string(fields[1]), std::string(fields[2]),
+                             std::string(fields[3]), Validity::kValid};
   for (Validity validity : {Validity::kValid, Validity::kExpired, Validity::kNotYetValid}) {
     if (line == ValidityWord(validity)) {
       summary.validity = validity;

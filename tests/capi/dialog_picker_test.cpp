@@ -193,9 +193,9 @@ TEST_F(XvfbDialogTest, TheDialogsSpeakTheUsersLanguage) {
                                     signature, length),
             kOk);
   EXPECT_TRUE(KeysTyped());
-  EXPECT_TRUE(testing::VerifiesWith(
-      testing::Pem("rsa1024"), testing::Digest::kSha1, hello,
-      testing::Reversed(std::span<const uint8_t>(signature).first(length))));
+  EXPECT_TRUE(
+      testing::VerifiesWith(testing::Pem("rsa1024"), testing::Digest::kSha1, hello,
+                            testing::Reversed(std::span<const uint8_t>(signature).first(length))));
 }
 
 }  // namespace

@@ -18,9 +18,9 @@
 #include "host/origin_policy.h"
 #include "testing/nss_database.h"
 #include "testing/softhsm_tokens.h"
-#include "tests/host/host_fixture.h"
 #include "testing/user_locale.h"
 #include "testing/xvfb_display.h"
+#include "tests/host/host_fixture.h"
 
 namespace tarvona {
 namespace {
@@ -164,8 +164,10 @@ TEST_F(ConsentDialogTest, ButtonsGiveTheirAnswersAndEscapeDenies) {
       EXPECT_TRUE(display_.KeysTyped()) << c.keys;
     }
   };
-  answer({{"alt+a", Answer::kAllowAlways}, {"alt+o", Answer::kAllowOnce},
-          {"Escape", Answer::kDeny}, {"Return", Answer::kDeny}});
+  answer({{"alt+a", Answer::kAllowAlways},
+          {"alt+o", Answer::kAllowOnce},
+          {"Escape", Answer::kDeny},
+          {"Return", Answer::kDeny}});
   testing::UserLocale german("de_DE.UTF-8");
   ASSERT_TRUE(german.made()) << "localedef could not make de_DE.UTF-8 (Debian's locales package)";
   answer({{"alt+i sleep 1 key Escape", Answer::kAllowAlways},

@@ -24,10 +24,10 @@
 #include "host/host_process.h"
 #include "host/native_messaging.h"
 #include "testing/softhsm_tokens.h"
-#include "tests/conformance/conformance_table.h"
-#include "tests/host/host_fixture.h"
 #include "testing/user_locale.h"
 #include "testing/xvfb_display.h"
+#include "tests/conformance/conformance_table.h"
+#include "tests/host/host_fixture.h"
 
 namespace tarvona {
 namespace {
@@ -313,7 +313,8 @@ TEST_F(WindowsHostTest, TheConsentDialogSpeaksTheUsersLanguage) {
   }
   Shell("wineserver -k; wineserver -p");
   std::ifstream list(AllowList());
-  const std::string listed((std::istreambuf_iterator<char>(list)), std::istreambuf_iterator<char>());
+  const std::string listed((std::istreambuf_iterator<char>(list)),
+                           std::istreambuf_iterator<char>());
   std::ofstream(AllowList()) << "# pages\n" << kAllowedOrigin << "\n";
   ASSERT_EQ(replies.size(), 2u) << json(replies).dump();
   EXPECT_EQ(replies[0]["status"], "waiting-for-permission");
