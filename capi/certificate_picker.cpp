@@ -1,5 +1,7 @@
 #include "capi/certificate_picker.h"
 
+#include <algorithm>
+#include <numeric>
 #include <utility>
 #include <vector>
 
@@ -17,9 +19,18 @@ std::unique_ptr<Certificate> ListPicker::ChooseFor(const Request& request) {
   std::vector<CertificateSummary> summaries;
   summaries.reserve(store->size());
   for (const auto& candidate : *store) summaries.push_back(candidate->Summary());
-  std::optional<size_t> choice = PickFor(request, summaries);
+  // A certificate out of its validity is seldom the one meant: it goes
+  // after the others, each group in the store's order.
+  std::vector<size_t> order(store->size());
+  std::iota(order.begin(), order.end(), size_t{0});
+  std::stable_partition(order.begin(), order.end(),
+                        [&](size_t i) { return summaries[i].validity == Validity::kValid; });
+  std::vector<CertificateSummary> shown;
+  shown.reserve(order.size());
+  for (size_t i : order) shown.push_back(std::move(summaries[i]));
+  std::optional<size_t> choice = PickFor(request, shown);
   if (!choice || *choice >= store->size()) return nullptr;
-  return std::move((*store)[*choice]);
+  return std::move((*store)[order[*choice]]);
 }
 
 }  // namespace tarvona::capi

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "capi/crypto_platform.h"
+#include "common/translatable.h"
 
 namespace tarvona::capi {
 
@@ -26,6 +27,31 @@ struct Request {
   std::string requester;  // the web origin that asks; empty for a program
   int hangup = -1;        // the host's input, whose hang-up ends the dialogs; -1 for none
 };
+
+// Who asks and what for, as the dialogs say it: "bank.example wants to sign
+// with one of your certificates". A site is named by its host (and port),
+// "http://" kept so that a page without TLS shows as one; "A program" asks
+// when no site does. Each text goes through `translate` (the dialog's
+// platform::Translate), the site name put in afterwards. Inline: the
+// dialog programs take it without linking the store road.
+inline std::string RequestLine(Purpose purpose, std::string_view requester,
+                               std::string (*translate)(const char* english)) {
+  const char* pattern = Translatable("%s wants to use one of your certificates");
+  switch (purpose) {
+    case Purpose::kSign:
+      pattern = Translatable("%s wants to sign with one of your certificates");
+      break;
+    case Purpose::kDecrypt:
+      pattern = Translatable("%s wants to decrypt with one of your certificates");
+      break;
+    case Purpose::kUse:
+      break;
+  }
+  if (requester.starts_with("https://")) requester.remove_prefix(8);
+  const std::string who =
+      requester.empty() ? translate(Translatable("A program")) : std::string(requester);
+  return FillIn(translate(pattern), {who});
+}
 
 // The store road's dialogs: lets the user choose one certificate of the
 // personal store, and unlock the store. Each platform shows its own dialog
@@ -54,8 +80,9 @@ class CertificatePicker {
 };
 
 // A dialog that shows a list: the platform's personal store, in the store's
-// order, one summary per certificate; for signing and decryption only the
-// certificates whose private key the store holds.
+// order, one summary per certificate, those out of their validity (expired
+// or not yet valid) last; for signing and decryption only the certificates
+// whose private key the store holds.
 class ListPicker : public CertificatePicker {
  public:
   explicit ListPicker(CryptoPlatform& platform) : platform_(platform) {}

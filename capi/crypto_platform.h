@@ -21,11 +21,16 @@ namespace tarvona::capi {
 
 enum class HashAlgorithm { kSha1, kMd2, kMd5 };
 
+// Whether a certificate is within its validity now.
+enum class Validity { kValid, kExpired, kNotYetValid };
+
 // What a selection dialog shows of one certificate.
 struct CertificateSummary {
-  std::string subject;  // the common name, or the whole name when it has none
-  std::string issuer;   // likewise
-  std::string expires;  // the last day of validity, YYYY-MM-DD (UTC)
+  std::string subject;                   // the common name, or the whole name when it has none
+  std::string issuer;                    // likewise
+  std::string expires;                   // the last day of validity, YYYY-MM-DD (UTC)
+  std::string valid_from;                // the first day of validity, likewise
+  Validity validity = Validity::kValid;  // at the time of the summary
 };
 
 // One certificate; released when destroyed.

@@ -1,11 +1,15 @@
-// tarvona-consent ORIGIN: asks the user whether a web page may use the
-// security tokens and certificates. Prints "once", "always" or "deny";
-// closing the window or Escape is "deny". Run by tarvona-host as a child,
-// so no toolkit is loaded into the host itself.
+// tarvona-consent ORIGIN: asks the user, in their language, whether a web
+// page may use the security tokens and certificates. Prints "once",
+// "always" or "deny"; closing the window or Escape is "deny". Run by
+// tarvona-host as a child, so no toolkit is loaded into the host itself.
 #include <gtk/gtk.h>
 
+#include <clocale>
 #include <cstdio>
 #include <string>
+
+#include "common/translatable.h"
+#include "platform/translation.h"
 
 namespace {
 
@@ -14,6 +18,8 @@ enum Response { kDeny = 1, kOnce = 2, kAlways = 3 };
 }  // namespace
 
 int main(int argc, char** argv) {
+  std::setlocale(LC_ALL, "");
+  using tarvona::platform::Translate;
   if (argc != 2) {
     std::fprintf(stderr, "usage: %s ORIGIN\n", argv[0]);
     return 2;
@@ -24,9 +30,10 @@ int main(int argc, char** argv) {
     std::puts("deny");
     return 1;
   }
-  GtkWidget* dialog = gtk_dialog_new_with_buttons("Tarvona", nullptr, GTK_DIALOG_MODAL, "_Deny",
-                                                  kDeny, "Allow _once", kOnce, "_Always allow",
-                                                  kAlways, nullptr);
+  GtkWidget* dialog =
+      gtk_dialog_new_with_buttons("Tarvona", nullptr, GTK_DIALOG_MODAL, Translate("_Deny").c_str(),
+                                  kDeny, Translate("Allow _once").c_str(), kOnce,
+                                  Translate("_Always allow").c_str(), kAlways, nullptr);
   gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER);
   gtk_window_set_keep_above(GTK_WINDOW(dialog), TRUE);
   gtk_window_set_resizable(GTK_WINDOW(dialog), FALSE);
@@ -39,14 +46,16 @@ int main(int argc, char** argv) {
   gtk_box_pack_start(GTK_BOX(row), icon, FALSE, FALSE, 0);
   GtkWidget* texts = gtk_box_new(GTK_ORIENTATION_VERTICAL, 6);
   GtkWidget* question = gtk_label_new(nullptr);
-  // The origin is text, never markup.
-  char* markup = g_markup_printf_escaped(
-      "<b>Allow %s to use your security tokens and certificates?</b>", origin.c_str());
+  // The origin is text, never markup; nor is the translation.
+  const std::string asked = tarvona::FillIn(
+      Translate("Allow %s to use your security tokens and certificates?"), {origin});
+  char* markup = g_markup_printf_escaped("<b>%s</b>", asked.c_str());
   gtk_label_set_markup(GTK_LABEL(question), markup);
   g_free(markup);
   GtkWidget* detail = gtk_label_new(
-      "The page will be able to list your certificates, ask for your PIN and sign with your "
-      "keys.");
+      Translate("The page will be able to list your certificates, ask for your PIN and sign "
+                "with your keys.")
+          .c_str());
   for (GtkWidget* label : {question, detail}) {
     gtk_label_set_xalign(GTK_LABEL(label), 0);
     gtk_label_set_line_wrap(GTK_LABEL(label), TRUE);

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds the Debian package dist/tarvona_<version>_amd64.deb: the control
-# module, its token adaptors, the hosts and dialogs in /usr/lib/tarvona, the
-# browsers' host manifests, the extension (a .crx that Chromium installs by
-# itself, and the folder for Firefox), and the page API with its demo page
-# in /usr/share/tarvona. The version is project(VERSION) of CMakeLists.txt.
+# module, its token adaptors, the hosts and dialogs in /usr/lib/tarvona (the
+# dialogs' translations in /usr/share/locale), the browsers' host
+# manifests, the extension (a .crx that Chromium installs by itself, and
+# the folder for Firefox), and the page API with its demo page in
+# /usr/share/tarvona. The version is project(VERSION) of CMakeLists.txt.
 #   scripts/package.sh [--build DIR] [--out DIR]
 # DIR defaults: build-package (a release build of its own), dist.
 # With --windows, builds the Windows installers instead (see
@@ -153,6 +154,10 @@ done
 for file in "${programs[@]}"; do
   install -m 0755 "$bin/$file" "$root/usr/lib/tarvona/$file"
   strip --remove-section=.comment --remove-section=.note "$root/usr/lib/tarvona/$file"
+done
+# The dialogs' translations, where gettext looks by default.
+for catalogue in "$bin"/locale/*/LC_MESSAGES/tarvona.mo; do
+  install -D -m 0644 "$catalogue" "$root/usr/share/locale/${catalogue#"$bin/locale/"}"
 done
 
 manifest() {  # $1: the allowed-extensions line

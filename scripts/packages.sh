@@ -1,4 +1,6 @@
-# Debian 12 packages the project needs to build, test and run its demo.
+# Debian 12 packages the project needs to build, test and run its demo
+# (gettext compiles the dialogs' translations; the tests make a locale from
+# the locales package's sources).
 # Sourced by the other scripts; installs what is missing (root or sudo).
 TARVONA_PACKAGES=(
   build-essential cmake ninja-build pkg-config
@@ -9,6 +11,7 @@ TARVONA_PACKAGES=(
   libtpm2-pkcs11-1 libtpm2-pkcs11-tools tpm2-tools swtpm swtpm-tools opencryptoki p11-kit-modules
   libnss3-dev libnss3-tools libgtk-3-dev libpng-dev
   xvfb xdotool
+  gettext locales
 )
 
 # What the browser road needs on top (the demo's --browser, the end-to-end
@@ -20,7 +23,7 @@ TARVONA_BROWSER_PACKAGES=(chromium firefox-esr)
 # pack the extension. The package's test adds lintian.
 TARVONA_PACKAGE_PACKAGES=(
   build-essential cmake ninja-build pkg-config nlohmann-json3-dev
-  libp11-kit-dev libnss3-dev libgtk-3-dev libpng-dev openssl
+  libp11-kit-dev libnss3-dev libgtk-3-dev libpng-dev openssl gettext
   dpkg-dev chromium
 )
 
@@ -32,7 +35,7 @@ TARVONA_PACKAGE_PACKAGES=(
 # (scripts/package.sh --windows); debootstrap makes the i386 root that
 # 32-bit Wine runs in (scripts/i386-root.sh).
 TARVONA_WINDOWS_PACKAGES=(mingw-w64 mingw-w64-tools wine wine64 wine64-tools googletest
-  wixl msitools debootstrap)
+  wixl msitools debootstrap gettext)
 
 tarvona_install_packages() {
   local missing=()

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the control for the current user, or for everyone with --system:
 # the module and its token adaptors side by side (so the control finds
-# Tarvonav4.dll and Tarvonav5.dll next to itself), the hosts, the
+# Tarvonav4.dll and Tarvonav5.dll next to itself), the hosts, the dialogs'
+# translations (locale/, which they read beside themselves), the
 # registration record, and the native-messaging host manifests of Chromium,
 # Google Chrome and Firefox.
 #   scripts/tarvona-install.sh [--build DIR] [--system] [--uninstall]
@@ -44,6 +45,7 @@ if [ "$uninstall" = 1 ]; then
   fi
   for dir in "${chrome_dirs[@]}" "${firefox_dirs[@]}"; do rm -f "$dir/$host_name.json"; done
   for file in "${files[@]}"; do rm -f "$prefix/$file"; done
+  rm -rf "$prefix/locale"
   rmdir "$prefix" 2>/dev/null || true
   echo "Removed the Tarvona control from $prefix"
   exit 0
@@ -54,6 +56,10 @@ for file in "${files[@]}"; do
 done
 install -d "$prefix"
 for file in "${files[@]}"; do install -m 0755 "$build/bin/$file" "$prefix/$file"; done
+rm -rf "$prefix/locale"
+for catalogue in "$build"/bin/locale/*/LC_MESSAGES/tarvona.mo; do
+  install -D -m 0644 "$catalogue" "$prefix/locale/${catalogue#"$build/bin/locale/"}"
+done
 
 # The record is per user: the user who installs gets the control registered.
 "$prefix/tarvona-regsvr" "$prefix/TarvonaActiveX.ocx"

@@ -66,6 +66,15 @@ std::string NssDatabase::MakeSelfSigned(const std::string& name, const std::stri
   return base + ".cert.der";
 }
 
+void NssDatabase::MakeKeyPair(const std::string& nickname, const std::string& subject, int start,
+                              int months) {
+  std::vector<uint8_t> noise(64);
+  for (size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<uint8_t>(i * 131 + 7);
+  RunTool({"certutil", "-S", "-x", "-d", "sql:" + directory_, "-n", nickname, "-s", subject, "-t",
+           ",,", "-k", "rsa", "-g", "1024", "-w", std::to_string(start), "-v",
+           std::to_string(months), "-z", WriteFile("noise", noise)});
+}
+
 void NssDatabase::SetPassword(const std::string& password) {
   // certutil reads an empty file as no answer, a bare line as the empty password.
   const std::string empty = WriteFile("old-password", {'\n'});

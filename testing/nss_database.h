@@ -27,6 +27,11 @@ class NssDatabase {
   // `serial` as OpenSSL takes them ("/CN=Other", "0x1001").
   std::string MakeSelfSigned(const std::string& name, const std::string& subject,
                              const std::string& serial) const;
+  // A self-signed certificate and its new 1024-bit key, made in the
+  // database by certutil, valid for `months` months from `start` months
+  // from now: a negative `start` and a short validity give one that has
+  // expired, a positive one a certificate not yet valid.
+  void MakeKeyPair(const std::string& nickname, const std::string& subject, int start, int months);
   // Protects the database with a primary password, as a user may; import
   // key pairs first.
   void SetPassword(const std::string& password);

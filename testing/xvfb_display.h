@@ -37,6 +37,10 @@ class XvfbDisplay {
     setenv("DISPLAY", display.c_str(), 1);
     unsetenv("WAYLAND_DISPLAY");
     setenv("NO_AT_BRIDGE", "1", 1);  // no accessibility bus here
+    // The dialogs speak the user's language: here English, whatever the
+    // machine's, unless the test sets one (testing/user_locale.h).
+    setenv("LC_ALL", "C.UTF-8", 1);
+    unsetenv("LANGUAGE");
     return true;
   }
 

@@ -1,10 +1,13 @@
 // tarvona-certpicker: the certificate selection dialog and the key store's
 // password prompt, run by the control as a child process (see
-// picker_protocol.h). Both say who asks and what for. The list starts on
-// the first certificate; Return or double-click takes the one under the
-// cursor. In the prompt, Return unlocks. Escape cancels either.
+// picker_protocol.h). Both say who asks and what for, in the user's
+// language. The list starts on the first certificate; Return or
+// double-click takes the one under the cursor. A certificate out of its
+// validity is greyed, the reason beside its date. In the prompt, Return
+// unlocks. Escape cancels either.
 #include <gtk/gtk.h>
 
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,14 +17,21 @@
 #include <vector>
 
 #include "capi/dialog/picker_protocol.h"
+#include "common/translatable.h"
+#include "platform/translation.h"
 
 namespace {
 
+using tarvona::FillIn;
+using tarvona::Translatable;
 using tarvona::capi::CertificateSummary;
 using tarvona::capi::Purpose;
+using tarvona::capi::Validity;
+using tarvona::platform::Translate;
 namespace protocol = tarvona::capi::dialog;
 
-enum Column { kSubject, kIssuer, kExpires, kColumnCount };
+// The shown columns, then whether the row is shown as usable.
+enum Column { kSubject, kIssuer, kExpires, kShownColumns, kValid = kShownColumns, kColumnCount };
 
 struct Options {
   Purpose purpose = Purpose::kUse;
@@ -56,6 +66,11 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
   return options;
 }
 
+// "bank.example wants to sign with one of your certificates"
+std::string RequestLine(const Options& options) {
+  return tarvona::capi::RequestLine(options.purpose, options.requester, &Translate);
+}
+
 // An icon and, beside it, the request in bold above `detail`.
 GtkWidget* MakeHeading(const char* icon, const Options& options, const std::string& detail) {
   GtkWidget* row = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 12);
@@ -65,8 +80,7 @@ GtkWidget* MakeHeading(const char* icon, const Options& options, const std::stri
   GtkWidget* texts = gtk_box_new(GTK_ORIENTATION_VERTICAL, 6);
   GtkWidget* request = gtk_label_new(nullptr);
   // The origin is text, never markup.
-  char* markup = g_markup_printf_escaped(
-      "<b>%s.</b>", protocol::RequestLine(options.purpose, options.requester).c_str());
+  char* markup = g_markup_printf_escaped("<b>%s.</b>", RequestLine(options).c_str());
   gtk_label_set_markup(GTK_LABEL(request), markup);
   g_free(markup);
   GtkWidget* more = gtk_label_new(detail.c_str());
@@ -81,9 +95,9 @@ GtkWidget* MakeHeading(const char* icon, const Options& options, const std::stri
 }
 
 GtkWidget* MakeDialog(const std::string& title, const char* accept) {
-  GtkWidget* dialog =
-      gtk_dialog_new_with_buttons(title.c_str(), nullptr, GTK_DIALOG_MODAL, "_Cancel",
-                                  GTK_RESPONSE_CANCEL, accept, GTK_RESPONSE_OK, nullptr);
+  GtkWidget* dialog = gtk_dialog_new_with_buttons(
+      title.c_str(), nullptr, GTK_DIALOG_MODAL, Translate("_Cancel").c_str(), GTK_RESPONSE_CANCEL,
+      Translate(accept).c_str(), GTK_RESPONSE_OK, nullptr);
   gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK);
   GtkWidget* accept_button =
       gtk_dialog_get_widget_for_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK);
@@ -100,23 +114,41 @@ void OnRowActivated(GtkTreeView*, GtkTreePath*, GtkTreeViewColumn*, gpointer dia
   gtk_dialog_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK);
 }
 
+// The expiry column's text: the date, and why a certificate out of its
+// validity cannot serve now.
+std::string ExpiryText(const CertificateSummary& certificate) {
+  switch (certificate.validity) {
+    case Validity::kExpired:
+      return certificate.expires + " (" + Translate("expired") + ")";
+    case Validity::kNotYetValid:
+      return certificate.expires + " (" +
+             FillIn(Translate("not valid before %s"), {certificate.valid_from}) + ")";
+    case Validity::kValid:
+      break;
+  }
+  return certificate.expires;
+}
+
 GtkWidget* MakeList(const std::vector<CertificateSummary>& certificates) {
   GtkListStore* store =
-      gtk_list_store_new(kColumnCount, G_TYPE_STRING, G_TYPE_STRING, G_TYPE_STRING);
+      gtk_list_store_new(kColumnCount, G_TYPE_STRING, G_TYPE_STRING, G_TYPE_STRING, G_TYPE_BOOLEAN);
   for (const CertificateSummary& certificate : certificates) {
     GtkTreeIter row;
     gtk_list_store_append(store, &row);
     gtk_list_store_set(store, &row, kSubject, certificate.subject.c_str(), kIssuer,
-                       certificate.issuer.c_str(), kExpires, certificate.expires.c_str(), -1);
+                       certificate.issuer.c_str(), kExpires, ExpiryText(certificate).c_str(),
+                       kValid, certificate.validity == Validity::kValid, -1);
   }
   GtkWidget* list = gtk_tree_view_new_with_model(GTK_TREE_MODEL(store));
   g_object_unref(store);
-  const char* titles[kColumnCount] = {"Issued to", "Issued by", "Expiration date"};
-  for (int column = 0; column < kColumnCount; ++column) {
-    gtk_tree_view_append_column(
-        GTK_TREE_VIEW(list),
-        gtk_tree_view_column_new_with_attributes(titles[column], gtk_cell_renderer_text_new(),
-                                                 "text", column, nullptr));
+  const char* titles[kShownColumns] = {Translatable("Issued to"), Translatable("Issued by"),
+                                       Translatable("Expiration date")};
+  for (int column = 0; column < kShownColumns; ++column) {
+    // An insensitive cell is drawn greyed; its row can still be chosen.
+    gtk_tree_view_append_column(GTK_TREE_VIEW(list),
+                                gtk_tree_view_column_new_with_attributes(
+                                    Translate(titles[column]).c_str(), gtk_cell_renderer_text_new(),
+                                    "text", column, "sensitive", kValid, nullptr));
   }
   GtkTreePath* first = gtk_tree_path_new_first();
   gtk_tree_view_set_cursor(GTK_TREE_VIEW(list), first, nullptr, FALSE);
@@ -151,16 +183,16 @@ int ChooseCertificate(const Options& options) {
   if (certificates.empty() || !gtk_init_check(nullptr, nullptr)) return protocol::kExitFailed;
 
   // The title says it too, for window lists and for those who read titles.
-  const std::string request = protocol::RequestLine(options.purpose, options.requester);
-  GtkWidget* dialog = MakeDialog(request, "_OK");
+  GtkWidget* dialog = MakeDialog(RequestLine(options), Translatable("_OK"));
   gtk_window_set_default_size(GTK_WINDOW(dialog), 640, 360);
   GtkWidget* content = gtk_dialog_get_content_area(GTK_DIALOG(dialog));
   gtk_box_pack_start(GTK_BOX(content),
                      MakeHeading("dialog-password", options,
                                  options.purpose == Purpose::kUse
-                                     ? "Select the certificate to use."
-                                     : "Select the certificate to use. Only certificates whose "
-                                       "private key you hold are listed."),
+                                     ? Translate("Select the certificate to use.")
+                                     : Translate("Select the certificate to use. Only "
+                                                 "certificates whose private key you hold are "
+                                                 "listed.")),
                      FALSE, FALSE, 0);
   GtkWidget* scroller = gtk_scrolled_window_new(nullptr, nullptr);
   gtk_scrolled_window_set_shadow_type(GTK_SCROLLED_WINDOW(scroller), GTK_SHADOW_IN);
@@ -180,11 +212,15 @@ int ChooseCertificate(const Options& options) {
 
 int AskPassword(const Options& options) {
   if (!gtk_init_check(nullptr, nullptr)) return protocol::kExitFailed;
-  GtkWidget* dialog = MakeDialog("Password for " + options.store, "_Unlock");
+  GtkWidget* dialog =
+      MakeDialog(FillIn(Translate("Password for %s"), {options.store}), Translatable("_Unlock"));
   gtk_window_set_resizable(GTK_WINDOW(dialog), FALSE);
   GtkWidget* content = gtk_dialog_get_content_area(GTK_DIALOG(dialog));
-  std::string detail = "Enter the password of your certificate store “" + options.store + "”.";
-  if (options.attempt > 1) detail = "The password was wrong. " + detail;
+  const std::string detail = FillIn(
+      options.attempt > 1
+          ? Translate("The password was wrong. Enter the password of your certificate store “%s”.")
+          : Translate("Enter the password of your certificate store “%s”."),
+      {options.store});
   gtk_box_pack_start(GTK_BOX(content), MakeHeading("dialog-password", options, detail), FALSE,
                      FALSE, 0);
   GtkWidget* entry = gtk_entry_new();
@@ -207,6 +243,7 @@ int AskPassword(const Options& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  std::setlocale(LC_ALL, "");
   auto options = ParseOptions(argc, argv);
   if (!options) {
     std::fprintf(stderr,

@@ -9,9 +9,11 @@
 // What the dialog picker hands tarvona-certpicker. Its arguments say what
 // the certificate is for ("--for sign|decrypt|use") and, when a site asks,
 // who ("--from ORIGIN"). On its standard input it gets one line per
-// certificate, subject, issuer and expiry separated by tabs, and it answers
-// the chosen position in decimal on its standard output and exits 0; it
-// exits 1 when the user cancels and 2 when it cannot show the dialog.
+// certificate in the order to show them: subject, issuer, last and first
+// day of validity, and whether it is valid now ("valid", "expired",
+// "not-yet-valid"), separated by tabs. It answers the chosen position in
+// decimal on its standard output and exits 0; it exits 1 when the user
+// cancels and 2 when it cannot show the dialog.
 // With "--password STORE --attempt N" it asks for the password of the key
 // store STORE instead, and answers the password itself.
 namespace tarvona::capi::dialog {
@@ -42,27 +44,17 @@ inline std::optional<Purpose> PurposeNamed(std::string_view word) {
   return std::nullopt;
 }
 
-// Who asks, as the dialogs name them: a site by its host (and port), with
-// "http://" kept so that a page without TLS shows as one; "A program" when
-// no site asks (script hosts).
-inline std::string RequesterName(std::string_view requester) {
-  if (requester.empty()) return "A program";
-  if (requester.starts_with("https://")) requester.remove_prefix(8);
-  return std::string(requester);
-}
-
-// "bank.example wants to sign with one of your certificates"
-inline std::string RequestLine(Purpose purpose, std::string_view requester) {
-  std::string line = RequesterName(requester) + " wants to ";
-  switch (purpose) {
-    case Purpose::kSign:
-      return line + "sign with one of your certificates";
-    case Purpose::kDecrypt:
-      return line + "decrypt with one of your certificates";
-    case Purpose::kUse:
+// How a line names a certificate's validity.
+inline const char* ValidityWord(Validity validity) {
+  switch (validity) {
+    case Validity::kExpired:
+      return "expired";
+    case Validity::kNotYetValid:
+      return "not-yet-valid";
+    case Validity::kValid:
       break;
   }
-  return line + "use one of your certificates";
+  return "valid";
 }
 
 inline void AppendField(std::string& line, std::string_view field) {
@@ -72,26 +64,37 @@ inline void AppendField(std::string& line, std::string_view field) {
 
 inline std::string EncodeLine(const CertificateSummary& summary) {
   std::string line;
-  AppendField(line, summary.subject);
-  line.push_back('\t');
-  AppendField(line, summary.issuer);
-  line.push_back('\t');
-  AppendField(line, summary.expires);
+  for (std::string_view field :
+       {std::string_view(summary.subject), std::string_view(summary.issuer),
+        std::string_view(summary.expires), std::string_view(summary.valid_from)}) {
+    AppendField(line, field);
+    line.push_back('\t');
+  }
+  line += ValidityWord(summary.validity);
   line.push_back('\n');
   return line;
 }
 
-// A line without its newline; nullopt when it does not hold three fields.
+// A line without its newline; nullopt when it does not hold the five
+// fields.
 inline std::optional<CertificateSummary> DecodeLine(std::string_view line) {
-  size_t first = line.find('\t');
-  if (first == std::string_view::npos) return std::nullopt;
-  size_t second = line.find('\t', first + 1);
-  if (second == std::string_view::npos || line.find('\t', second + 1) != std::string_view::npos) {
-    return std::nullopt;
+  std::string_view fields[5];
+  for (size_t i = 0; i < 4; ++i) {
+    const size_t tab = line.find('\t');
+    if (tab == std::string_view::npos) return std::nullopt;
+    fields[i] = line.substr(0, tab);
+    line.remove_prefix(tab + 1);
   }
-  return CertificateSummary{std::string(line.substr(0, first)),
-                            std::string(line.substr(first + 1, second - first - 1)),
-                            std::string(line.substr(second + 1))};
+  if (line.find('\t') != std::string_view::npos) return std::nullopt;
+  CertificateSummary summary{std::string(fields[0]), std::string(fields[1]), std::string(fields[2]),
+                             std::string(fields[3]), Validity::kValid};
+  for (Validity validity : {Validity::kValid, Validity::kExpired, Validity::kNotYetValid}) {
+    if (line == ValidityWord(validity)) {
+      summary.validity = validity;
+      return summary;
+    }
+  }
+  return std::nullopt;
 }
 
 }  // namespace tarvona::capi::dialog

@@ -90,6 +90,16 @@ std::string NameText(const CERTName& name) {
   return text ? std::string(text.get()) : std::string();
 }
 
+// YYYY-MM-DD, in UTC.
+std::string DayText(PRTime time) {
+  PRExplodedTime exploded{};
+  PR_ExplodeTime(time, PR_GMTParameters, &exploded);
+  char text[40];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d", exploded.tm_year, exploded.tm_month + 1,
+                exploded.tm_mday);
+  return text;
+}
+
 class NssCertificate final : public Certificate {
  public:
   explicit NssCertificate(CertificatePtr certificate) : certificate_(std::move(certificate)) {}
@@ -100,16 +110,24 @@ class NssCertificate final : public Certificate {
   }
 
   CertificateSummary Summary() const override {
-    CertificateSummary summary{NameText(certificate_->subject), NameText(certificate_->issuer), {}};
+    CertificateSummary summary;
+    summary.subject = NameText(certificate_->subject);
+    summary.issuer = NameText(certificate_->issuer);
     PRTime not_before = 0;
     PRTime not_after = 0;
     if (CERT_GetCertTimes(certificate_.get(), &not_before, &not_after) == SECSuccess) {
-      PRExplodedTime time{};
-      PR_ExplodeTime(not_after, PR_GMTParameters, &time);
-      char text[40];
-      std::snprintf(text, sizeof text, "%04d-%02d-%02d", time.tm_year, time.tm_month + 1,
-                    time.tm_mday);
-      summary.expires = text;
+      summary.valid_from = DayText(not_before);
+      summary.expires = DayText(not_after);
+    }
+    switch (CERT_CheckCertValidTimes(certificate_.get(), PR_Now(), PR_FALSE)) {
+      case secCertTimeExpired:
+        summary.validity = Validity::kExpired;
+        break;
+      case secCertTimeNotValidYet:
+        summary.validity = Validity::kNotYetValid;
+        break;
+      default:
+        break;
     }
     return summary;
   }

@@ -18,7 +18,9 @@ class FakeCertificate final : public capi::Certificate {
  public:
   explicit FakeCertificate(Bytes serial) : serial_(std::move(serial)) {}
   Bytes SerialNumber() const override { return serial_; }
-  capi::CertificateSummary Summary() const override { return {"subject", "issuer", "2030-01-01"}; }
+  capi::CertificateSummary Summary() const override {
+    return {"subject", "issuer", "2030-01-01", "2020-01-01", capi::Validity::kValid};
+  }
 
  private:
   Bytes serial_;

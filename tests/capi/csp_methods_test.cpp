@@ -234,5 +234,42 @@ TEST_F(CspMethodsTest, TheDialogShowsTheStoreInItsOrder) {
   EXPECT_EQ(Verify(kSourceDialog, "", signature), kStoreUnavailable);
 }
 
+// A certificate out of its validity comes after the others, though its
+// subject sorts first in the store, and says why; a position chosen in the
+// list is the certificate shown there.
+TEST_F(CspMethodsTest, TheDialogListsCertificatesOutOfTheirValidityLast) {
+  database_.MakeKeyPair("expired", "CN=Tarvona Test aaa expired", -24, 12);
+  database_.MakeKeyPair("future", "CN=Tarvona Test aab future", 12, 12);
+  picker_.answer = 0;
+  const std::string signature = control_->SignByCSP(0, kSourceDialog, "", 0, kHello);
+  const struct {
+    const char* subject;
+    capi::Validity validity;
+  } listed[] = {{"Tarvona Test rsa1024", capi::Validity::kValid},
+                {"Tarvona Test rsa2048", capi::Validity::kValid},
+                {"Tarvona Test aaa expired", capi::Validity::kExpired},
+                {"Tarvona Test aab future", capi::Validity::kNotYetValid}};
+  ASSERT_EQ(picker_.shown.size(), std::size(listed));
+  for (size_t i = 0; i < std::size(listed); ++i) {
+    EXPECT_EQ(picker_.shown[i].subject, listed[i].subject) << i;
+    EXPECT_EQ(picker_.shown[i].validity, listed[i].validity) << i;
+  }
+  char today[16];
+  const std::time_t now = std::time(nullptr);
+  std::strftime(today, sizeof today, "%Y-%m-%d", std::gmtime(&now));
+  EXPECT_LT(picker_.shown[2].expires, today);
+  EXPECT_GT(picker_.shown[3].valid_from, today);
+  EXPECT_LE(picker_.shown[0].valid_from, today);
+  EXPECT_TRUE(
+      VerifiesWith(Pem("rsa1024"), Digest::kSha1, Bytes("Hello"), HexDecode(Flipped(signature))));
+  // Verification lists serial2a (no key) among the valid ones too.
+  picker_.answer = 3;
+  EXPECT_EQ(Verify(kSourceDialog, "", signature), kVerifyFailed);
+  ASSERT_EQ(picker_.shown.size(), 5u);
+  EXPECT_EQ(picker_.shown[3].subject, "Tarvona Test aaa expired");
+  picker_.answer = 0;
+  EXPECT_EQ(Verify(kSourceDialog, "", signature), kOk);
+}
+
 }  // namespace
 }  // namespace tarvona

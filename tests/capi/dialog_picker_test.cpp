@@ -12,6 +12,7 @@
 #include "encoding/hex.h"
 #include "testing/openssl_judge.h"
 #include "testing/test_library_loader.h"
+#include "testing/user_locale.h"
 #include "testing/xvfb_display.h"
 #include "tests/capi/store_test.h"
 
@@ -21,7 +22,9 @@ namespace {
 TEST(DialogPickerTest, WithoutADisplayChoosesNoneAtOnce) {
   unsetenv("DISPLAY");
   unsetenv("WAYLAND_DISPLAY");
-  const capi::CertificateSummary shown[] = {{"a", "a", "2030-01-01"}, {"b", "b", "2030-01-01"}};
+  const capi::CertificateSummary shown[] = {
+      {"a", "a", "2030-01-01", "2020-01-01", capi::Validity::kValid},
+      {"b", "b", "2030-01-01", "2020-01-01", capi::Validity::kValid}};
   auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(capi::DialogPicker(capi::nss::UserCryptoPlatform()).Pick(shown), std::nullopt);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
@@ -157,6 +160,42 @@ TEST_F(XvfbDialogTest, ALockedStoreAsksForItsPasswordWithinTheCall) {
   // No display: the same code, and no prompt to wait for.
   unsetenv("DISPLAY");
   EXPECT_EQ(sign(), kKeyUnavailable);
+}
+
+// The dialogs speak the user's language, German here (LANG, with the
+// locale made for the test), and name the site and what it asks for in it:
+// the picker lists the expired certificate, first in the store, after the
+// valid ones, so Return takes rsa1024; the password prompt asks in German.
+TEST_F(XvfbDialogTest, TheDialogsSpeakTheUsersLanguage) {
+  database_.MakeKeyPair("expired", "CN=Tarvona Test aaa expired", -24, 12);
+  testing::UserLocale german("de_DE.UTF-8");
+  ASSERT_TRUE(german.made()) << "localedef could not make de_DE.UTF-8 (Debian's locales package)";
+  const auto hello = testing::Bytes("Hello");
+  {
+    CTarvonaActiveXCtrl control(no_modules_, capi::nss::UserCryptoPlatform(), picker_);
+    control.SetCaller("https://bank.example", -1);
+    AnswerDialogWith("Return", "bank.example möchte mit einem Ihrer Zertifikate signieren");
+    const std::string signature = control.SignByCSP(0, kSourceDialog, "", 0, testing::kHello);
+    EXPECT_TRUE(KeysTyped());
+    EXPECT_TRUE(testing::VerifiesWith(testing::Pem("rsa1024"), testing::Digest::kSha1, hello,
+                                      testing::Reversed(HexDecode(signature))));
+  }
+  ASSERT_TRUE(capi::nss::Shutdown());
+  database_.SetPassword("secret");
+  display_.AnswerWindows("Passwort für NSS Certificate DB",
+                         {"xdotool type --delay 20 secret && xdotool key Return"});
+  CCspCrypto csp(capi::nss::UserCryptoPlatform(), picker_);
+  csp.SetCaller("https://bank.example", -1);
+  const std::vector<uint8_t> serial = HexDecode("1001");
+  std::array<uint8_t, 1000> signature{};
+  size_t length = 0;
+  ASSERT_EQ(csp.SignWithCertificate(kSourceSerial, std::span<const uint8_t>(serial), 0, hello,
+                                    signature, length),
+            kOk);
+  EXPECT_TRUE(KeysTyped());
+  EXPECT_TRUE(
+      testing::VerifiesWith(testing::Pem("rsa1024"), testing::Digest::kSha1, hello,
+                            testing::Reversed(std::span<const uint8_t>(signature).first(length))));
 }
 
 }  // namespace

@@ -27,6 +27,10 @@ grep -q 'chrome-extension://ndclhbempiipciignpnikgelcjcbaane/' \
   "$home/.config/chromium/NativeMessagingHosts/com.tarvona.host.json"
 grep -q '"allowed_extensions": \["tarvona-control@tarvona.dev"\]' \
   "$home/.mozilla/native-messaging-hosts/com.tarvona.host.json"
+# The dialogs read their translations beside themselves.
+for language in de es et fr; do
+  [ -f "$lib/locale/$language/LC_MESSAGES/tarvona.mo" ] || { echo "no $language catalogue"; exit 1; }
+done
 
 reply=$(printf '%s\n' '{"id":1,"create":"TARVONAACTIVEX.TarvonaActiveXCtrl.1"}' \
   '{"id":2,"object":1,"method":"VerifyCertCRL","params":[0,0,""]}' | "$lib/tarvona-host" --lines)

@@ -19,8 +19,9 @@
 #include "host/origin_policy.h"
 #include "testing/nss_database.h"
 #include "testing/softhsm_tokens.h"
-#include "tests/host/host_fixture.h"
+#include "testing/user_locale.h"
 #include "testing/xvfb_display.h"
+#include "tests/host/host_fixture.h"
 
 namespace tarvona {
 namespace {
@@ -194,18 +195,35 @@ class ConsentDialogTest : public ::testing::Test {
   testing::XvfbDisplay display_;
 };
 
+// The buttons speak the user's language, English and then German (LANG,
+// with the locale made for the test): their access keys differ, so each
+// answer tells the language. A key the dialog does not know leaves the
+// answer to the Escape a second later (after a button's 250 ms press), a
+// denial.
 TEST_F(ConsentDialogTest, ButtonsGiveTheirAnswersAndEscapeDenies) {
   using Answer = host::ConsentPrompt::Answer;
   struct Case {
     const char* keys;
     Answer expected;
   };
-  for (const Case& c : {Case{"alt+a", Answer::kAllowAlways}, Case{"alt+o", Answer::kAllowOnce},
-                        Case{"Escape", Answer::kDeny}, Case{"Return", Answer::kDeny}}) {
-    display_.AnswerWindow("Tarvona", c.keys);
-    EXPECT_EQ(host::DesktopConsentPrompt()->Ask("https://bank.example"), c.expected) << c.keys;
-    EXPECT_TRUE(display_.KeysTyped()) << c.keys;
-  }
+  auto answer = [&](std::initializer_list<Case> cases) {
+    for (const Case& c : cases) {
+      // The last dialog's window gone first, so the keys go to this one.
+      ASSERT_TRUE(testing::XvfbDisplay::Closed("Tarvona"));
+      display_.AnswerWindow("Tarvona", c.keys);
+      EXPECT_EQ(host::DesktopConsentPrompt()->Ask("https://bank.example"), c.expected) << c.keys;
+      EXPECT_TRUE(display_.KeysTyped()) << c.keys;
+    }
+  };
+  answer({{"alt+a", Answer::kAllowAlways},
+          {"alt+o", Answer::kAllowOnce},
+          {"Escape", Answer::kDeny},
+          {"Return", Answer::kDeny}});
+  testing::UserLocale german("de_DE.UTF-8");
+  ASSERT_TRUE(german.made()) << "localedef could not make de_DE.UTF-8 (Debian's locales package)";
+  answer({{"alt+i sleep 1 key Escape", Answer::kAllowAlways},
+          {"alt+e sleep 1 key Escape", Answer::kAllowOnce},
+          {"alt+a sleep 1 key Escape", Answer::kDeny}});
 }
 
 // While the dialog waits, the browser's side hears so, before the answer.

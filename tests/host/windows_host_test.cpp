@@ -25,9 +25,10 @@
 #include "host/host_process.h"
 #include "host/native_messaging.h"
 #include "testing/softhsm_tokens.h"
+#include "testing/user_locale.h"
+#include "testing/xvfb_display.h"
 #include "tests/conformance/conformance_table.h"
 #include "tests/host/host_fixture.h"
-#include "testing/xvfb_display.h"
 
 namespace tarvona {
 namespace {
@@ -60,6 +61,13 @@ testing::Finished ShellRun(const std::string& command) {
 }
 
 int Shell(const std::string& command) { return ShellRun(command).status; }
+
+// The allow-list in the prefix's %APPDATA%.
+std::filesystem::path AllowList() {
+  const char* user = getenv("USER");
+  return std::filesystem::path(TARVONA_WINE_HOST_PREFIX) / "drive_c/users" /
+         (user != nullptr ? user : "root") / "AppData/Roaming/Tarvona/allowed-origins";
+}
 
 class WindowsHostTest : public ::testing::Test {
  protected:
@@ -103,11 +111,8 @@ class WindowsHostTest : public ::testing::Test {
               store_data + "' && " + kScripts + "/wine-run.sh " + kFiller +
               " --reset --data \"$(\"$TARVONA_WINE\" winepath -w '" + store_data +
               "' 2>/dev/null)\"" + entries + " >/dev/null") == 0;
-    const char* user = getenv("USER");
-    const std::filesystem::path roaming = std::filesystem::path(prefix) / "drive_c/users" /
-                                          (user != nullptr ? user : "root") / "AppData/Roaming";
-    std::filesystem::create_directories(roaming / "Tarvona");
-    std::ofstream(roaming / "Tarvona/allowed-origins") << "# pages\n" << kAllowedOrigin << "\n";
+    std::filesystem::create_directories(AllowList().parent_path());
+    std::ofstream(AllowList()) << "# pages\n" << kAllowedOrigin << "\n";
   }
   static void TearDownTestSuite() {
     Shell("wineserver -k 2>/dev/null || true");
@@ -386,6 +391,40 @@ TEST_F(WindowsHostTest, TheMachinesPolicyFromTheRegistryRulesPages) {
       EXPECT_EQ(err.find("tarvona-host:"), std::string::npos) << err;
     }
   }
+}
+
+// The consent dialog speaks the user's display language, German here
+// (LANG, with a locale made for the test, which Wine takes for the
+// user's): the German access key of "Immer erlauben" answers it, and the
+// site is remembered. Were the dialog English, the Escape a second later
+// would deny.
+TEST_F(WindowsHostTest, TheConsentDialogSpeaksTheUsersLanguage) {
+  const std::string request =
+      json{{"id", 1}, {"create", kProgId}, {"origin", "https://bank.example"}}.dump();
+  std::vector<json> replies;
+  {
+    testing::XvfbDisplay display;
+    ASSERT_TRUE(testing::XvfbDisplay::Available()) << "needs Xvfb and xdotool";
+    ASSERT_TRUE(display.Start()) << "Xvfb did not start";
+    testing::UserLocale german("de_DE.UTF-8");
+    ASSERT_TRUE(german.made()) << "localedef could not make de_DE.UTF-8 (Debian's locales package)";
+    // Wine's programs from here on on this display, in this language.
+    Shell("wineserver -k; wineserver -p");
+    display.AnswerWindow("Tarvona", "alt+i sleep 1 key Escape");
+    int status = 0;
+    std::string rest;
+    replies = RunFramed(Frame(request), &status, &rest);
+    EXPECT_TRUE(display.KeysTyped()) << "the dialog did not show";
+  }
+  Shell("wineserver -k; wineserver -p");
+  std::ifstream list(AllowList());
+  const std::string listed((std::istreambuf_iterator<char>(list)),
+                           std::istreambuf_iterator<char>());
+  std::ofstream(AllowList()) << "# pages\n" << kAllowedOrigin << "\n";
+  ASSERT_EQ(replies.size(), 2u) << json(replies).dump();
+  EXPECT_EQ(replies[0]["status"], "waiting-for-permission");
+  EXPECT_EQ(replies[1]["object"], 1) << replies[1].dump();
+  EXPECT_NE(listed.find("https://bank.example"), std::string::npos) << listed;
 }
 
 // --register writes the manifests and one key per browser naming one: for

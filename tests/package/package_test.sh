@@ -59,6 +59,11 @@ step "build the package"
 deb=$("$source/scripts/package.sh" --build "$build/package-build" --out "$build/package-dist" | tail -n 1)
 [ -f "$deb" ] || { echo "scripts/package.sh made no package" >&2; exit 1; }
 extension_id=$(basename "$(dpkg-deb -c "$deb" | grep -o 'usr/share/chromium/extensions/[a-p]\{32\}\.json')" .json)
+listing=$(dpkg-deb -c "$deb")
+for language in de es et fr; do
+  grep -q "usr/share/locale/$language/LC_MESSAGES/tarvona.mo$" <<<"$listing" ||
+    { echo "the package has no $language catalogue" >&2; exit 1; }
+done
 
 step "lintian: no error, and no warning but those overridden with their reason"
 lintian --fail-on error,warning "$deb" >"$work/lintian.log" 2>&1 ||

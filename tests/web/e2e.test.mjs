@@ -278,6 +278,15 @@ test("describe gives a sentence for every result code and every way a call fails
   assert.deepEqual(sentences.some, ["Wrong PIN.", "The PIN is locked.", "No token is connected.", "Unknown result 4242."]);
   assert.ok(sentences.error);
   await page.close();
+  // A browser set to German hears German (navigator.language; the
+  // extension's persistent context keeps the machine's locale, so the page
+  // is told it).
+  const german = await browser.newPage();
+  await german.addInitScript(() => Object.defineProperty(Navigator.prototype, "language", { get: () => "de-DE" }));
+  await german.goto(`http://localhost:${web.port}/demo/index.html`);
+  const said = await german.evaluate(async () => (await import("/tarvona.js")).TarvonaActiveX.describe(4001));
+  assert.equal(said, "Falsche PIN.");
+  await german.close();
 });
 
 test("host errors reject with the automation error's name", async () => {

@@ -60,6 +60,15 @@ std::string NameText(PCCERT_CONTEXT certificate, DWORD flags) {
   return NameString(certificate, CERT_NAME_RDN_TYPE, flags, &format);
 }
 
+// YYYY-MM-DD, in UTC; empty when the time cannot be read.
+std::string DayText(const FILETIME& time) {
+  SYSTEMTIME day{};
+  if (!FileTimeToSystemTime(&time, &day)) return {};
+  char text[16];
+  std::snprintf(text, sizeof text, "%04u-%02u-%02u", day.wYear, day.wMonth, day.wDay);
+  return text;
+}
+
 class CapiCertificate final : public Certificate {
  public:
   explicit CapiCertificate(CertificateContext context) : context_(std::move(context)) {}
@@ -71,14 +80,12 @@ class CapiCertificate final : public Certificate {
   }
 
   CertificateSummary Summary() const override {
-    CertificateSummary summary{
-        NameText(context_.get(), 0), NameText(context_.get(), CERT_NAME_ISSUER_FLAG), {}};
-    SYSTEMTIME time{};
-    if (FileTimeToSystemTime(&context_.get()->pCertInfo->NotAfter, &time)) {
-      char text[16];
-      std::snprintf(text, sizeof text, "%04u-%02u-%02u", time.wYear, time.wMonth, time.wDay);
-      summary.expires = text;
-    }
+    CertificateSummary summary;
+    summary.subject = NameText(context_.get(), 0);
+    summary.issuer = NameText(context_.get(), CERT_NAME_ISSUER_FLAG);
+    summary.valid_from = DayText(context_.get()->pCertInfo->NotBefore);
+    summary.expires = DayText(context_.get()->pCertInfo->NotAfter);
+    summary.validity = ValidityNow(context_.get());
     return summary;
   }
 
@@ -348,6 +355,14 @@ class CapiCryptoPlatform final : public CryptoPlatform {
 StoreHandle OpenMyStore() {
   return StoreHandle(
       CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"MY"));
+}
+
+Validity ValidityNow(PCCERT_CONTEXT certificate) {
+  // Against the current time: -1 before the first day, 1 after the last.
+  const LONG compared = CertVerifyTimeValidity(nullptr, certificate->pCertInfo);
+  if (compared < 0) return Validity::kNotYetValid;
+  if (compared > 0) return Validity::kExpired;
+  return Validity::kValid;
 }
 
 bool HoldsPrivateKey(PCCERT_CONTEXT certificate) {

@@ -16,6 +16,9 @@ StoreHandle OpenMyStore();
 // nothing is opened or unlocked to tell.
 bool HoldsPrivateKey(PCCERT_CONTEXT certificate);
 
+// Whether the certificate is within its validity now.
+Validity ValidityNow(PCCERT_CONTEXT certificate);
+
 // The core's view of a certificate context, which it takes over.
 std::unique_ptr<Certificate> WrapCertificate(CertificateContext certificate);
 

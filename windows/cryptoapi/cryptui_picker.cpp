@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/translation.h"
 #include "windows/cryptoapi/cryptoapi_handles.h"
 #include "windows/cryptoapi/cryptoapi_platform.h"
 #include "windows/cryptoapi/cryptoapi_store.h"
@@ -11,62 +12,58 @@
 namespace tarvona::capi::cryptoapi {
 namespace {
 
-// ANSI text (the process's code page) as the dialog takes it.
+// UTF-8 text as the dialog takes it.
 std::wstring Wide(const std::string& text) {
   if (text.empty() || text.size() > INT_MAX) return {};
   const int size =
-      MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
   if (size <= 0) return {};
   std::wstring wide(static_cast<size_t>(size), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), size);
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), size);
   return wide;
 }
 
-// What the dialog says above the list: who asks and what for. Empty (the
-// dialog's own text) for a program using the certificate alone.
+// What the dialog says above the list, in the user's language: who asks
+// and what for. Empty (the dialog's own text) for a program using the
+// certificate alone. The rest of the dialog is the system's, in the
+// system's language.
 std::wstring Prompt(const Request& request) {
-  std::wstring what;
-  switch (request.purpose) {
-    case Purpose::kSign:
-      what = L"Choose the certificate to sign with";
-      break;
-    case Purpose::kDecrypt:
-      what = L"Choose the certificate to decrypt with";
-      break;
-    case Purpose::kUse:
-      if (request.requester.empty()) return {};
-      what = L"Choose a certificate";
-      break;
-  }
-  if (!request.requester.empty()) what += L" for " + Wide(request.requester);
-  return what + L".";
+  if (request.purpose == Purpose::kUse && request.requester.empty()) return {};
+  return Wide(RequestLine(request.purpose, request.requester, &platform::Translate) + ".");
 }
 
-// A store in memory holding the certificates of `store` whose private key
-// it holds, in the store's order, their properties (the key's place among
-// them) copied along.
-StoreHandle WithPrivateKeys(HCERTSTORE store) {
-  std::vector<CertificateContext> keyed;
+// A store in memory holding the certificates of `store` that can serve
+// `purpose` (for signing and decryption those whose private key it holds),
+// those out of their validity last, each group in the store's order; their
+// properties (the key's place among them) are copied along. The system's
+// dialog cannot grey a certificate: its own expiration column tells.
+StoreHandle Offered(HCERTSTORE store, Purpose purpose) {
+  std::vector<CertificateContext> valid;
+  std::vector<CertificateContext> invalid;
   for (PCCERT_CONTEXT context = CertEnumCertificatesInStore(store, nullptr); context != nullptr;
        context = CertEnumCertificatesInStore(store, context)) {
-    if (HoldsPrivateKey(context)) keyed.emplace_back(CertDuplicateCertificateContext(context));
+    if (purpose != Purpose::kUse && !HoldsPrivateKey(context)) continue;
+    (ValidityNow(context) == Validity::kValid ? valid : invalid)
+        .emplace_back(CertDuplicateCertificateContext(context));
   }
+  std::vector<CertificateContext> offered = std::move(valid);
+  for (CertificateContext& context : invalid) offered.push_back(std::move(context));
   // Wine's memory stores list the newest first: whichever way this one
-  // lists, it is filled so that it lists as the store does.
+  // lists, it is filled so that it lists in the order wanted.
   for (bool reverse : {false, true}) {
     StoreHandle memory(CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr));
     if (!memory) return {};
-    for (size_t i = 0; i < keyed.size(); ++i) {
-      const CertificateContext& next = keyed[reverse ? keyed.size() - 1 - i : i];
+    for (size_t i = 0; i < offered.size(); ++i) {
+      const CertificateContext& next = offered[reverse ? offered.size() - 1 - i : i];
       if (!CertAddCertificateContextToStore(memory.get(), next.get(), CERT_STORE_ADD_ALWAYS,
                                             nullptr)) {
         return {};
       }
     }
     CertificateContext first(CertEnumCertificatesInStore(memory.get(), nullptr));
-    if (keyed.size() < 2 || reverse ||
+    if (offered.size() < 2 || reverse ||
         CertCompareCertificate(X509_ASN_ENCODING, first.get()->pCertInfo,
-                               keyed.front().get()->pCertInfo)) {
+                               offered.front().get()->pCertInfo)) {
       return memory;
     }
   }
@@ -81,10 +78,8 @@ std::unique_ptr<Certificate> CryptUiPicker::ChooseFor(const Request& request) {
   StoreHandle store = OpenMyStore();
   if (!store) return nullptr;
   // A certificate without its key could only fail after the user chose it.
-  if (request.purpose != Purpose::kUse) {
-    store = WithPrivateKeys(store.get());
-    if (!store) return nullptr;
-  }
+  store = Offered(store.get(), request.purpose);
+  if (!store) return nullptr;
   const std::wstring prompt = Prompt(request);
   CertificateContext chosen(CryptUIDlgSelectCertificateFromStore(
       store.get(), nullptr, nullptr, prompt.empty() ? nullptr : prompt.c_str(),

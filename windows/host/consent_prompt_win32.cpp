@@ -5,9 +5,11 @@
 #include <string>
 #include <utility>
 
+#include "common/translatable.h"
 #include "host/origin_policy.h"
-#include "platform/hangup.h"
 #include "host/wide_text.h"
+#include "platform/hangup.h"
+#include "platform/translation.h"
 
 namespace tarvona::host {
 namespace {
@@ -26,8 +28,20 @@ bool InteractiveDesktop() {
   return (flags.dwFlags & WSF_VISIBLE) != 0;
 }
 
-// The task dialog: Deny is the default button and Escape denies. The timer
-// callback watches the browser's pipe and denies when it hangs up.
+// A label in the user's language, its access key marked as Windows marks
+// it: the catalogues mark it as GTK does ("_Deny"), since the Linux dialog
+// says the same.
+std::wstring ButtonLabel(const char* english) {
+  std::string label = platform::Translate(english);
+  for (char& c : label) {
+    if (c == '_') c = '&';
+  }
+  return OleFromUtf8(label);
+}
+
+// The task dialog, in the user's language: Deny is the default button and
+// Escape denies. The timer callback watches the browser's pipe and denies
+// when it hangs up.
 class TaskDialogPrompt final : public ConsentPrompt {
  public:
   TaskDialogPrompt(std::function<void()> before_showing, int hangup)
@@ -35,18 +49,24 @@ class TaskDialogPrompt final : public ConsentPrompt {
 
   Answer Ask(std::string_view origin) override {
     if (!InteractiveDesktop() || platform::HungUp(hangup_)) return Answer::kDeny;
-    const std::wstring text =
-        L"The web page " + OleFromUtf8(origin) +
-        L" asks to use your keys and certificates: it could sign and decrypt with them.";
-    const TASKDIALOG_BUTTON buttons[] = {
-        {kDeny, L"Deny"}, {kAllowOnce, L"Allow once"}, {kAllowAlways, L"Always allow"}};
+    const std::wstring question = OleFromUtf8(FillIn(
+        platform::Translate("Allow %s to use your security tokens and certificates?"), {origin}));
+    const std::wstring detail = OleFromUtf8(
+        platform::Translate("The page will be able to list your certificates, ask for your PIN "
+                            "and sign with your keys."));
+    const std::wstring labels[] = {ButtonLabel(Translatable("_Deny")),
+                                   ButtonLabel(Translatable("Allow _once")),
+                                   ButtonLabel(Translatable("_Always allow"))};
+    const TASKDIALOG_BUTTON buttons[] = {{kDeny, labels[0].c_str()},
+                                         {kAllowOnce, labels[1].c_str()},
+                                         {kAllowAlways, labels[2].c_str()}};
     TASKDIALOGCONFIG config{};
     config.cbSize = sizeof(config);
     config.dwFlags = TDF_ALLOW_DIALOG_CANCELLATION | TDF_CALLBACK_TIMER;
     config.pszWindowTitle = L"Tarvona";
     config.pszMainIcon = TD_WARNING_ICON;
-    config.pszMainInstruction = L"Allow this page to use your keys?";
-    config.pszContent = text.c_str();
+    config.pszMainInstruction = question.c_str();
+    config.pszContent = detail.c_str();
     config.cButtons = ARRAYSIZE(buttons);
     config.pButtons = buttons;
     config.nDefaultButton = kDeny;
