@@ -69,10 +69,6 @@ i386_namespace_init() {
 # named in I386_SHARED at their own paths.
 i386_namespace_mount_root() {
   local shared
-  for shared in $I386_SHARED; do
-    mkdir -p "$I386_DIR$shared"
-    mount --bind "$shared" "$I386_DIR$shared"
-  done
   mount -t proc proc "$I386_DIR/proc"
   mount --rbind /dev "$I386_DIR/dev"
   mount --rbind /sys "$I386_DIR/sys"
@@ -82,6 +78,12 @@ i386_namespace_mount_root() {
     mkdir -p "$I386_DIR/tmp/.X11-unix"
     mount --bind /tmp/.X11-unix "$I386_DIR/tmp/.X11-unix"
   fi
+  # After the tmpfs, so a shared folder under /tmp or /run (a checkout
+  # there) is seen, not covered.
+  for shared in $I386_SHARED; do
+    mkdir -p "$I386_DIR$shared"
+    mount --bind "$shared" "$I386_DIR$shared"
+  done
 }
 export -f i386_namespace_init i386_namespace_mount_root
 

@@ -142,6 +142,14 @@ int32_t CCryptokiModule::Connect() {
   int32_t rc = ScanSlots([&](CK_SLOT_ID slot, const CK_TOKEN_INFO& info) {
     tried = true;
     CK_SESSION_HANDLE previous = session_;
+    // A session that went with its token (pulled out, its reader gone) is
+    // closed before a new one opens: a module may give the new session the
+    // old one's number, and closing the old one afterwards would close it.
+    CK_SESSION_INFO state{};
+    if (previous != 0 && functions_->C_GetSessionInfo(previous, &state) != CKR_OK) {
+      functions_->C_CloseSession(previous);
+      previous = 0;
+    }
     slot_id_ = slot;
     token_flags_ = info.flags;
     CK_SESSION_HANDLE fresh = 0;
