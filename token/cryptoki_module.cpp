@@ -145,8 +145,7 @@ int32_t CCryptokiModule::Connect() {
     // A session that went with its token (pulled out, its reader gone) is
     // closed before a new one opens: a module may give the new session the
     // old one's number, and closing the old one afterwards would close it.
-    CK_SESSION_INFO state{};
-    if (previous != 0 && functions_->C_GetSessionInfo(previous, &state) != CKR_OK) {
+    if (previous != 0 && SessionGone(previous)) {
       functions_->C_CloseSession(previous);
       previous = 0;
     }
@@ -164,6 +163,22 @@ int32_t CCryptokiModule::Connect() {
   });
   if (rc != kOk) return rc;
   return tried && opened ? kOk : kNoToken;
+}
+
+// Only the module's word that the session is gone counts: a module that
+// cannot say (no C_GetSessionInfo) keeps its session, and its user stays
+// logged in.
+bool CCryptokiModule::SessionGone(CK_SESSION_HANDLE session) {
+  CK_SESSION_INFO state{};
+  switch (functions_->C_GetSessionInfo(session, &state)) {
+    case CKR_SESSION_HANDLE_INVALID:
+    case CKR_SESSION_CLOSED:
+    case CKR_DEVICE_REMOVED:
+    case CKR_TOKEN_NOT_PRESENT:
+      return true;
+    default:
+      return false;
+  }
 }
 
 CK_RV CCryptokiModule::OpenSession(CK_SLOT_ID slot, CK_SESSION_HANDLE& fresh) {

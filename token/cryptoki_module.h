@@ -117,6 +117,8 @@ class CCryptokiModule {
   // on a token that is write-protected (a read-only card profile, a trust
   // store), read-only, which still serves reading and key use.
   CK_RV OpenSession(CK_SLOT_ID slot, CK_SESSION_HANDLE& fresh);
+  // Whether the module says `session` is no more (its token went).
+  bool SessionGone(CK_SESSION_HANDLE session);
   // A PIN as it goes to the token. On a token with its own keypad
   // (CKF_PROTECTED_AUTHENTICATION_PATH) an empty PIN is a null pointer and
   // length 0, which makes the reader ask for it.
