@@ -7,30 +7,25 @@ namespace {
 
 using json = nlohmann::ordered_json;
 
-std::string_view StatusName(Status status) {
+// Each status's name in JSON, and its label in the text's first column
+// (problems stand out).
+struct StatusWords {
+  std::string_view name;
+  std::string_view label;
+};
+StatusWords WordsOf(Status status) {
   switch (status) {
     case Status::kOk:
-      return "ok";
+      return {"ok", "  ok       "};
     case Status::kNote:
-      return "note";
+      return {"note", "  note     "};
     case Status::kProblem:
-      return "problem";
+      return {"problem", "  PROBLEM  "};
   }
-  return "";
+  return {};
 }
-
-// The column the text starts in: problems stand out.
-std::string_view StatusLabel(Status status) {
-  switch (status) {
-    case Status::kOk:
-      return "  ok       ";
-    case Status::kNote:
-      return "  note     ";
-    case Status::kProblem:
-      return "  PROBLEM  ";
-  }
-  return "";
-}
+std::string_view StatusName(Status status) { return WordsOf(status).name; }
+std::string_view StatusLabel(Status status) { return WordsOf(status).label; }
 
 }  // namespace
 

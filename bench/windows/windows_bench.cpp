@@ -10,6 +10,8 @@
 //   a line through an echoing child   Wine's pipes alone, for comparison
 // Prints one Markdown table row per measurement.
 //   windows_bench.exe HOST.exe [PAIRS]
+#include <fcntl.h>
+#include <io.h>
 #include <oleauto.h>
 #include <wincrypt.h>
 
@@ -23,6 +25,8 @@
 #include <vector>
 
 #include "bench/pairs.h"
+#include "host/line_reader.h"
+#include "host/native_messaging.h"
 #include "platform/com_ptr.h"
 #include <p11-kit/pkcs11.h>
 
@@ -263,6 +267,9 @@ class HostChild {
     if (!ok) Fail("cannot start the host");
     CloseHandle(started.hThread);
     process_ = started.hProcess;
+    to_ = Stream(to_child_, _O_WRONLY, "wb");
+    from_ = Stream(from_child_, _O_RDONLY, "rb");
+    replies_ = tarvona::host::LineReader(from_, tarvona::host::kMaxResponseFrame);
     if (!arguments.empty()) return;
 
     json create = {{"id", 0}, {"create", "TARVONAACTIVEX.TarvonaActiveXCtrl.1"}};
@@ -273,9 +280,9 @@ class HostChild {
     key_ = Call("EnumPrivateKey", {handle_, 0}).get<int32_t>();
   }
   ~HostChild() {
-    CloseHandle(to_child_);  // the host ends at the end of its input
+    std::fclose(to_);  // the host ends at the end of its input
     WaitForSingleObject(process_, 60000);
-    CloseHandle(from_child_);
+    std::fclose(from_);
     CloseHandle(process_);
   }
   HostChild(const HostChild&) = delete;
@@ -293,59 +300,36 @@ class HostChild {
   }
 
  private:
+  // In the host's own framings (host/native_messaging.h, host/line_reader.h),
+  // over buffered streams: a read costs a round trip through Wine's server,
+  // so replies are not read byte by byte.
   json Send(const json& request) {
-    std::string text = request.dump();
-    if (framed_) {
-      const auto size = static_cast<uint32_t>(text.size());
-      text.insert(0, reinterpret_cast<const char*>(&size), 4);  // little-endian, as x86 is
-    } else {
-      text += '\n';
-    }
-    Write(text);
+    const std::string text = request.dump();
     std::string reply;
-    if (framed_) {
-      uint32_t size = 0;
-      std::string header = Read(4);
-      std::memcpy(&size, header.data(), 4);
-      reply = Read(size);
-    } else {
-      for (size_t end; (end = buffered_.find('\n')) == std::string::npos;) Fill();
-      const size_t end = buffered_.find('\n');
-      reply = buffered_.substr(0, end);
-      buffered_.erase(0, end + 1);
-    }
+    const bool exchanged =
+        framed_ ? tarvona::host::WriteFrame(to_, text) &&
+                      tarvona::host::ReadFrame(from_, reply) == tarvona::host::FrameStatus::kFrame
+                : std::fprintf(to_, "%s\n", text.c_str()) > 0 && std::fflush(to_) == 0 &&
+                      replies_.Next(reply) == tarvona::host::LineReader::Status::kLine;
+    if (!exchanged) Fail("the host ended");
     json response = json::parse(reply);
     if (response.contains("error")) Fail(response.dump());
     return response;
   }
-  void Write(const std::string& bytes) {
-    DWORD written = 0;
-    if (!WriteFile(to_child_, bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                   nullptr) ||
-        written != bytes.size()) {
-      Fail("the host ended");
-    }
-  }
-  // What the host wrote, as much as one read gives: a read costs a round
-  // trip through Wine's server, so replies are not read byte by byte.
-  void Fill() {
-    char chunk[4096];
-    DWORD got = 0;
-    if (!ReadFile(from_child_, chunk, sizeof chunk, &got, nullptr) || got == 0) {
-      Fail("the host ended");
-    }
-    buffered_.append(chunk, got);
-  }
-  std::string Read(size_t count) {
-    while (buffered_.size() < count) Fill();
-    std::string out = buffered_.substr(0, count);
-    buffered_.erase(0, count);
-    return out;
+
+  // A pipe's end as a binary stream of its own; the stream owns the handle.
+  static std::FILE* Stream(HANDLE pipe, int flags, const char* mode) {
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(pipe), flags | _O_BINARY);
+    std::FILE* stream = fd < 0 ? nullptr : _fdopen(fd, mode);
+    if (stream == nullptr) Fail("no stream on the host's pipe");
+    return stream;
   }
 
   bool framed_;
-  std::string buffered_;
   HANDLE to_child_ = nullptr, from_child_ = nullptr, process_ = nullptr;
+  std::FILE* to_ = nullptr;
+  std::FILE* from_ = nullptr;
+  tarvona::host::LineReader replies_{nullptr, tarvona::host::kMaxResponseFrame};
   int32_t handle_ = 0, key_ = 0;
 };
 
