@@ -16,6 +16,7 @@
 #define CRYPTOKI_EXPORTS 1
 #include <p11-kit/pkcs11.h>
 
+#include "testing/function_list_fill.h"
 #include "testing/socket-bridge/wire.h"
 
 #ifndef TARVONA_GENERATION
@@ -343,17 +344,8 @@ CK_RV Verify(CK_SESSION_HANDLE session, CK_BYTE_PTR data, CK_ULONG data_len, CK_
 
 CK_FUNCTION_LIST MakeList() {
   CK_FUNCTION_LIST list;
-  // Every entry answers CKR_FUNCTION_NOT_SUPPORTED unless set below: with
-  // cdecl the caller clears the stack, so a function taking nothing
-  // stands in for any of them.
-  using Entry = CK_RV (*)();
-  constexpr size_t kEntries = (sizeof list - sizeof list.version) / sizeof(Entry);
-  static_assert(sizeof list == sizeof list.version + kEntries * sizeof(Entry));
-  const Entry not_supported = &NotSupported;
-  for (size_t i = 0; i < kEntries; ++i) {
-    std::memcpy(reinterpret_cast<unsigned char*>(&list) + sizeof list.version + i * sizeof(Entry),
-                &not_supported, sizeof not_supported);
-  }
+  // Every entry answers CKR_FUNCTION_NOT_SUPPORTED unless set below.
+  tarvona::testing::FillFunctionList(list, static_cast<CK_RV (*)()>(&NotSupported));
   list.version.major = 2;
   list.version.minor = 40;
   list.C_Initialize = &Initialize;

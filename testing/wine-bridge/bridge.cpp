@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "testing/faults/fault_control.h"
+#include "testing/function_list_fill.h"
 #include "windows_cryptoki.h"
 
 #ifndef TARVONA_GENERATION
@@ -533,17 +534,9 @@ TARVONA_MS_ABI win::CK_RV Verify(win::CK_SESSION_HANDLE session, win::CK_BYTE_PT
 
 win::CK_FUNCTION_LIST MakeWindowsList() {
   win::CK_FUNCTION_LIST list;
-  // Every entry answers CKR_FUNCTION_NOT_SUPPORTED unless set below. The
-  // caller clears the stack in the Microsoft convention, so a function
-  // taking nothing stands in for any of them.
-  using Entry = win::CK_RV(TARVONA_MS_ABI*)();
-  constexpr size_t kEntries = (sizeof list - sizeof list.version) / sizeof(Entry);
-  static_assert(sizeof list == sizeof list.version + kEntries * sizeof(Entry));
-  const Entry not_supported = &NotSupported;
-  for (size_t i = 0; i < kEntries; ++i) {
-    std::memcpy(reinterpret_cast<unsigned char*>(&list) + sizeof list.version + i * sizeof(Entry),
-                &not_supported, sizeof not_supported);
-  }
+  // Every entry answers CKR_FUNCTION_NOT_SUPPORTED unless set below.
+  tarvona::testing::FillFunctionList(list,
+                                     static_cast<win::CK_RV(TARVONA_MS_ABI*)()>(&NotSupported));
   list.version.major = 2;
   list.version.minor = 40;
   list.C_Initialize = &Initialize;
