@@ -30,7 +30,6 @@
 //   tarvona-host --register | --unregister [--machine]
 // writes or removes the browsers' entries for this host for the user, or
 // with --machine (an administrator) for every user.
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -41,15 +40,9 @@
 #include "host/line_reader.h"
 #include "host/native_messaging.h"
 #include "host/origin_policy.h"
+#include "host/platform_host.h"
 #include "host/policy.h"
 #include "platform/hangup.h"
-
-#ifdef _WIN32
-#include <fcntl.h>
-#include <io.h>
-#endif
-
-#include "host/platform_host.h"
 
 namespace {
 
@@ -93,10 +86,6 @@ std::string Bounded(std::string response, const std::string& request_text) {
 }
 
 int RunNativeMessaging() {
-#ifndef _WIN32
-  // A browser that has gone away shows as a failed write, not a signal.
-  std::signal(SIGPIPE, SIG_IGN);
-#endif
   auto controls = tarvona::host::OpenPlatformControls();
   // The machine's policy for pages comes before the user's own settings.
   tarvona::host::Policy policy = tarvona::host::ReadMachinePolicy();
@@ -144,19 +133,8 @@ int RunNativeMessaging() {
 }  // namespace
 
 int main(int argc, char** argv) {
-#ifdef _WIN32
-  // Frames are bytes: no CR inserted before a length byte of 10, and no
-  // Ctrl-Z ending the input early.
-  _setmode(_fileno(stdin), _O_BINARY);
-  _setmode(_fileno(stdout), _O_BINARY);
-  const bool machine = argc == 3 && std::strcmp(argv[2], "--machine") == 0;
-  if ((argc == 2 || machine) && std::strcmp(argv[1], "--register") == 0) {
-    return tarvona::host::RegisterWithBrowsers(machine) ? 0 : 1;
-  }
-  if ((argc == 2 || machine) && std::strcmp(argv[1], "--unregister") == 0) {
-    return tarvona::host::UnregisterFromBrowsers(machine) ? 0 : 1;
-  }
-#endif
+  tarvona::host::PrepareStandardStreams();
+  if (auto code = tarvona::host::RunPlatformMode(argc, argv)) return *code;
   if (argc == 2 && std::strcmp(argv[1], "--lines") == 0) return RunLines();
   const bool diagnose = argc >= 2 && std::strcmp(argv[1], "--diagnose") == 0;
   const bool json = argc == 3 && std::strcmp(argv[2], "--json") == 0;

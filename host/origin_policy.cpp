@@ -1,16 +1,11 @@
 #include "host/origin_policy.h"
 
-#ifndef _WIN32
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-#endif
-
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
+#include "host/platform_host.h"
 #include "platform/user_folders.h"
 
 namespace tarvona::host {
@@ -58,12 +53,7 @@ OriginPolicy::OriginPolicy(std::string allow_list_path, std::unique_ptr<ConsentP
 
 std::string OriginPolicy::DefaultAllowListPath() {
   std::filesystem::path config = platform::UserConfigFolder();
-#ifdef _WIN32
-  constexpr const char* kList = "Tarvona\\allowed-origins";  // under %APPDATA%
-#else
-  constexpr const char* kList = "tarvona/allowed-origins";
-#endif
-  return config.empty() ? std::string() : (config / kList).string();
+  return config.empty() ? std::string() : (config / kAllowListName).string();
 }
 
 std::vector<AllowListEntry> ReadAllowList(const std::string& path) {
@@ -88,25 +78,7 @@ void OriginPolicy::Remember(std::string_view origin) const {
   std::filesystem::path path(allow_list_path_);
   std::error_code ignored;
   std::filesystem::create_directories(path.parent_path(), ignored);
-  // Appending one short line under a lock keeps two hosts from
-  // interleaving their lines.
-  std::string line = std::string(origin) + "\n";
-#ifdef _WIN32
-  // Append-only access writes each call at the file's end, atomically.
-  HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return;
-  DWORD written = 0;
-  WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
-  CloseHandle(file);
-#else
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
-  if (fd < 0) return;
-  flock(fd, LOCK_EX);
-  ssize_t written = write(fd, line.data(), line.size());
-  (void)written;
-  close(fd);
-#endif
+  AppendLine(path, std::string(origin) + "\n");
 }
 
 bool OriginPolicy::Allows(std::string_view origin) {
