@@ -47,13 +47,7 @@ work=$windows/bench
 export WINEPREFIX=$work/prefix
 rm -rf "$work"
 mkdir -p "$work"
-wine_command=("$TARVONA_WINE")
-token_road=()
-cleanup() {
-  wine_end
-  declare -F i386_root_leave >/dev/null && i386_root_leave || true
-}
-trap cleanup EXIT
+trap wine_end EXIT
 [ "$arch" = i686 ] && wine_use_i386_root "$linux" "$windows"
 wine_fresh_prefix
 wine_install_control "$windows/TarvonaActiveX.ocx" >/dev/null

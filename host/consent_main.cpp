@@ -9,6 +9,7 @@
 #include <string>
 
 #include "common/translatable.h"
+#include "host/consent_texts.h"
 #include "platform/translation.h"
 
 namespace {
@@ -20,6 +21,7 @@ enum Response { kDeny = 1, kOnce = 2, kAlways = 3 };
 int main(int argc, char** argv) {
   std::setlocale(LC_ALL, "");
   using tarvona::platform::Translate;
+  namespace words = tarvona::host::consent_texts;
   if (argc != 2) {
     std::fprintf(stderr, "usage: %s ORIGIN\n", argv[0]);
     return 2;
@@ -30,10 +32,10 @@ int main(int argc, char** argv) {
     std::puts("deny");
     return 1;
   }
-  GtkWidget* dialog =
-      gtk_dialog_new_with_buttons("Tarvona", nullptr, GTK_DIALOG_MODAL, Translate("_Deny").c_str(),
-                                  kDeny, Translate("Allow _once").c_str(), kOnce,
-                                  Translate("_Always allow").c_str(), kAlways, nullptr);
+  GtkWidget* dialog = gtk_dialog_new_with_buttons(
+      "Tarvona", nullptr, GTK_DIALOG_MODAL, Translate(words::kDeny).c_str(), kDeny,
+      Translate(words::kAllowOnce).c_str(), kOnce, Translate(words::kAlwaysAllow).c_str(), kAlways,
+      nullptr);
   gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER);
   gtk_window_set_keep_above(GTK_WINDOW(dialog), TRUE);
   gtk_window_set_resizable(GTK_WINDOW(dialog), FALSE);
@@ -47,15 +49,11 @@ int main(int argc, char** argv) {
   GtkWidget* texts = gtk_box_new(GTK_ORIENTATION_VERTICAL, 6);
   GtkWidget* question = gtk_label_new(nullptr);
   // The origin is text, never markup; nor is the translation.
-  const std::string asked = tarvona::FillIn(
-      Translate("Allow %s to use your security tokens and certificates?"), {origin});
+  const std::string asked = tarvona::FillIn(Translate(words::kQuestion), {origin});
   char* markup = g_markup_printf_escaped("<b>%s</b>", asked.c_str());
   gtk_label_set_markup(GTK_LABEL(question), markup);
   g_free(markup);
-  GtkWidget* detail = gtk_label_new(
-      Translate("The page will be able to list your certificates, ask for your PIN and sign "
-                "with your keys.")
-          .c_str());
+  GtkWidget* detail = gtk_label_new(Translate(words::kDetail).c_str());
   for (GtkWidget* label : {question, detail}) {
     gtk_label_set_xalign(GTK_LABEL(label), 0);
     gtk_label_set_line_wrap(GTK_LABEL(label), TRUE);

@@ -188,9 +188,8 @@ void CheckStore(Report& report) {
       static_cast<size_t>(std::count_if(store->begin(), store->end(), [](const auto& certificate) {
         return certificate->HoldsPrivateKey();
       }));
-  std::string text = facts.name + ": " + std::to_string(store->size()) + " certificate" +
-                     (store->size() == 1 ? "" : "s") + ", " + std::to_string(keyed) +
-                     " with a private key";
+  std::string text = facts.name + ": " + Counted(store->size(), "certificate") + ", " +
+                     std::to_string(keyed) + " with a private key";
   if (facts.password) {
     text += *facts.password ? "; protected by a password, which is asked for when a key is used"
                             : "; no password";
@@ -250,10 +249,9 @@ void CheckPolicy(Report& report) {
       unusable.push_back(std::move(entry));
     }
   }
-  const std::string allowed = sites.empty() ? std::string("no site")
-                                            : std::to_string(sites.size()) +
-                                                  (sites.size() == 1 ? " site (" : " sites (") +
-                                                  Joined(sites, ", ") + ")";
+  const std::string allowed = sites.empty()
+                                  ? std::string("no site")
+                                  : Counted(sites.size(), "site") + " (" + Joined(sites) + ")";
   section
       .Ok("allow-list", "",
           path + ": " + allowed + " allowed without asking; every other site is asked for")

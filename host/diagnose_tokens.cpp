@@ -23,9 +23,9 @@ namespace {
 using json = nlohmann::ordered_json;
 
 constexpr std::array<const char*, 2> kModules = {"Tarvonav4.dll", "Tarvonav5.dll"};
-// The control reads at most this many present tokens (CCryptokiModule's
-// slot scan); with more, the scan fails and it connects to none.
-constexpr size_t kMostPresent = 10;
+// With more present tokens than the control's slot scan reads, the scan
+// fails and it connects to none.
+constexpr size_t kMostPresent = CCryptokiModule::kMostPresentTokens;
 
 std::string Hex(unsigned long value) {
   char text[24];
@@ -238,10 +238,10 @@ std::optional<Surveyed> CheckModule(Section& section, const std::string& module,
                     remedies.broken_token_module);
     return std::nullopt;
   }
-  std::string library = survey.info_rv == CKR_OK ? survey.library : std::string();
+  std::string library;
   if (survey.info_rv == CKR_OK) {
-    library += " " + std::to_string(survey.library_version.major) + "." +
-               std::to_string(survey.library_version.minor);
+    library = survey.library + " " + std::to_string(survey.library_version.major) + "." +
+              std::to_string(survey.library_version.minor);
   }
   section
       .Ok("token-module", module,
@@ -292,8 +292,7 @@ void CheckTokenModules(Report& report, const std::filesystem::path& control_fold
     const std::optional<Found> found = Locate(module, folders);
     if (!found) {
       ++missing;
-      std::string text = "not found " + looked.front();
-      for (size_t i = 1; i < looked.size(); ++i) text += " nor " + looked[i];
+      const std::string text = "not found " + Joined(looked, " nor ");
       if (TokenModulesShipped()) {
         section.Problem("token-module", module, text, remedies.missing_token_module);
       } else {

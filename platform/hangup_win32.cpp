@@ -22,17 +22,17 @@ bool HungUp(int fd) {
          GetLastError() == ERROR_BROKEN_PIPE;
 }
 
+// On Windows a watch holds nothing of its own: while it exists, the shared
+// watcher below looks at its pipe.
+struct EndOnHangup::Watcher {};
+
+namespace {
+
 // One watcher thread for the process, started by the first watch and then
 // kept: a thread's start and end cost a millisecond and more under Wine,
 // which a thread per watch would add to every call. It looks only while a
 // watch is armed, and arming and looking take the same lock, so once a
 // watch has ended nothing it watched can end the process.
-struct EndOnHangup::Watcher {
-  int fd = -1;
-};
-
-namespace {
-
 class SharedWatcher {
  public:
   // Null when the thread cannot be started: then nothing is watched.
@@ -104,7 +104,6 @@ EndOnHangup::EndOnHangup(int fd) {
   SharedWatcher* shared = SharedWatcher::Get();
   if (shared == nullptr) return;
   watcher_ = std::make_unique<Watcher>();
-  watcher_->fd = fd;
   shared->Arm(fd);
 }
 

@@ -160,13 +160,17 @@ i386_root_make() {  # DIR
   return "$status"
 }
 
+# How the root DIR's programs run: natively, or else under qemu.
+i386_road() {  # DIR
+  i386_native || i386_qemu "$1" && return 0
+  echo "this kernel runs no i386 programs, and qemu-user-static could not be had" >&2
+  return 1
+}
+
 i386_root_make_unlocked() {  # DIR
   local dir=$1 packages="${I386_ROOT_PACKAGES[*]}" suite mirror
   [ "$(cat "$dir/.tarvona-root" 2>/dev/null)" = "$packages" ] && return 0
-  if ! i386_native && ! i386_qemu "$dir"; then
-    echo "this kernel runs no i386 programs, and qemu-user-static could not be had" >&2
-    return 1
-  fi
+  i386_road "$dir" || return 1
   suite=$(. /etc/os-release && echo "$VERSION_CODENAME")
   mirror=$(i386_mirror "$suite")
   if [ -z "$mirror" ]; then
@@ -201,10 +205,7 @@ i386_root_make_unlocked() {  # DIR
 i386_root_enter() {  # DIR SHARED...
   I386_ROOT=$(realpath "$1")
   shift
-  if ! i386_native && ! i386_qemu "$I386_ROOT"; then
-    echo "this kernel runs no i386 programs, and qemu-user-static could not be had" >&2
-    return 1
-  fi
+  i386_road "$I386_ROOT" || return 1
   local ready
   ready=$(mktemp -u)
   I386_DIR=$I386_ROOT I386_SHARED="$*" I386_NATIVE=$I386_NATIVE I386_QEMU=${I386_QEMU:-} \

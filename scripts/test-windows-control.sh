@@ -67,7 +67,6 @@ xvfb_pid=
 cleanup() {
   [ -n "${answerer:-}" ] && stop_answering
   wine_end
-  declare -F i386_root_leave >/dev/null && i386_root_leave
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
 }
 trap cleanup EXIT
@@ -80,10 +79,6 @@ DISPLAY=:$(tr -d '\n' <"$work/display")
 export DISPLAY
 unset WAYLAND_DISPLAY
 
-# Wine as the JScript runs start it, with the token fixture's environment
-# (and, for i686, the bridge servers') reaching it.
-wine_command=("$TARVONA_WINE")
-token_road=()
 typelib_platform=win64
 if [ "$arch" = i686 ]; then
   wine_use_i386_root "$linux" "$windows" ${msi:+"$(dirname "$msi")"}

@@ -5,8 +5,15 @@
 
 source "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
 
+# How to start Wine, also for commands run through another program, and
+# the bridge servers to put between the token fixture and Wine
+# (`conformance_tool token -- "${token_road[@]}" "${wine_command[@]}" ...`):
+# none for the machine's own Wine. wine_use_i386_root changes both.
+wine_command=("$TARVONA_WINE")
+token_road=()
+
 # Wine quietly, never reading the caller's input.
-wine() { "$TARVONA_WINE" "$@" </dev/null; }
+wine() { "${wine_command[@]}" "$@" </dev/null; }
 
 # A fresh prefix at $WINEPREFIX with a server kept up until wine_end: each
 # program then starts in a fraction of a second.
@@ -59,17 +66,16 @@ wine_fill_store() {  # LINUX_BUILD FILLER FOLDER
 # From here on, every Wine program of the caller runs under 32-bit Wine in
 # the i386 root LINUX_BUILD/i386-root (scripts/i386-root.sh), made first if
 # it is not complete, with the source tree, LINUX_BUILD and any FOLDER seen
-# inside at the same place. Sets wine_command (how to start Wine, for
-# commands run through another program) and token_road (the bridge servers
-# to put between the token fixture and Wine: `conformance_tool token --
-# "${token_road[@]}" "${wine_command[@]}" ...`), and installs the 32-bit
-# socket bridge of WINDOWS_BUILD as the token modules.
+# inside at the same place. Sets wine_command and token_road, installs the
+# 32-bit socket bridge of WINDOWS_BUILD as the token modules, and makes
+# wine_end end the root's namespace too.
 wine_use_i386_root() {  # LINUX_BUILD WINDOWS_BUILD [FOLDER...]
   local tree linux=$1 folder
   tree=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
   WINE_WINDOWS_BUILD=$2
   shift 2
   source "$tree/scripts/i386-root.sh"
+  wine_end() { wineserver -k 2>/dev/null || true; i386_root_leave; }
   i386_root_make "$linux/i386-root"
   local shared=("$tree")
   for folder in "$linux" "$@"; do
@@ -77,7 +83,6 @@ wine_use_i386_root() {  # LINUX_BUILD WINDOWS_BUILD [FOLDER...]
   done
   i386_root_enter "$linux/i386-root" "${shared[@]}"
   export WINEARCH=win32
-  wine() { i386_run wine "$@" </dev/null; }
   wineserver() { i386_run wineserver "$@"; }
   wine_command=("${I386_COMMAND[@]}" wine)
   # The 32-bit token modules in system32, each reaching SoftHSM2 through

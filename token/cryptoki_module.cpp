@@ -118,16 +118,13 @@ int32_t CCryptokiModule::ScanSlots(Visit visit) {
   if (!IsReady()) {
     if (int32_t rc = Load(file_name_); rc != kOk) return rc;
   }
-  // Ten slots at most: a module with more present tokens reports
-  // CKR_BUFFER_TOO_SMALL, which counts as a failed scan.
-  constexpr CK_ULONG kMostSlots = 10;
-  std::array<CK_SLOT_ID, kMostSlots> slots{};
-  CK_ULONG count = kMostSlots;
+  std::array<CK_SLOT_ID, kMostPresentTokens> slots{};
+  CK_ULONG count = kMostPresentTokens;
   if (CK_RV rv = functions_->C_GetSlotList(CK_TRUE, slots.data(), &count); rv != CKR_OK) {
     return ResultOf(Operation::kSlots, rv);
   }
   // No token, or a module that overstates its count.
-  if (count == 0 || count > kMostSlots) return FailureOf(Operation::kSlots);
+  if (count == 0 || count > kMostPresentTokens) return FailureOf(Operation::kSlots);
   for (CK_ULONG i = 0; i < count; ++i) {
     CK_TOKEN_INFO info{};
     if (functions_->C_GetTokenInfo(slots[i], &info) != CKR_OK) continue;

@@ -24,6 +24,9 @@ class CCryptokiModule {
  public:
   static constexpr size_t kSerialSize = sizeof(CK_TOKEN_INFO::serialNumber);  // 16
   static constexpr CK_SLOT_ID kNoSlot = ~CK_SLOT_ID{0};
+  // The slot scan reads at most this many present tokens: a module with
+  // more reports CKR_BUFFER_TOO_SMALL, which counts as a failed scan.
+  static constexpr CK_ULONG kMostPresentTokens = 10;
 
   explicit CCryptokiModule(
       const platform::LibraryLoader& loader = platform::SystemLibraryLoader());

@@ -76,11 +76,8 @@ int32_t CCryptokiModule::Survey(ModuleSurvey& survey) {
     SlotSurvey& slot = survey.slots.emplace_back();
     slot.id = id;
     CK_SLOT_INFO slot_info{};
-    slot.slot_rv =
-        f.C_GetSlotInfo != nullptr ? f.C_GetSlotInfo(id, &slot_info) : CKR_FUNCTION_NOT_SUPPORTED;
-    if (slot.slot_rv == CKR_OK) {
+    if (f.C_GetSlotInfo != nullptr && f.C_GetSlotInfo(id, &slot_info) == CKR_OK) {
       slot.description = Text(slot_info.slotDescription);
-      slot.slot_flags = slot_info.flags;
     }
     CK_TOKEN_INFO token{};
     slot.token_rv = f.C_GetTokenInfo(id, &token);
@@ -98,7 +95,6 @@ int32_t CCryptokiModule::Survey(ModuleSurvey& survey) {
                                    offered);
     for (const UsedMechanism& used : kUsedMechanisms) {
       MechanismSurvey& mechanism = slot.mechanisms.emplace_back();
-      mechanism.type = used.type;
       mechanism.offered = std::find(offered.begin(), offered.end(), used.type) != offered.end();
       CK_MECHANISM_INFO details{};
       if (mechanism.offered && f.C_GetMechanismInfo != nullptr &&

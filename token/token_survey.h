@@ -19,16 +19,13 @@ struct TokenSurvey {
 };
 
 struct MechanismSurvey {
-  CK_MECHANISM_TYPE type = 0;
   bool offered = false;  // in the slot's mechanism list
   CK_FLAGS flags = 0;    // from C_GetMechanismInfo; 0 when it says nothing
 };
 
 struct SlotSurvey {
   CK_SLOT_ID id = 0;
-  CK_RV slot_rv = CKR_OK;  // C_GetSlotInfo's answer
-  std::string description;
-  CK_FLAGS slot_flags = 0;
+  std::string description;                 // empty when C_GetSlotInfo fails
   CK_RV token_rv = CKR_TOKEN_NOT_PRESENT;  // C_GetTokenInfo's; `token` holds with CKR_OK
   TokenSurvey token;
   CK_RV mechanisms_rv = CKR_OK;  // C_GetMechanismList's

@@ -25,6 +25,8 @@
 #include <vector>
 
 #include "bench/pairs.h"
+#include "common/control_identity.h"
+#include "encoding/hex.h"
 #include "host/line_reader.h"
 #include "host/native_messaging.h"
 #include "platform/com_ptr.h"
@@ -37,7 +39,6 @@ using tarvona::bench::PairSeries;
 using tarvona::bench::PairSummary;
 using tarvona::platform::Held;
 
-constexpr wchar_t kProgId[] = L"TARVONAACTIVEX.TarvonaActiveXCtrl.1";
 constexpr char kPin[] = "1234";                          // the fixture's user PIN
 constexpr char kData[] = "5061792031303020455552";      // "Pay 100 EUR"
 constexpr wchar_t kStoreSerial[] = L"02048B";            // rsa2048b in the MY store
@@ -56,7 +57,7 @@ class Control {
 
   Control() {
     CLSID clsid;
-    if (FAILED(CLSIDFromProgID(kProgId, &clsid)) ||
+    if (FAILED(CLSIDFromProgID(Wide(tarvona::identity::kControlProgId).c_str(), &clsid)) ||
         FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
                                 dispatch_.PutVoid()))) {
       Fail("the control is not registered");
@@ -125,14 +126,6 @@ struct SigningControl {
   }
 };
 
-std::vector<BYTE> Bytes(const char* hex) {
-  std::vector<BYTE> out;
-  for (size_t i = 0; hex[i] != 0 && hex[i + 1] != 0; i += 2) {
-    out.push_back(static_cast<BYTE>(std::strtoul(std::string(hex + i, 2).c_str(), nullptr, 16)));
-  }
-  return out;
-}
-
 // The token module called directly, beside the control, on the module
 // instance the control uses: the limit for any road to the token.
 class RawSigner {
@@ -182,7 +175,7 @@ class RawSigner {
   CK_FUNCTION_LIST_PTR f_ = nullptr;
   CK_SESSION_HANDLE session_ = 0;
   CK_OBJECT_HANDLE key_ = 0;
-  std::vector<BYTE> data_ = Bytes(kData);
+  std::vector<BYTE> data_ = tarvona::HexDecode(kData);
 };
 
 // CryptoAPI called directly with the store key SignByCSP uses.
@@ -232,7 +225,7 @@ class RawCspSigner {
   HCRYPTPROV provider_ = 0;
   DWORD spec_ = 0;
   bool free_provider_ = false;
-  std::vector<BYTE> data_ = Bytes(kData);
+  std::vector<BYTE> data_ = tarvona::HexDecode(kData);
 };
 
 // tarvona-host.exe on pipes of ours, spoken to as a browser (frames) or a
@@ -272,7 +265,7 @@ class HostChild {
     replies_ = tarvona::host::LineReader(from_, tarvona::host::kMaxResponseFrame);
     if (!arguments.empty()) return;
 
-    json create = {{"id", 0}, {"create", "TARVONAACTIVEX.TarvonaActiveXCtrl.1"}};
+    json create = {{"id", 0}, {"create", tarvona::identity::kControlProgId}};
     if (framed) create["origin"] = kOrigin;
     Send(create);
     handle_ = Call("ConnectToken", json::array()).get<int32_t>();

@@ -78,7 +78,7 @@ inline std::string EncodeLine(const CertificateSummary& summary) {
 // A line without its newline; nullopt when it does not hold the five
 // fields.
 inline std::optional<CertificateSummary> DecodeLine(std::string_view line) {
-  std::string_view fields[5];
+  std::string_view fields[4];
   for (size_t i = 0; i < 4; ++i) {
     const size_t tab = line.find('\t');
     if (tab == std::string_view::npos) return std::nullopt;

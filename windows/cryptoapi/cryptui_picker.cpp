@@ -1,6 +1,7 @@
 // The system's certificate selection dialog over the "MY" store.
 #include <cryptuiapi.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -38,16 +39,15 @@ std::wstring Prompt(const Request& request) {
 // properties (the key's place among them) are copied along. The system's
 // dialog cannot grey a certificate: its own expiration column tells.
 StoreHandle Offered(HCERTSTORE store, Purpose purpose) {
-  std::vector<CertificateContext> valid;
-  std::vector<CertificateContext> invalid;
+  std::vector<CertificateContext> offered;
   for (PCCERT_CONTEXT context = CertEnumCertificatesInStore(store, nullptr); context != nullptr;
        context = CertEnumCertificatesInStore(store, context)) {
     if (purpose != Purpose::kUse && !HoldsPrivateKey(context)) continue;
-    (ValidityNow(context) == Validity::kValid ? valid : invalid)
-        .emplace_back(CertDuplicateCertificateContext(context));
+    offered.emplace_back(CertDuplicateCertificateContext(context));
   }
-  std::vector<CertificateContext> offered = std::move(valid);
-  for (CertificateContext& context : invalid) offered.push_back(std::move(context));
+  std::stable_partition(offered.begin(), offered.end(), [](const CertificateContext& context) {
+    return ValidityNow(context.get()) == Validity::kValid;
+  });
   // Wine's memory stores list the newest first: whichever way this one
   // lists, it is filled so that it lists in the order wanted.
   for (bool reverse : {false, true}) {

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "common/translatable.h"
+#include "host/consent_texts.h"
 #include "host/origin_policy.h"
 #include "host/wide_text.h"
 #include "platform/hangup.h"
@@ -29,8 +30,7 @@ bool InteractiveDesktop() {
 }
 
 // A label in the user's language, its access key marked as Windows marks
-// it: the catalogues mark it as GTK does ("_Deny"), since the Linux dialog
-// says the same.
+// it: the catalogues mark it as GTK does (host/consent_texts.h).
 std::wstring ButtonLabel(const char* english) {
   std::string label = platform::Translate(english);
   for (char& c : label) {
@@ -49,14 +49,12 @@ class TaskDialogPrompt final : public ConsentPrompt {
 
   Answer Ask(std::string_view origin) override {
     if (!InteractiveDesktop() || platform::HungUp(hangup_)) return Answer::kDeny;
-    const std::wstring question = OleFromUtf8(FillIn(
-        platform::Translate("Allow %s to use your security tokens and certificates?"), {origin}));
-    const std::wstring detail = OleFromUtf8(
-        platform::Translate("The page will be able to list your certificates, ask for your PIN "
-                            "and sign with your keys."));
-    const std::wstring labels[] = {ButtonLabel(Translatable("_Deny")),
-                                   ButtonLabel(Translatable("Allow _once")),
-                                   ButtonLabel(Translatable("_Always allow"))};
+    namespace texts = consent_texts;
+    const std::wstring question =
+        OleFromUtf8(FillIn(platform::Translate(texts::kQuestion), {origin}));
+    const std::wstring detail = OleFromUtf8(platform::Translate(texts::kDetail));
+    const std::wstring labels[] = {ButtonLabel(texts::kDeny), ButtonLabel(texts::kAllowOnce),
+                                   ButtonLabel(texts::kAlwaysAllow)};
     const TASKDIALOG_BUTTON buttons[] = {{kDeny, labels[0].c_str()},
                                          {kAllowOnce, labels[1].c_str()},
                                          {kAllowAlways, labels[2].c_str()}};

@@ -12,6 +12,7 @@
 #include "common/registration_record.h"
 #include "host/diagnose_platform.h"
 #include "host/diagnose_report.h"
+#include "host/system_message_win32.h"
 #include "host/wide_text.h"
 #include "windows/cryptoapi/cryptoapi_platform.h"
 
@@ -29,8 +30,8 @@ struct Hive {
 const Hive kUser = {HKEY_CURRENT_USER, "HKEY_CURRENT_USER"};
 const Hive kMachine = {HKEY_LOCAL_MACHINE, "HKEY_LOCAL_MACHINE"};
 
-// A key's default value, or another named one: ERROR_SUCCESS with the text,
-// else the registry's answer (ERROR_FILE_NOT_FOUND for a missing key).
+// A key's default value: ERROR_SUCCESS with the text, else the registry's
+// answer (ERROR_FILE_NOT_FOUND for a missing key).
 LSTATUS ReadText(HKEY hive, const std::string& key, REGSAM view, std::string* text) {
   const std::wstring path = OleFromUtf8(key);
   HKEY opened = nullptr;
@@ -54,19 +55,6 @@ LSTATUS ReadText(HKEY hive, const std::string& key, REGSAM view, std::string* te
   return status;
 }
 
-std::string Words(LSTATUS status) {
-  wchar_t* message = nullptr;
-  FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, static_cast<DWORD>(status), 0, reinterpret_cast<wchar_t*>(&message), 0, nullptr);
-  std::string text = message != nullptr ? Utf8FromOle(message, wcslen(message)) : std::string();
-  LocalFree(message);
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == '.')) {
-    text.pop_back();
-  }
-  return text.empty() ? "error " + std::to_string(status) : text;
-}
-
 std::string Package() {
   return std::string("tarvona-") + TARVONA_VERSION + (k64Bit ? "-x64.msi" : "-x86.msi");
 }
@@ -86,7 +74,7 @@ std::vector<Record> Records() {
     const LSTATUS status = ReadText(hive.key, control, 0, &ignored);
     if (status == ERROR_FILE_NOT_FOUND) continue;
     if (status != ERROR_SUCCESS) {
-      record.error = Words(status);
+      record.error = SystemMessage(status);
       continue;
     }
     record.registered = true;

@@ -14,6 +14,7 @@
 
 #include "common/ascii.h"
 #include "host/policy.h"
+#include "host/system_message_win32.h"
 #include "host/wide_text.h"
 
 namespace tarvona::host {
@@ -25,20 +26,6 @@ struct KeyCloser {
   void operator()(HKEY key) const { RegCloseKey(key); }
 };
 using UniqueKey = std::unique_ptr<std::remove_pointer_t<HKEY>, KeyCloser>;
-
-std::string SystemMessage(LSTATUS status) {
-  wchar_t* text = nullptr;
-  const DWORD length = FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, static_cast<DWORD>(status), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  std::string message = length > 0 ? Utf8FromOle(text, length) : "error " + std::to_string(status);
-  LocalFree(text);
-  while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
-                              message.back() == '.' || message.back() == ' ')) {
-    message.pop_back();
-  }
-  return message;
-}
 
 // A value in JSON's terms (see StoredSetting). `data` holds `size` bytes.
 nlohmann::json ValueOf(DWORD type, const std::vector<BYTE>& data, DWORD size) {
