@@ -74,6 +74,8 @@ class WindowsHostTest : public ::testing::Test {
   static void SetUpTestSuite() {
     if (!std::filesystem::exists(kExe) || !std::filesystem::exists(kOcx) ||
         !std::filesystem::exists(kFiller)) {
+      failed_step_ =
+          "needs " + kExe + ", the control and " + kFiller + " (scripts/build-windows.sh)";
       return;
     }
     // The vectors' tokens and store.
@@ -102,15 +104,23 @@ class WindowsHostTest : public ::testing::Test {
     unsetenv("DISPLAY");  // no desktop: the consent dialog denies at once
     unsetenv("WAYLAND_DISPLAY");
     Shell("wineserver -p");
-    ready_ =
-        testing::RunProgram({kScripts + "/wine-bridge.sh", prefix, TARVONA_BINARY_DIR}).status ==
-            0 &&
-        Shell("\"$TARVONA_WINE\" regsvr32 /s \"$(\"$TARVONA_WINE\" winepath -w '" + kOcx +
-              "' 2>/dev/null)\"") == 0 &&
-        Shell("sh " + std::string(TARVONA_SOURCE_DIR) + "/testing/wine-store/make_store_data.sh '" +
-              store_data + "' && " + kScripts + "/wine-run.sh " + kFiller +
-              " --reset --data \"$(\"$TARVONA_WINE\" winepath -w '" + store_data +
-              "' 2>/dev/null)\"" + entries + " >/dev/null") == 0;
+    // The first step that fails is named in every test's failure.
+    auto step = [](const char* name, bool done) {
+      if (!done && failed_step_.empty()) failed_step_ = name;
+      return done;
+    };
+    ready_ = step("the token bridge (scripts/wine-bridge.sh)",
+                  testing::RunProgram({kScripts + "/wine-bridge.sh", prefix, TARVONA_BINARY_DIR})
+                          .status == 0) &&
+             step("regsvr32 of the control",
+                  Shell("\"$TARVONA_WINE\" regsvr32 /s \"$(\"$TARVONA_WINE\" winepath -w '" + kOcx +
+                        "' 2>/dev/null)\"") == 0) &&
+             step("filling the MY store",
+                  Shell("sh " + std::string(TARVONA_SOURCE_DIR) +
+                        "/testing/wine-store/make_store_data.sh '" + store_data + "' && " +
+                        kScripts + "/wine-run.sh " + kFiller +
+                        " --reset --data \"$(\"$TARVONA_WINE\" winepath -w '" + store_data +
+                        "' 2>/dev/null)\"" + entries + " >/dev/null") == 0);
     std::filesystem::create_directories(AllowList().parent_path());
     std::ofstream(AllowList()) << "# pages\n" << kAllowedOrigin << "\n";
   }
@@ -121,8 +131,7 @@ class WindowsHostTest : public ::testing::Test {
   }
   void SetUp() override {
     // A build that asked for these tests fails when their set-up does.
-    ASSERT_TRUE(ready_) << "the Wine prefix could not be set up: needs " << kExe
-                        << ", the control and " << kFiller << " (scripts/build-windows.sh)";
+    ASSERT_TRUE(ready_) << "the Wine prefix could not be set up: " << failed_step_;
   }
 
   // The host as a browser starts it, to the end of `input`; its frames.
@@ -178,10 +187,12 @@ class WindowsHostTest : public ::testing::Test {
 
   static testing::SoftHsmTokens* tokens_;
   static bool ready_;
+  static std::string failed_step_;
 };
 
 testing::SoftHsmTokens* WindowsHostTest::tokens_ = nullptr;
 bool WindowsHostTest::ready_ = false;
+std::string WindowsHostTest::failed_step_;
 
 // A script host's road (--lines): the token road through real COM and the
 // bridge, then the errors a page meets, named as on Linux.
